@@ -1,0 +1,63 @@
+// Reader for the ZIP archive appended to the launcher's executable: the end record, the
+// central directory with its hash index, local headers, and stored or deflated entry data.
+// Records are owned by the module and shared by reference count; entries belong to the caller
+// until they are handed back with zipFreeEntry.
+#pragma once
+
+#include "core/types.h"
+
+// One compact cell per entry of the central directory.
+struct jzcell {
+  jint pos;              // absolute position of the local header
+  unsigned int hash;     // hash of the central name
+  unsigned short nelen;  // central name length + central extra length
+  unsigned short next;   // next cell in the same bucket, 0xFFFF ends the chain
+  jint size;             // uncompressed size
+  jint csize;            // compressed size; 0 for a stored entry
+  jint crc;              // CRC-32 from the central header
+  unsigned short elen;   // central extra length
+  jint cenpos;           // absolute position of the central header
+};
+
+// One entry handed to a caller.
+struct jzentry {
+  char *name;       // local name, owned
+  jint time;        // MS-DOS time (low 16 bits) and date (high 16 bits)
+  jint size;        // uncompressed size
+  jint csize;       // compressed size; 0 means stored
+  jint crc;         // CRC-32 from the central header
+  char *comment;    // borrowed from the record's comments, or null
+  jbyte *extra;     // 2-byte little-endian length followed by the field, owned, or null
+  jint pos;         // absolute position of the entry's data
+};
+
+// One open archive.
+struct jzfile {
+  char *name;
+  jint refs;
+  int fd;
+  void *lock;
+  char *comment;
+  char *msg;
+  jzcell *entries;
+  jint total;
+  unsigned short *table;
+  jint tablelen;
+  jzfile *next;
+  jzentry *cache;
+  char **metanames;
+  jint metacount;
+  char **comments;
+  jlong lastModified;
+};
+
+jzfile *zipOpen(const char *name, int *zerror);
+jzfile *zipOpenGeneric(const char *name, int *zerror, int mode, jlong lastModified);
+void zipClose(jzfile *zip);
+
+jzentry *zipGetNextEntry(jzfile *zip, jint n);
+jzentry *zipGetEntry(jzfile *zip, const char *name);
+jzentry *zipFindEntry(jzfile *zip, const char *name, jint *sizeP, jint *nameLenP);
+void zipFreeEntry(jzfile *jz, jzentry *ze);
+jint zipRead(jzfile *zip, jzentry *entry, jint pos, void *buf, jint len);
+jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path);

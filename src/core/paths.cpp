@@ -1,0 +1,136 @@
+// Finds the running executable from the name it was started with, derives the application
+// home from it, and provides the path and memory helpers shared by the whole launcher.
+#include "core/paths.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "i18n/locale.h"
+
+namespace {
+
+char *execname = nullptr;
+char *applicationHome = nullptr;
+
+}  // namespace
+
+jboolean IsAbsolutePath(const char *path) { return path != nullptr && path[0] == '/'; }
+
+jboolean IsExecutable(const char *path) {
+  struct stat st;
+  if (access(path, R_OK | X_OK) != 0) return JNI_FALSE;
+  if (stat(path, &st) != 0) return JNI_FALSE;
+  return (st.st_mode & 0040000) == 0;  // the directory bit
+}
+
+char *Resolve(const char *parent, const char *child) {
+  if (parent == nullptr) return StrDup(child);
+  size_t plen = strlen(parent), clen = strlen(child);
+  char *s = static_cast<char *>(MemAlloc(plen + clen + 2));
+  memcpy(s, parent, plen);
+  s[plen] = '/';
+  memcpy(s + plen + 1, child, clen + 1);
+  return s;
+}
+
+char *GetCurrentDir(void) {
+  size_t size = 4096;
+  for (;;) {
+    char *buf = static_cast<char *>(MemAlloc(size));
+    if (getcwd(buf, size) != nullptr) return buf;
+    int err = errno;
+    free(buf);
+    if (err != ERANGE) return nullptr;
+    size += 4096;
+  }
+}
+
+char *FindExecName(const char *program) {
+  if (program == nullptr) return nullptr;
+  char *candidate = nullptr;
+  if (IsAbsolutePath(program)) {
+    candidate = Resolve("", program);
+  } else if (_strchr(program, '/') != nullptr) {
+    char *cwd = GetCurrentDir();
+    if (cwd == nullptr) return nullptr;
+    candidate = Resolve(cwd, program);
+    free(cwd);
+  }
+  if (candidate != nullptr) {
+    if (!IsExecutable(candidate)) {
+      free(candidate);
+      return nullptr;
+    }
+    return candidate;
+  }
+
+  const char *path = getenv("PATH");
+  if (path == nullptr) return nullptr;
+  char *copy = StrDup(path);
+  char *element = copy;
+  char *result = nullptr;
+  for (;;) {
+    char *sep = _strchr(element, ':');
+    if (sep != nullptr) *sep = '\0';
+    candidate = Resolve(*element != '\0' ? element : ".", program);
+    if (IsExecutable(candidate)) {
+      result = candidate;
+      break;
+    }
+    free(candidate);
+    if (sep == nullptr) break;
+    element = sep + 1;
+  }
+  free(copy);
+  return result;
+}
+
+const char *SetExecName(const char *program) {
+  if (execname == nullptr) execname = FindExecName(program);
+  return execname;
+}
+
+const char *GetExecName(void) { return execname; }
+
+const char *GetApplicationHome(void) {
+  if (applicationHome != nullptr) return applicationHome;
+  if (execname == nullptr) return nullptr;
+  char *home = StrDup(execname);
+  char *slash = _strrchr(home, '/');
+  // //opt/app/setup gives //opt/app, ./setup gives ".", //setup gives "/".
+  if (slash != nullptr) *slash = '\0';
+  applicationHome = home;
+  return applicationHome;
+}
+
+void SetApplicationHome(char *home) {
+  free(applicationHome);
+  applicationHome = home;
+}
+
+void *MemAlloc(size_t size) {
+  void *p = malloc(size != 0 ? size : 1);
+  if (p == nullptr) {
+    perror("Out of memory");
+    exit(1);
+  }
+  return p;
+}
+
+char *StrDup(const char *str) {
+  size_t len = strlen(str) + 1;
+  char *s = static_cast<char *>(MemAlloc(len));
+  memcpy(s, str, len);
+  return s;
+}
+
+void ResetPathsForTesting(void) {
+  free(execname);
+  execname = nullptr;
+  free(applicationHome);
+  applicationHome = nullptr;
+}

@@ -1,0 +1,35 @@
+// Location of the running executable, the application home, and the small path and memory
+// helpers that every module shares. Strings returned as "new" belong to the caller (free);
+// execname and the application home belong to this module for the whole run.
+#pragma once
+
+#include <stddef.h>
+
+#include "core/types.h"
+
+// True when path starts with "/".
+jboolean IsAbsolutePath(const char *path);
+// True when path may be read and executed by the real user and is not a directory.
+jboolean IsExecutable(const char *path);
+// New string "parent/child"; a null parent gives a copy of child. No normalisation.
+char *Resolve(const char *parent, const char *child);
+// New absolute (or PATH-derived) path of the executable started as program, or null.
+char *FindExecName(const char *program);
+// Sets execname once from program (later calls keep the first result) and returns it.
+const char *SetExecName(const char *program);
+// execname, or null before SetExecName or when it failed.
+const char *GetExecName(void);
+// The application home: the directory of execname unless SetApplicationHome replaced it.
+const char *GetApplicationHome(void);
+// Replaces the application home with home (ownership passes to this module).
+void SetApplicationHome(char *home);
+// New string holding the current directory, or null. Grows its buffer only while getcwd
+// reports ERANGE, so a removed or unreadable current directory fails instead of looping.
+char *GetCurrentDir(void);
+// Allocation that never returns null: on exhaustion "Out of memory" goes through perror and
+// the process exits with status 1.
+void *MemAlloc(size_t size);
+char *StrDup(const char *str);
+
+// For tests: forget execname and the application home.
+void ResetPathsForTesting(void);

@@ -1,0 +1,32 @@
+// The product profile: everything that differs between the installer and the uninstaller
+// build. The executable selects its product once, at the start of main; every value the
+// profile caches is owned by it for the whole run.
+#pragma once
+
+#include "core/types.h"
+
+enum class Product { Installer, Uninstaller };
+
+void SelectProduct(Product product);
+Product GetProduct(void);
+
+// "corvane" or "corvane_uninstall" (constant).
+const char *GetJavaClassName(void);
+// Stores the address of the class path element table through elements; returns its length.
+int GetJavaClasspathElements(const char *const **elements);
+// New string: the product's key prefix followed by key ("setup_no_files"). Caller frees.
+char *GetMessageKeyPrefix(const char *key);
+// The localised product title, looked up on first call and kept.
+const char *GetTitle(void);
+// Whether -silent takes a state file.
+jboolean IsStateFileRequired(void);
+// The private runtime under the application home's package/jre, unpacked from the archive on
+// demand; null when there is none. Owned by the profile.
+const char *GetBundledJREPath(void);
+// The application home followed by "/package", or null without an application home.
+const char *GetBundledLibraryPath(void);
+// Product clean-up hook, run by the normal exit path.
+void Cleanup(void);
+
+// For tests: forget the cached title and paths.
+void ResetProfileForTesting(void);
