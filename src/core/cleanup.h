@@ -1,8 +1,22 @@
 // The one way out that removes the working directory: the normal end and the signal handlers.
 #pragma once
 
+// Looks up the clean-up status text for the handlers (they can neither look up nor convert a
+// message), then installs the launcher's signal dispositions: SIGHUP, SIGPWR and SIGWINCH
+// ignored; SIGALRM, SIGINT, SIGIO, SIGTERM and SIGVTALRM to HandleSignalAndExit; SIGABRT,
+// SIGBUS, SIGFPE, SIGILL, SIGPIPE, SIGQUIT and SIGSEGV to HandleSignalAndAbort. Every handler
+// runs with all signals blocked.
+void InstallSignalDispositions(void);
+// Shows "performing_cleanup", runs the profile's Cleanup hook when doCleanup is set, and
+// deletes the working directory.
 void PrepareToExit(void);
+// The same clean-up from signal context (status text written with write(2)), then _exit(255).
 void HandleSignalAndExit(int sig);
+// The same clean-up from signal context, then death by SIGABRT with its default effect.
 void HandleSignalAndAbort(int sig);
+// Deletes the tree named by workdir, frees workdir and sets it to null.
 void DeleteWorkingDirectory(void);
+// Deletes the file or tree at an absolute path without following any symbolic link and without
+// leaving it; does nothing for a relative path, for one whose last component is "." or "..",
+// and for "/". Best effort and silent. Safe in signal context: it neither allocates nor locks.
 void DeleteFilesAndDirectories(const char *path);
