@@ -5,14 +5,17 @@
 #include "core/startup.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include "core/cleanup.h"
 #include "core/options.h"
 #include "core/paths.h"
+#include "host/instance_lock.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
@@ -49,16 +52,40 @@ int ReportNoTempDir(const char *tmpdir) {
 }
 
 // Draws working directory names until mkdir makes one; false when no name could be had.
+// workdir names only a directory that this run made: a signal handler deletes whatever it
+// names, so signals wait while the directory is made and published.
 bool MakeWorkingDirectory(const char *tmpdir) {
   for (int attempt = 0; attempt < kMaxWorkdirAttempts; attempt++) {
-    workdir = tempnam(tmpdir, progname);
-    if (workdir == nullptr) return false;
-    if (mkdir(workdir, 0700) == 0) return true;
-    free(workdir);
-    workdir = nullptr;
+    char *candidate = tempnam(tmpdir, progname);
+    if (candidate == nullptr) return false;
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    bool made = mkdir(candidate, 0700) == 0;
+    if (made) workdir = candidate;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (made) return true;
+    free(candidate);
   }
   return false;
 }
+
+// Once the working directory exists, every failure return removes it again (without the
+// profile's Cleanup hook, which belongs to the normal end). Released when the Java program is
+// about to run: from there on the run ends through the normal clean-up.
+class WorkingDirectoryGuard {
+ public:
+  WorkingDirectoryGuard() = default;
+  WorkingDirectoryGuard(const WorkingDirectoryGuard &) = delete;
+  WorkingDirectoryGuard &operator=(const WorkingDirectoryGuard &) = delete;
+  ~WorkingDirectoryGuard() {
+    if (armed_) PrepareToExit();
+  }
+  void Release() { armed_ = false; }
+
+ private:
+  bool armed_ = true;
+};
 
 }  // namespace
 
@@ -70,6 +97,9 @@ int LauncherMain(int argc, char **argv) {
     return 1;
   }
 
+  // 2. Only one copy per executable file and user.
+  ExitIfNotOnlyInstance();
+
   // 3, 4. The program name, then only the user's arguments.
   const char *slash = _strrchr(execname, '/');
   if (slash != nullptr) progname = slash + 1;
@@ -77,6 +107,9 @@ int LauncherMain(int argc, char **argv) {
     argc--;
     argv++;
   }
+
+  // 5. Signal dispositions.
+  InstallSignalDispositions();
 
   // 6. The command line.
   char *javahome = nullptr;
@@ -97,6 +130,7 @@ int LauncherMain(int argc, char **argv) {
 
   // 9, 10. The working directory.
   if (tmpdir == nullptr || !MakeWorkingDirectory(tmpdir)) return ReportNoTempDir(tmpdir);
+  WorkingDirectoryGuard removeOnFailure;
 
   // 12-15. Free space: the archive's contents plus a margin.
   unsigned long long requiredDisk = 0;
