@@ -9,7 +9,7 @@
 
 namespace {
 
-std::vector<std::string> Needed(const std::string &binary) {
+[[maybe_unused]] std::vector<std::string> Needed(const std::string &binary) {
   std::string out;
   EXPECT_EQ(e2e::Shell("readelf -d '" + binary + "'", &out), 0) << out;
   std::vector<std::string> libs;
