@@ -1,0 +1,560 @@
+// A run's traces on the machine: the single-instance lock file in /tmp while it runs and its
+// absence afterwards, a second copy refused, the working directory gone after a normal end,
+// after every failure and after the signals that end the launcher, and the signals it ignores.
+// Every test has its own copies of the launcher (the lock is keyed on the executable file) and
+// its own temporary directory (-tmpdir), so that a leftover is easy to see.
+#define _FILE_OFFSET_BITS 64
+
+#include <dirent.h>
+#include <signal.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+using e2e::Exists;
+using e2e::Process;
+using e2e::Result;
+using e2e::RunOptions;
+using e2e::Sandbox;
+using e2e::StandInJava;
+
+namespace {
+
+const char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
+const char kCleanup[] = "Deleting temporary files...\n";
+
+double Now() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+bool WaitUntil(const std::function<bool()> &condition, double seconds = 60) {
+  double end = Now() + seconds;
+  while (Now() < end) {
+    if (condition()) return true;
+    usleep(20000);
+  }
+  return condition();
+}
+
+// The lock file that a launcher at exe uses: /tmp/<title>.<device>.<inode>.<euid>.
+std::string LockPath(const std::string &exe, const std::string &title = "Setup") {
+  struct stat st;
+  if (stat(exe.c_str(), &st) != 0) {
+    ADD_FAILURE() << "stat " << exe;
+    return "";
+  }
+  return "/tmp/" + title + "." + std::to_string(static_cast<uint32_t>(st.st_dev)) + "." +
+         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "." +
+         std::to_string(geteuid());
+}
+
+std::vector<std::string> Entries(const std::string &dir) {
+  std::vector<std::string> names;
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (struct dirent *e = readdir(d)) {
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+  }
+  closedir(d);
+  return names;
+}
+
+std::string Joined(const std::vector<std::string> &names) {
+  std::string s;
+  for (const std::string &n : names) s += n + " ";
+  return s;
+}
+
+bool EndsWith(const std::string &s, const std::string &suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+class Lifecycle : public ::testing::Test {
+ protected:
+  ~Lifecycle() override {
+    // Whatever a killed launcher left running (a version probe, the Java program) is in its
+    // process group; its lock file stays behind by design.
+    for (pid_t group : groups_) kill(-group, SIGKILL);
+    for (const std::string &lock : locks_) unlink(lock.c_str());
+  }
+
+  // Lock files that a launcher at exe may leave behind (after a signal) go when the test ends.
+  void TrackLocks(const std::string &exe) {
+    locks_.push_back(LockPath(exe));
+    locks_.push_back(LockPath(exe, "Instalaci\xf3n"));
+  }
+
+  // A launcher copy of its own at rel.
+  std::string Launcher(const std::string &rel = "setup", const std::string &name = "setup") {
+    std::string exe = box.CopyLauncher(name, rel);
+    TrackLocks(exe);
+    return exe;
+  }
+
+  // An installer of its own at "setup": the launcher with the archive zipRel appended.
+  std::string Installer(const std::string &zipRel) {
+    std::string exe = box.MakeInstaller(zipRel, "setup");
+    TrackLocks(exe);
+    return exe;
+  }
+
+  // The stand-in runtime's root; its Java program reports under report/ when it starts.
+  std::string Runtime(StandInJava java = {}) {
+    if (java.reportDir.empty()) java.reportDir = box.MkDir("report");
+    return e2e::MakeRuntime(box.Path("jre"), java);
+  }
+
+  RunOptions Options(std::vector<std::string> args, const std::string &locale = "C") {
+    RunOptions opts;
+    opts.args = std::move(args);
+    opts.env["LC_ALL"] = locale;
+    // No runtime of the machine's may answer, and glibc's tempnam must not prefer an
+    // inherited TMPDIR over -tmpdir's.
+    opts.env["PATH"] = box.MkDir("empty-path");
+    opts.unset = {"JAVA_HOME", "TMPDIR"};
+    return opts;
+  }
+
+  std::unique_ptr<Process> Start(const std::string &exe, const RunOptions &opts) {
+    auto p = std::make_unique<Process>(exe, opts, box.MkDir("out" + std::to_string(runs_++)));
+    groups_.push_back(p->pid());
+    return p;
+  }
+
+  bool JavaStarted() const { return Exists(box.Path("report/argv.txt")); }
+
+  Sandbox box;
+  std::string tmp = box.MkDir("tmp");
+
+ private:
+  std::vector<pid_t> groups_;
+  std::vector<std::string> locks_;
+  int runs_ = 0;
+};
+
+// ---- The single-instance lock ----
+
+TEST_F(Lifecycle, SecondCopyIsRefusedWhileTheFirstRunsUndisturbed) {
+  std::string setup = Launcher();
+  std::string lock = LockPath(setup);
+  StandInJava java;
+  java.sleepSeconds = 2;
+  std::string jre = Runtime(java);
+  auto first = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << first->OutSoFar();
+
+  struct stat st;
+  ASSERT_EQ(lstat(lock.c_str(), &st), 0) << lock;
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(Entries(tmp).size(), 1u) << "the first copy's working directory";
+
+  // Same file, same user, even under another name (a link to the same file is the same copy).
+  ASSERT_EQ(link(setup.c_str(), box.Path("linked-setup").c_str()), 0);
+  for (const std::string &exe : {setup, box.Path("linked-setup")}) {
+    Result second = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
+    EXPECT_EQ(second.exitStatus, 1) << exe;
+    EXPECT_EQ(second.err, kAlreadyRunning) << exe;
+    EXPECT_EQ(second.out, "") << exe;
+    EXPECT_TRUE(Exists(lock)) << "the refused copy removed the first copy's lock file";
+  }
+
+  Result r = first->Wait();
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_FALSE(Exists(lock)) << "lock file left after a normal end";
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+}
+
+TEST_F(Lifecycle, ADifferentCopyOfTheLauncherRunsAtTheSameTime) {
+  std::string one = Launcher("one/setup");
+  std::string two = Launcher("two/setup");
+  ASSERT_NE(LockPath(one), LockPath(two));
+  StandInJava java;
+  java.sleepSeconds = 1;
+  std::string jre = Runtime(java);
+  std::string tmp2 = box.MkDir("tmp2");
+  auto first = Start(one, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << first->OutSoFar();
+  auto second = Start(two, Options({"-javahome", jre, "-tmpdir", tmp2}));
+  // Both hold their locks and working directories at once.
+  EXPECT_TRUE(WaitUntil([&] { return Entries(tmp2).size() == 1 && Exists(LockPath(two)); }));
+  EXPECT_TRUE(Exists(LockPath(one)));
+  Result r1 = first->Wait(), r2 = second->Wait();
+  EXPECT_EQ(r1.exitStatus, 0) << r1.err;
+  EXPECT_EQ(r2.exitStatus, 0) << r2.err;
+  EXPECT_FALSE(Exists(LockPath(one)));
+  EXPECT_FALSE(Exists(LockPath(two)));
+  EXPECT_EQ(Joined(Entries(tmp)) + Joined(Entries(tmp2)), "");
+}
+
+// The title in the lock file's name is the localized one, in the locale's own bytes: under
+// es_ES.UTF-8 the launcher switches to the ISO-8859-1 locale, so "ó" is the single byte 0xF3.
+// An English run of the same file uses another lock file and is not excluded.
+TEST_F(Lifecycle, LockFileNameCarriesTheLocalizedTitle) {
+  std::string setup = Launcher();
+  std::string spanish = LockPath(setup, "Instalaci\xf3n");
+  std::string english = LockPath(setup);
+  StandInJava java;
+  java.sleepSeconds = 1;
+  std::string jre = Runtime(java);
+  auto es = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}, "es_ES.UTF-8"));
+  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << es->OutSoFar();
+  EXPECT_TRUE(Exists(spanish)) << Joined(Entries("/tmp"));
+  EXPECT_FALSE(Exists(english));
+
+  std::string tmp2 = box.MkDir("tmp2");
+  auto en = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp2}));
+  EXPECT_TRUE(WaitUntil([&] { return Exists(english); }));
+  Result res = es->Wait(), ren = en->Wait();
+  EXPECT_EQ(res.exitStatus, 0) << res.err;
+  EXPECT_EQ(ren.exitStatus, 0) << ren.err;
+  EXPECT_TRUE(EndsWith(res.out, "Borrando archivos temporales...\n")) << res.out;
+  EXPECT_FALSE(Exists(spanish));
+  EXPECT_FALSE(Exists(english));
+}
+
+TEST_F(Lifecycle, AfterSigkillTheLockFileRemainsAndTheNextCopyRuns) {
+  std::string setup = Launcher();
+  std::string lock = LockPath(setup);
+  StandInJava java;
+  java.sleepSeconds = 30;
+  std::string jre = Runtime(java);
+  auto killed = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << killed->OutSoFar();
+  killed->Signal(SIGKILL);
+  Result k = killed->Wait();
+  EXPECT_EQ(k.termSignal, SIGKILL);
+  EXPECT_TRUE(Exists(lock));
+  // The Java program outlives the launcher; it holds no lock of its own.
+  kill(-killed->pid(), SIGKILL);
+
+  std::string tmp2 = box.MkDir("tmp2");
+  ASSERT_EQ(unlink(box.Path("report/argv.txt").c_str()), 0);
+  StandInJava quick;
+  quick.reportDir = box.Path("report");
+  e2e::MakeRuntime(box.Path("jre"), quick);
+  Result next = e2e::Run(setup, Options({"-javahome", jre, "-tmpdir", tmp2}));
+  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  EXPECT_TRUE(JavaStarted());
+  EXPECT_FALSE(Exists(lock));
+  EXPECT_EQ(Joined(Entries(tmp2)), "");
+}
+
+// The lock file's name is predictable and /tmp is shared: a link planted there must not make
+// the launcher truncate the file it points to. The launcher runs on without a lock.
+TEST_F(Lifecycle, APlantedSymbolicLinkAtTheLockPathLeavesItsTargetAlone) {
+  std::string setup = Launcher();
+  std::string lock = LockPath(setup);
+  std::string victim = box.Write("victim", "precious contents\n", 0644);
+  ASSERT_EQ(symlink(victim.c_str(), lock.c_str()), 0);
+  Result r = e2e::Run(setup, Options({"-tmpdir", tmp}));
+  EXPECT_EQ(e2e::ReadFile(victim), "precious contents\n");
+  EXPECT_EQ(r.exitStatus, 1) << "no runtime in this run";
+  EXPECT_NE(r.out.find("Checking Java(TM) 2 Runtime Environment..."), std::string::npos)
+      << "the launcher did not go on without its lock: " << r.out << r.err;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+}
+
+// ---- Failures once the working directory exists ----
+
+// A ZIP archive whose central directory claims entries far larger than any disk: only the
+// directory is read before the space check refuses the run.
+std::string HugeClaimsArchive(int entries) {
+  std::string local, central;
+  auto le16 = [](std::string &s, unsigned v) {
+    s += static_cast<char>(v & 0xff);
+    s += static_cast<char>((v >> 8) & 0xff);
+  };
+  auto le32 = [&](std::string &s, uint32_t v) {
+    le16(s, v & 0xffff);
+    le16(s, v >> 16);
+  };
+  for (int i = 0; i < entries; i++) {
+    std::string name = "big" + std::to_string(i);
+    uint32_t offset = static_cast<uint32_t>(local.size());
+    le32(local, 0x04034b50);
+    le16(local, 10);
+    le16(local, 0);
+    le16(local, 0);  // stored
+    le32(local, 0);
+    le32(local, 0);  // crc
+    le32(local, 0x7fffffff);
+    le32(local, 0x7fffffff);
+    le16(local, static_cast<unsigned>(name.size()));
+    le16(local, 0);
+    local += name;
+    le32(central, 0x02014b50);
+    le16(central, 20);
+    le16(central, 10);
+    le16(central, 0);
+    le16(central, 0);
+    le32(central, 0);
+    le32(central, 0);
+    le32(central, 0x7fffffff);
+    le32(central, 0x7fffffff);
+    le16(central, static_cast<unsigned>(name.size()));
+    le16(central, 0);
+    le16(central, 0);
+    le16(central, 0);
+    le16(central, 0);
+    le32(central, 0);
+    le32(central, offset);
+    central += name;
+  }
+  std::string end;
+  le32(end, 0x06054b50);
+  le16(end, 0);
+  le16(end, 0);
+  le16(end, static_cast<unsigned>(entries));
+  le16(end, static_cast<unsigned>(entries));
+  le32(end, static_cast<uint32_t>(central.size()));
+  le32(end, static_cast<uint32_t>(local.size()));
+  le16(end, 0);
+  return local + central + end;
+}
+
+struct FailureCase {
+  std::string name;
+  std::string stderrText;  // expected within standard error
+};
+
+void ExpectCleanFailure(const Result &r, const std::string &tmp, const std::string &lock,
+                        const FailureCase &c) {
+  EXPECT_EQ(r.exitStatus, 1) << c.name << ": " << r.err;
+  EXPECT_NE(r.err.find(c.stderrText), std::string::npos) << c.name << ": " << r.err;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << c.name << ": " << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "") << c.name << ": working directory left behind";
+  EXPECT_FALSE(Exists(lock)) << c.name;
+}
+
+TEST_F(Lifecycle, NotEnoughSpaceLeavesNoWorkingDirectory) {
+  box.Write("huge.zip", HugeClaimsArchive(1000));
+  std::string setup = Installer("huge.zip");
+  Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
+  ExpectCleanFailure(r, tmp, LockPath(setup),
+                     {"no space", "There is not enough free disk space in the '" + tmp + "'"});
+  EXPECT_FALSE(JavaStarted());
+}
+
+TEST_F(Lifecycle, NoRuntimeLeavesNoWorkingDirectory) {
+  box.Write("payload/corvane.class", "classes");
+  box.Zip("payload", "payload.zip");
+  std::string setup = Installer("payload.zip");
+  Result r = e2e::Run(setup, Options({"-tmpdir", tmp}));
+  ExpectCleanFailure(r, tmp, LockPath(setup), {"no runtime", "1.4.1"});
+}
+
+TEST_F(Lifecycle, DamagedArchiveLeavesNothingOfTheExtraction) {
+  // A good entry is extracted before the damaged one is met.
+  box.Write("payload/a-good-one.txt", std::string(5000, 'g'));
+  std::string noise;
+  for (int i = 0; i < 200000; i++) noise += static_cast<char>('a' + (i * 7919) % 26);
+  box.Write("payload/z-damaged.txt", noise);
+  std::string zip = box.Zip("payload", "payload.zip");
+  std::string data = e2e::ReadFile(zip);
+  size_t name = data.find("z-damaged.txt");
+  ASSERT_NE(name, std::string::npos);
+  // Scramble the middle of the compressed data (after the local header and its name).
+  for (size_t i = name + 200; i < name + 2200 && i < data.size(); i++) data[i] ^= 0x5a;
+  e2e::WriteFile(zip, data);
+  std::string setup = Installer("payload.zip");
+  Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
+  ExpectCleanFailure(r, tmp, LockPath(setup), {"damaged archive", setup});
+  EXPECT_FALSE(JavaStarted());
+}
+
+// A launcher without an archive runs the Java program from its own directory. That directory
+// is moved away while the runtime is being probed, so the change into it fails.
+TEST_F(Lifecycle, FailedChangeIntoTheApplicationHomeLeavesNoWorkingDirectory) {
+  std::string setup = Launcher("app/setup");
+  std::string lock = LockPath(setup);
+  std::string jre = Runtime();
+  std::string marker = box.Path("probing");
+  e2e::WriteFile(jre + "/bin/java",
+                 "#!/bin/sh\n"
+                 "if [ \"$1\" = \"-version\" ]; then\n"
+                 "  : > '" + marker + "'\n"
+                 "  /bin/sleep 2\n"
+                 "  echo 'java version \"1.4.2\"' >&2\n"
+                 "  exit 0\n"
+                 "fi\n"
+                 "exit 0\n",
+                 0755);
+  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return Exists(marker); })) << p->OutSoFar();
+  ASSERT_EQ(rename(box.Path("app").c_str(), box.Path("moved").c_str()), 0);
+  Result r = p->Wait();
+  ExpectCleanFailure(r, tmp, lock, {"chdir", box.Path("app")});
+}
+
+// Through the normal end: a Java program that fails (as with a missing main class) and one
+// that cannot be started at all.
+TEST_F(Lifecycle, FailingOrUnstartableJavaLeavesNoWorkingDirectory) {
+  StandInJava missingClass;
+  missingClass.exitCode = 1;
+  missingClass.extraScript = "echo 'Exception in thread \"main\" java.lang.NoClassDefFoundError: corvane' >&2";
+  std::string jre = Runtime(missingClass);
+  std::string setup = Launcher();
+  Result r = e2e::Run(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_NE(r.err.find("NoClassDefFoundError"), std::string::npos) << r.err;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_FALSE(Exists(LockPath(setup)));
+
+  // Answers the version probe, then takes away its own execute permission: the launch fails.
+  std::string jre2 = e2e::MakeRuntime(box.Path("jre2"), {});
+  e2e::WriteFile(jre2 + "/bin/java",
+                 "#!/bin/sh\n"
+                 "echo 'java version \"1.4.2\"' >&2\n"
+                 "/bin/chmod 0644 \"$0\"\n"
+                 "exit 0\n",
+                 0755);
+  std::string other = Launcher("other/setup");
+  r = e2e::Run(other, Options({"-javahome", jre2, "-tmpdir", tmp}));
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_FALSE(Exists(LockPath(other)));
+}
+
+// A run without -tmpdir: the working directory in /tmp, named after the program (a name no
+// other test uses), is gone afterwards as is the lock file.
+TEST_F(Lifecycle, ARunInTheDefaultTemporaryDirectoryLeavesNothingThere) {
+  std::string setup = Launcher("lcyq7");
+  StandInJava java;
+  java.extraScript = "echo \"$@\" | /bin/grep -o 'java.io.tmpdir=[^ ]*' > '" +
+                     box.Path("report") + "/tmpdir.txt'";
+  std::string jre = Runtime(java);
+  auto before = Entries("/tmp");
+  Result r = e2e::Run(setup, Options({"-javahome", jre}));
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  std::string used = e2e::ReadFile(box.Path("report/tmpdir.txt"));
+  EXPECT_EQ(used.rfind("java.io.tmpdir=/tmp/lcyq7", 0), 0u) << used;
+  for (const std::string &name : Entries("/tmp")) EXPECT_NE(name.rfind("lcyq7", 0), 0u) << name;
+  EXPECT_FALSE(Exists(LockPath(setup)));
+}
+
+// ---- Signals ----
+
+struct Interrupted {  // a run ended by a signal during extraction
+  Result result;
+  bool javaStarted;
+};
+
+class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<int> {
+ protected:
+  // Starts a launcher whose Java program runs for long, and sends sig once it runs.
+  Result SignalDuringJava(int sig, const std::string &setup) {
+    StandInJava java;
+    java.sleepSeconds = 60;
+    std::string jre = Runtime(java);
+    auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+    EXPECT_TRUE(WaitUntil([&] { return JavaStarted(); })) << p->OutSoFar();
+    EXPECT_EQ(Entries(tmp).size(), 1u);
+    p->Signal(sig);
+    return p->Wait();
+  }
+
+  // Makes an installer with a large archive and sends sig while it is being extracted.
+  Interrupted SignalDuringExtraction(int sig) {
+    box.MkDir("payload/package");
+    box.Write("payload/corvane.class", "classes");
+    for (int i = 0; i < 16; i++) {
+      EXPECT_EQ(e2e::Shell("head -c 25000000 /dev/zero > '" +
+                           box.Path("payload/package/part" + std::to_string(i) + ".bin") + "'"),
+                0);
+    }
+    box.Zip("payload", "payload.zip", "-1");
+    std::string setup = Installer("payload.zip");
+    std::string jre = Runtime();
+    auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+    std::string extracted;
+    EXPECT_TRUE(WaitUntil([&] {
+      std::vector<std::string> dirs = Entries(tmp);
+      if (dirs.size() != 1) return false;
+      return !Entries(tmp + "/" + dirs[0] + "/package").empty();
+    })) << p->OutSoFar();
+    p->Signal(sig);
+    Interrupted i;
+    i.result = p->Wait();
+    i.javaStarted = JavaStarted();
+    return i;
+  }
+
+};
+
+class ExitSignals : public LifecycleSignals {};
+
+TEST_P(ExitSignals, DuringTheJavaRunRemoveTheWorkingDirectoryAndExitWith255) {
+  int sig = GetParam();
+  std::string setup = Launcher();
+  Result r = SignalDuringJava(sig, setup);
+  EXPECT_EQ(r.exitStatus, 255) << strsignal(sig) << " " << r.termSignal;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_TRUE(Exists(LockPath(setup))) << "exit functions ran after the signal";
+}
+
+TEST_P(ExitSignals, DuringExtractionRemoveEverythingExtractedAndExitWith255) {
+  int sig = GetParam();
+  Interrupted i = SignalDuringExtraction(sig);
+  ASSERT_FALSE(i.javaStarted) << "the extraction ended before the signal: a larger archive is needed";
+  EXPECT_EQ(i.result.exitStatus, 255) << strsignal(sig) << " " << i.result.termSignal;
+  EXPECT_TRUE(EndsWith(i.result.out, kCleanup)) << i.result.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_TRUE(Exists(LockPath(box.Path("setup"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(IntAndTerm, ExitSignals, ::testing::Values(SIGINT, SIGTERM),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                           return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
+                         });
+
+class AbortSignals : public LifecycleSignals {};
+
+TEST_P(AbortSignals, RemoveTheWorkingDirectoryAndEndBySigabrt) {
+  int sig = GetParam();
+  std::string setup = Launcher();
+  Result r = SignalDuringJava(sig, setup);
+  EXPECT_EQ(r.termSignal, SIGABRT) << strsignal(sig) << " exit " << r.exitStatus;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(QuitAndSegv, AbortSignals, ::testing::Values(SIGQUIT, SIGSEGV),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                           return std::string(info.param == SIGQUIT ? "SIGQUIT" : "SIGSEGV");
+                         });
+
+TEST_F(Lifecycle, HangupPowerAndWindowSignalsDoNotStopTheLauncher) {
+  std::string setup = Launcher();
+  StandInJava java;
+  java.sleepSeconds = 1;
+  std::string jre = Runtime(java);
+  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << p->OutSoFar();
+  for (int sig : {SIGHUP, SIGPWR, SIGWINCH}) p->Signal(sig);
+  Result r = p->Wait();
+  EXPECT_EQ(r.exitStatus, 0) << r.termSignal << r.err;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_FALSE(Exists(LockPath(setup)));
+}
+
+}  // namespace
