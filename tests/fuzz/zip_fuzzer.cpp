@@ -12,6 +12,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -93,10 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (e == nullptr) break;
     if (e->size > 0) declared += e->size;
     names.push_back(e->name);
-    jint dataLen = e->csize != 0 ? e->csize : e->size;
+    // Declared lengths may be anything, negative included.
+    const jlong dataLen = e->csize != 0 ? e->csize : e->size;
     zipRead(zip, e, 0, buf, sizeof buf);
-    zipRead(zip, e, dataLen / 2, buf, sizeof buf);
-    zipRead(zip, e, dataLen - 1, buf, 1);
+    zipRead(zip, e, static_cast<jint>(dataLen / 2), buf, sizeof buf);
+    zipRead(zip, e, static_cast<jint>(std::max<jlong>(dataLen - 1, INT32_MIN)), buf, 1);
     zipFreeEntry(zip, e);
   }
   for (const std::string &name : names) {
