@@ -32,18 +32,19 @@ std::string Quote(const std::string &s) {
 
 std::map<std::string, std::string> *walkResult;
 size_t walkRootLen;
-int WalkOne(const char *path, const struct stat *st, int, struct FTW *) {
+int WalkOne(const char *path, const struct stat64 *st, int, struct FTW *) {
   if (strlen(path) < walkRootLen) return 0;
   std::string rel = std::string(path).substr(walkRootLen);
   (*walkResult)[rel] = S_ISDIR(st->st_mode) ? "<dir>" : e2e::ReadFile(path);
   return 0;
 }
-// Every path under root (relative), mapped to "<dir>" or the file's contents.
+// Every path under root (relative), mapped to "<dir>" or the file's contents. The 64-bit
+// directory calls, because the 32-bit ones fail with EOVERFLOW on some file systems.
 std::map<std::string, std::string> Tree(const std::string &root) {
   std::map<std::string, std::string> result;
   walkResult = &result;
   walkRootLen = root.size() + 1;
-  nftw(root.c_str(), WalkOne, 16, FTW_PHYS);
+  nftw64(root.c_str(), WalkOne, 16, FTW_PHYS);
   return result;
 }
 
@@ -51,7 +52,7 @@ std::vector<std::string> Subdirectories(const std::string &dir) {
   std::vector<std::string> names;
   DIR *d = opendir(dir.c_str());
   if (d == nullptr) return names;
-  while (struct dirent *de = readdir(d)) {
+  while (struct dirent64 *de = readdir64(d)) {
     std::string name = de->d_name;
     if (name != "." && name != ".." && e2e::Exists(dir + "/" + name + "/.")) names.push_back(name);
   }

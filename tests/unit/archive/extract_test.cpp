@@ -23,7 +23,7 @@ namespace {
 // Every path under root (relative), mapped to "<dir>" or the file's contents.
 std::map<std::string, std::string> *walkResult;
 size_t walkRootLen;
-int WalkOne(const char *path, const struct stat *st, int, struct FTW *) {
+int WalkOne(const char *path, const struct stat64 *st, int, struct FTW *) {
   if (strlen(path) < walkRootLen) return 0;  // the root itself
   std::string rel = std::string(path).substr(walkRootLen);
   (*walkResult)[rel] = S_ISDIR(st->st_mode) ? "<dir>" : ReadFile(path);
@@ -33,7 +33,7 @@ std::map<std::string, std::string> Tree(const std::string &root) {
   std::map<std::string, std::string> result;
   walkResult = &result;
   walkRootLen = root.size() + 1;
-  nftw(root.c_str(), WalkOne, 16, FTW_PHYS);
+  nftw64(root.c_str(), WalkOne, 16, FTW_PHYS);
   return result;
 }
 
