@@ -159,7 +159,9 @@ std::string Sandbox::Zip(const std::string &payloadRel, const std::string &zipRe
 std::string Sandbox::MakeInstaller(const std::string &zipRel, const std::string &rel,
                                    const std::string &name, bool absolute) const {
   std::string dest = CopyLauncher(name, rel);
-  EXPECT_EQ(Shell("cat " + Quote(Path(zipRel)) + " >> " + Quote(dest)), 0);
+  // With captured output Shell adds no ">/dev/null", which would override the ">>".
+  std::string catOut;
+  EXPECT_EQ(Shell("cat " + Quote(Path(zipRel)) + " >> " + Quote(dest), &catOut), 0) << catOut;
   if (absolute) {
     std::string out;
     EXPECT_EQ(Shell("zip -q -A " + Quote(dest), &out), 0) << out;
