@@ -361,15 +361,29 @@ TEST_F(Lifecycle, NoRuntimeLeavesNoWorkingDirectory) {
 TEST_F(Lifecycle, DamagedArchiveLeavesNothingOfTheExtraction) {
   // A good entry is extracted before the damaged one is met.
   box.Write("payload/a-good-one.txt", std::string(5000, 'g'));
-  std::string noise;
-  for (int i = 0; i < 200000; i++) noise += static_cast<char>('a' + (i * 7919) % 26);
-  box.Write("payload/z-damaged.txt", noise);
+  std::string noise;  // incompressible, so that the deflated data is long
+  uint32_t x = 12345;
+  for (int i = 0; i < 200000; i++) {
+    x = x * 1103515245u + 12345u;
+    noise += static_cast<char>(x >> 24);
+  }
+  box.Write("payload/z-damaged.bin", noise);
   std::string zip = box.Zip("payload", "payload.zip");
   std::string data = e2e::ReadFile(zip);
-  size_t name = data.find("z-damaged.txt");
+  // The local header of the damaged entry: its name, then its data.
+  size_t name = data.find("z-damaged.bin");
   ASSERT_NE(name, std::string::npos);
-  // Scramble the middle of the compressed data (after the local header and its name).
-  for (size_t i = name + 200; i < name + 2200 && i < data.size(); i++) data[i] ^= 0x5a;
+  ASSERT_GE(name, 30u);
+  size_t header = name - 30;
+  ASSERT_EQ(data.compare(header, 4, "PK\x03\x04"), 0);
+  auto le16 = [&](size_t at) {
+    return static_cast<size_t>(static_cast<unsigned char>(data[at])) |
+           static_cast<size_t>(static_cast<unsigned char>(data[at + 1])) << 8;
+  };
+  size_t start = name + le16(header + 26) + le16(header + 28);
+  size_t csize = le16(header + 18) | le16(header + 20) << 16;
+  ASSERT_GT(csize, 10000u);
+  for (size_t i = start + csize / 2; i < start + csize / 2 + 64; i++) data[i] ^= 0x5a;
   e2e::WriteFile(zip, data);
   std::string setup = Installer("payload.zip");
   Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
@@ -476,9 +490,8 @@ class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<
     box.MkDir("payload/package");
     box.Write("payload/corvane.class", "classes");
     for (int i = 0; i < 16; i++) {
-      EXPECT_EQ(e2e::Shell("head -c 25000000 /dev/zero > '" +
-                           box.Path("payload/package/part" + std::to_string(i) + ".bin") + "'"),
-                0);
+      std::string part = box.Write("payload/package/part" + std::to_string(i) + ".bin", "");
+      EXPECT_EQ(truncate(part.c_str(), 25000000), 0);  // zeros, deflated to almost nothing
     }
     box.Zip("payload", "payload.zip", "-1");
     std::string setup = Installer("payload.zip");
