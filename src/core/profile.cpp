@@ -7,8 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "archive/extract.h"
+#include "archive/zip_util.h"
 #include "core/paths.h"
 #include "i18n/locale.h"
+#include "runtime/discovery.h"
+#include "ui/output.h"
 
 namespace {
 
@@ -22,9 +26,12 @@ constexpr ProfileData kInstaller = {"corvane", "setup_", JNI_TRUE};
 constexpr ProfileData kUninstaller = {"corvane_uninstall", "uninstall_", JNI_FALSE};
 
 const char *const classpath_elements[] = {"/package/PackageFormat.jar"};
+constexpr const char kBundledJREEntries[] = "package/jre";
 
 Product product = Product::Installer;
 char *title = nullptr;
+char *bundledJREPath = nullptr;
+char *bundledLibPath = nullptr;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
@@ -60,9 +67,60 @@ const char *GetTitle(void) {
 
 jboolean IsStateFileRequired(void) { return Current().stateFileRequired; }
 
+const char *GetBundledJREPath(void) {
+  if (bundledJREPath != nullptr) return bundledJREPath;
+  const char *home = GetApplicationHome();
+  if (home == nullptr) return nullptr;
+
+  char *candidate = Resolve(home, kBundledJREEntries);
+  bundledJREPath = GetJREPath(candidate);
+  const char *execname = GetExecName();
+  if (bundledJREPath == nullptr && execname != nullptr) {
+    int zerror = 0;
+    if (jzfile *zip = zipOpen(execname, &zerror)) {
+      char *text = GetLocalizedMessage("unzipping_java_files");
+      statusf("%s", text);
+      free(text);
+      if (UnzipFiles(zip, home, kBundledJREEntries)) bundledJREPath = GetJREPath(candidate);
+      zipClose(zip);
+    }
+  }
+  free(candidate);
+  return bundledJREPath;
+}
+
+jboolean HasBundledJREEntries(void) {
+  const char *execname = GetExecName();
+  if (execname == nullptr) return JNI_FALSE;
+  int zerror = 0;
+  jzfile *zip = zipOpen(execname, &zerror);
+  if (zip == nullptr) return JNI_FALSE;
+  jboolean found = JNI_FALSE;
+  for (jint i = 0; !found; i++) {
+    jzentry *entry = zipGetNextEntry(zip, i);
+    if (entry == nullptr) break;
+    found = strncmp(entry->name, kBundledJREEntries, sizeof kBundledJREEntries - 1) == 0;
+    zipFreeEntry(zip, entry);
+  }
+  zipClose(zip);
+  return found;
+}
+
+const char *GetBundledLibraryPath(void) {
+  if (bundledLibPath == nullptr) {
+    const char *home = GetApplicationHome();
+    if (home != nullptr) bundledLibPath = Resolve(home, "package");
+  }
+  return bundledLibPath;
+}
+
 void Cleanup(void) {}
 
 void ResetProfileForTesting(void) {
   free(title);
   title = nullptr;
+  free(bundledJREPath);
+  bundledJREPath = nullptr;
+  free(bundledLibPath);
+  bundledLibPath = nullptr;
 }
