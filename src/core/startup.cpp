@@ -12,6 +12,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "archive/extract.h"
+#include "archive/zip_util.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/profile.h"
@@ -157,8 +159,23 @@ int LauncherMain(int argc, char **argv) {
   // 9, 10. The working directory.
   if (tmpdir == nullptr || !MakeWorkingDirectory(tmpdir)) return ReportNoTempDir(tmpdir);
 
-  // 12-15. Free space: the archive's contents plus a margin.
+  // 11. First pass over the archive: the space its contents need. From here on the
+  // application home is the working directory, if the executable carries an archive.
   unsigned long long requiredDisk = 0;
+  int zipError = 0;
+  jzfile *zipFile = zipOpen(execname, &zipError);
+  if (zipFile != nullptr) {
+    for (jint i = 0;; i++) {
+      jzentry *entry = zipGetNextEntry(zipFile, i);
+      if (entry == nullptr) break;
+      requiredDisk += static_cast<jlong>(entry->size);
+      zipFreeEntry(zipFile, entry);
+    }
+    zipClose(zipFile);
+    SetApplicationHome(StrDup(workdir));
+  }
+
+  // 12-15. Free space: the archive's contents plus a margin.
   requiredDisk += kSpaceMargin;
   unsigned long long availableDisk = 0;
   struct statvfs64 fs;
@@ -205,6 +222,17 @@ int LauncherMain(int argc, char **argv) {
     Report("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadPage, progname);
     if (BundledRuntimeBlockedByNoexec()) Report("no_writable_system_tmpdir_usage", progname);
     return 1;
+  }
+
+  // 18. Second pass: the whole archive into the working directory.
+  zipFile = zipOpen(execname, &zipError);
+  if (zipFile != nullptr) {
+    Show("unzipping_files");
+    if (!UnzipFiles(zipFile, workdir, nullptr)) {
+      Report("corrupted_zip_file", execname);
+      return 1;
+    }
+    zipClose(zipFile);
   }
 
   // 19, 20. The launcher's options after those of the command line.

@@ -1,0 +1,97 @@
+// Extraction of an open archive into a directory: every entry, or only those whose names
+// begin with a prefix, written under the output directory with the directories their names
+// imply. Nothing is written outside the output directory: names with a ".." component are
+// refused, and symbolic links met on the way are replaced rather than followed.
+#include "archive/extract.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/paths.h"
+#include "i18n/locale.h"
+
+namespace {
+
+constexpr size_t kInitialPathSize = 4096;
+
+// True when one of the name's "/"-separated components is "..". The kernel splits paths at
+// every "/" byte whatever the locale, so this looks at bytes, not characters.
+bool HasParentComponent(const char *name) {
+  const char *component = name;
+  for (;;) {
+    const char *end = strchr(component, '/');
+    size_t len = end != nullptr ? static_cast<size_t>(end - component) : strlen(component);
+    if (len == 2 && component[0] == '.' && component[1] == '.') return true;
+    if (end == nullptr) return false;
+    component = end + 1;
+  }
+}
+
+// Makes every directory on the way to the entry at path; false when the entry names a
+// directory (path ends with "/"), which then needs no writing.
+bool MakeLeadingDirectories(char *path, size_t outputDirLen) {
+  char *sep = path + outputDirLen;  // the "/" between the output directory and the name
+  while (sep != nullptr) {
+    *sep = '\0';
+    struct stat st;
+    // The output directory itself is the caller's and is followed if it is a link; below it,
+    // a link (or file) in a directory's place is removed so that nothing leads outside.
+    int found = sep == path + outputDirLen ? stat(path, &st) : lstat(path, &st);
+    if (found == 0 && !S_ISDIR(st.st_mode)) unlink(path);
+    mkdir(path, 0700);  // an existing directory is the normal case
+    if (sep[1] == '\0') return false;
+    *sep = '/';
+    sep = _strchr(sep + 1, '/');
+  }
+  return true;
+}
+
+}  // namespace
+
+jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
+  if (zipFile == nullptr || outputDir == nullptr) return JNI_FALSE;
+  const size_t outputDirLen = strlen(outputDir);
+  const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
+  size_t pathSize = kInitialPathSize;
+  char *path = static_cast<char *>(MemAlloc(pathSize));
+  jboolean result = JNI_TRUE;
+
+  for (jint i = 0;; i++) {
+    jzentry *entry = zipGetNextEntry(zipFile, i);
+    if (entry == nullptr) {
+      // Before the end of the directory this is an unreadable local header: the entries
+      // after it would silently be missing from the installation.
+      if (i < zipFile->total) result = JNI_FALSE;
+      break;
+    }
+    if (entrySubdir != nullptr && strncmp(entry->name, entrySubdir, prefixLen) != 0) {
+      zipFreeEntry(zipFile, entry);
+      continue;
+    }
+    if (HasParentComponent(entry->name)) {
+      zipFreeEntry(zipFile, entry);
+      result = JNI_FALSE;
+      break;
+    }
+    const size_t needed = strlen(entry->name) + outputDirLen + 2;
+    if (needed > pathSize) {
+      free(path);
+      pathSize = needed;
+      path = static_cast<char *>(MemAlloc(pathSize));
+    }
+    memcpy(path, outputDir, outputDirLen);
+    path[outputDirLen] = '/';
+    memcpy(path + outputDirLen + 1, entry->name, needed - outputDirLen - 1);
+
+    if (MakeLeadingDirectories(path, outputDirLen) && !zipReadEntry(zipFile, entry, path)) {
+      zipFreeEntry(zipFile, entry);
+      result = JNI_FALSE;
+      break;
+    }
+    zipFreeEntry(zipFile, entry);
+  }
+  free(path);
+  return result;
+}

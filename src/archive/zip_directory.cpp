@@ -1,0 +1,395 @@
+// Opening an archive: finding the end record in the last 64 KiB of the file, reading the
+// central directory once into a compact cell table with a hash index, and keeping the list of
+// open archives so that a second open of the same file shares the first record. The archive
+// may sit behind other bytes (the launcher's own executable image); every recorded offset is
+// turned into an absolute file position here, so later reads never need the archive start.
+#include <ctype.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "archive/zip_internal.h"
+
+using namespace zipfmt;
+
+namespace {
+
+jzfile *zfiles = nullptr;
+jboolean inited = JNI_FALSE;
+
+void SetMsg(jzfile *zip, const char *text) { zip->msg = const_cast<char *>(text); }
+
+// The name copy of readCEN: a stack buffer for the usual short names, a heap one that doubles
+// its capacity when a name does not fit.
+class NameBuffer {
+ public:
+  NameBuffer() = default;
+  NameBuffer(const NameBuffer &) = delete;
+  NameBuffer &operator=(const NameBuffer &) = delete;
+  ~NameBuffer() { free(heap_); }
+
+  // A NUL-terminated copy of len bytes at src, or null when memory runs out.
+  char *Copy(const unsigned char *src, size_t len) {
+    if (len + 1 > capacity_) {
+      size_t capacity = capacity_;
+      while (capacity < len + 1) capacity *= 2;
+      char *grown = static_cast<char *>(malloc(capacity));
+      if (grown == nullptr) return nullptr;
+      free(heap_);
+      heap_ = grown;
+      buf_ = grown;
+      capacity_ = capacity;
+    }
+    memcpy(buf_, src, len);
+    buf_[len] = '\0';
+    return buf_;
+  }
+
+ private:
+  char local_[513];
+  char *heap_ = nullptr;
+  char *buf_ = local_;
+  size_t capacity_ = sizeof local_;
+};
+
+void FreeEntryTable(jzfile *zip) {
+  free(zip->entries);
+  zip->entries = nullptr;
+  free(zip->table);
+  zip->table = nullptr;
+}
+
+}  // namespace
+
+jint initializeZip(void) {
+  inited = JNI_TRUE;
+  return 0;
+}
+
+jzfile *allocZip(const char *name) {
+  jzfile *zip = static_cast<jzfile *>(calloc(1, sizeof(jzfile)));
+  if (zip == nullptr) return nullptr;
+  zip->name = strdup(name);
+  if (zip->name == nullptr) {
+    free(zip);
+    return nullptr;
+  }
+  return zip;
+}
+
+jint readFully(int fd, void *buf, jint len) {
+  char *p = static_cast<char *>(buf);
+  while (len > 0) {
+    ssize_t n = read(fd, p, static_cast<size_t>(len));
+    if (n <= 0) return -1;
+    p += n;
+    len -= static_cast<jint>(n);
+  }
+  return 0;
+}
+
+jint findEND(jzfile *zip, void *endbuf) {
+  off64_t flen = lseek64(zip->fd, 0, SEEK_END);
+  if (flen < 0) return -1;
+  const jlong len = flen;
+  jlong pos = len;
+  // The window always holds the file's bytes from pos onwards (zeros past the end), so a
+  // record that straddles two blocks is seen whole.
+  unsigned char window[2 * kEndHdr] = {};
+  for (;;) {
+    if (len - pos > kEndSearch - 1) return 0;
+    // The block never starts before the file does: a short file is searched to its start.
+    jlong count = std::min<jlong>({kEndHdr, kEndSearch - (len - pos), pos});
+    if (count <= 0) return 0;
+    memmove(window + count, window, sizeof window - static_cast<size_t>(count));
+    pos -= count;
+    if (lseek64(zip->fd, pos, SEEK_SET) < 0) return -1;
+    if (readFully(zip->fd, window, static_cast<jint>(count)) != 0) return -1;
+    for (jlong i = 0; i < count; i++) {
+      const unsigned char *rec = window + i;
+      if (Get32(rec) != kEndSig) continue;
+      const jint clen = static_cast<jint>(Get16(rec + 20));
+      if (pos + i + kEndHdr + clen != len) continue;
+      memcpy(endbuf, rec, kEndHdr);
+      if (lseek64(zip->fd, pos + i + kEndHdr, SEEK_SET) < 0) return -1;
+      if (clen > 0) {
+        zip->comment = static_cast<char *>(malloc(static_cast<size_t>(clen) + 1));
+        if (zip->comment == nullptr) return -1;
+        if (readFully(zip->fd, zip->comment, clen) != 0) {
+          free(zip->comment);
+          zip->comment = nullptr;
+          return -1;
+        }
+        zip->comment[clen] = '\0';
+      }
+      return static_cast<jint>(pos + i);
+    }
+  }
+}
+
+jint readCEN(jzfile *zip) {
+  zip->msg = nullptr;
+  unsigned char endbuf[kEndHdr];
+  const jint endpos = findEND(zip, endbuf);
+  if (endpos <= 0) return endpos;
+
+  const jint cenlen = GetJint(endbuf + 12);
+  if (cenlen < 0 || cenlen > endpos) {
+    SetMsg(zip, zipmsg::kBadCenSize);
+    return -1;
+  }
+  const jint cenpos = endpos - cenlen;
+  const jint cenoff = GetJint(endbuf + 16);
+  if (cenoff < 0 || cenoff > cenpos) {
+    SetMsg(zip, zipmsg::kBadCenOffset);
+    return -1;
+  }
+  const jint locpos = cenpos - cenoff;
+  const jint total = static_cast<jint>(Get16(endbuf + 10));
+  zip->total = total;
+  if (static_cast<jlong>(total) * kCenHdr > cenlen) {
+    SetMsg(zip, zipmsg::kBadEntryCount);
+    return -1;
+  }
+  if (total > kMaxEntries) {
+    SetMsg(zip, zipmsg::kTooMany);
+    return -1;
+  }
+
+  if (lseek64(zip->fd, cenpos, SEEK_SET) < 0) return -1;
+  unsigned char *cenbuf = static_cast<unsigned char *>(malloc(cenlen > 0 ? static_cast<size_t>(cenlen) : 1));
+  if (cenbuf == nullptr) return -1;
+  if (readFully(zip->fd, cenbuf, cenlen) != 0) {
+    free(cenbuf);
+    return -1;
+  }
+
+  zip->entries = static_cast<jzcell *>(calloc(total > 0 ? static_cast<size_t>(total) : 1, sizeof(jzcell)));
+  zip->tablelen = std::max(total / 2, 1);
+  zip->table = static_cast<unsigned short *>(malloc(static_cast<size_t>(zip->tablelen) * sizeof(unsigned short)));
+  if (zip->entries == nullptr || zip->table == nullptr) {
+    FreeEntryTable(zip);
+    free(cenbuf);
+    return -1;
+  }
+  std::fill(zip->table, zip->table + zip->tablelen, kNoEntry);
+
+  NameBuffer nameBuf;
+  bool ok = true;
+  jint off = 0;  // offset of the current header within the directory
+  for (jint i = 0; i < total; i++) {
+    const unsigned char *cp = cenbuf + off;
+    const jint remaining = cenlen - off;
+    if (remaining < kCenHdr) {
+      SetMsg(zip, zipmsg::kCenHeaderSize);
+      ok = false;
+      break;
+    }
+    if (Get32(cp) != kCenSig) {
+      SetMsg(zip, zipmsg::kCenSignature);
+      ok = false;
+      break;
+    }
+    if (Get16(cp + 8) & 1) {
+      SetMsg(zip, zipmsg::kCenEncrypted);
+      ok = false;
+      break;
+    }
+    const uint32_t method = Get16(cp + 10);
+    if (method != 0 && method != 8) {
+      SetMsg(zip, zipmsg::kCenMethod);
+      ok = false;
+      break;
+    }
+    const jint nlen = static_cast<jint>(Get16(cp + 28));
+    const jint elen = static_cast<jint>(Get16(cp + 30));
+    const jint clen = static_cast<jint>(Get16(cp + 32));
+    if (kCenHdr + nlen + elen + clen > remaining) {
+      SetMsg(zip, zipmsg::kCenHeaderSize);
+      ok = false;
+      break;
+    }
+
+    jzcell *zc = &zip->entries[i];
+    zc->size = GetJint(cp + 24);
+    zc->csize = method == 0 ? 0 : GetJint(cp + 20);
+    zc->crc = GetJint(cp + 16);
+
+    char *name = nameBuf.Copy(cp + kCenHdr, static_cast<size_t>(nlen));
+    if (name == nullptr) {
+      ok = false;
+      break;
+    }
+    // An offset that cannot be a file position is kept as -1, which no seek accepts, so the
+    // entry fails when it is read rather than the arithmetic overflowing here.
+    const jlong locOffset = static_cast<jlong>(GetJint(cp + 42)) + locpos;
+    zc->pos = locOffset >= 0 && locOffset <= INT32_MAX ? static_cast<jint>(locOffset) : -1;
+    zc->nelen = static_cast<unsigned short>(nlen + elen);
+    zc->hash = hash(name);
+    zc->cenpos = cenpos + off;
+    zc->elen = static_cast<unsigned short>(elen);
+
+    if (isMetaName(name) && !addMetaName(zip, name)) {
+      ok = false;
+      break;
+    }
+    if (clen > 0) {
+      char *comment = static_cast<char *>(malloc(static_cast<size_t>(clen) + 1));
+      if (comment == nullptr) {
+        ok = false;
+        break;
+      }
+      memcpy(comment, cp + kCenHdr + nlen + elen, static_cast<size_t>(clen));
+      comment[clen] = '\0';
+      if (!addEntryComment(zip, i, comment)) {
+        free(comment);
+        ok = false;
+        break;
+      }
+    }
+
+    const unsigned int bucket = zc->hash % static_cast<unsigned int>(zip->tablelen);
+    zc->next = zip->table[bucket];
+    zip->table[bucket] = static_cast<unsigned short>(i);
+    off += kCenHdr + nlen + elen + clen;
+  }
+
+  free(cenbuf);
+  if (!ok) {
+    FreeEntryTable(zip);
+    return -1;
+  }
+  return cenpos;
+}
+
+unsigned int hash(const char *s) {
+  unsigned int h = 0;
+  for (; *s != '\0'; s++) {
+    // Bytes count as signed, so 0x80..0xFF add -128..-1 (wrapping in 32 bits).
+    h = 31 * h + static_cast<unsigned int>(static_cast<int>(static_cast<jbyte>(*s)));
+  }
+  return h;
+}
+
+int isMetaName(char *name) {
+  static constexpr char kMeta[] = "META-INF/";
+  for (size_t i = 0; i < sizeof kMeta - 1; i++) {
+    if (name[i] == '\0') return 0;
+    if (toupper(static_cast<unsigned char>(name[i])) != kMeta[i]) return 0;
+  }
+  return 1;
+}
+
+bool addMetaName(jzfile *zip, char *name) {
+  char *copy = strdup(name);
+  if (copy == nullptr) return false;
+  if (zip->metanames == nullptr) {
+    zip->metanames = static_cast<char **>(calloc(2, sizeof(char *)));
+    if (zip->metanames == nullptr) {
+      free(copy);
+      return false;
+    }
+    zip->metacount = 2;
+  }
+  for (jint i = 0; i < zip->metacount; i++) {
+    if (zip->metanames[i] == nullptr) {
+      zip->metanames[i] = copy;
+      return true;
+    }
+  }
+  const jint count = zip->metacount;
+  char **grown = static_cast<char **>(calloc(static_cast<size_t>(count) * 2, sizeof(char *)));
+  if (grown == nullptr) {
+    free(copy);
+    return false;
+  }
+  memcpy(grown, zip->metanames, static_cast<size_t>(count) * sizeof(char *));
+  grown[count] = copy;
+  free(zip->metanames);
+  zip->metanames = grown;
+  zip->metacount = count * 2;
+  return true;
+}
+
+bool addEntryComment(jzfile *zip, int index, char *comment) {
+  if (zip->comments == nullptr) {
+    zip->comments = static_cast<char **>(calloc(zip->total > 0 ? static_cast<size_t>(zip->total) : 1, sizeof(char *)));
+    if (zip->comments == nullptr) return false;
+  }
+  zip->comments[index] = comment;
+  return true;
+}
+
+void freeZip(jzfile *zip) {
+  zipFreeEntry(zip, nullptr);
+  free(zip->name);
+  free(zip->comment);
+  free(zip->entries);
+  free(zip->table);
+  if (zip->metanames != nullptr) {
+    for (jint i = 0; i < zip->metacount; i++) free(zip->metanames[i]);
+    free(zip->metanames);
+  }
+  if (zip->comments != nullptr) {
+    for (jint i = 0; i < zip->total; i++) free(zip->comments[i]);
+    free(zip->comments);
+  }
+  free(zip);
+}
+
+jzfile *zipOpen(const char *name, int *zerror) { return zipOpenGeneric(name, zerror, O_RDONLY, 0); }
+
+jzfile *zipOpenGeneric(const char *name, int *zerror, int mode, jlong lastModified) {
+  if (initializeZip() != 0) return nullptr;
+  if (zerror != nullptr) *zerror = 0;
+
+  for (jzfile *zip = zfiles; zip != nullptr; zip = zip->next) {
+    if (strcmp(zip->name, name) == 0 &&
+        (zip->lastModified == lastModified || zip->lastModified == 0) && zip->refs <= 0xFFFE) {
+      zip->refs++;
+      return zip;
+    }
+  }
+
+  jzfile *zip = allocZip(name);
+  if (zip == nullptr) return nullptr;
+  zip->refs = 1;
+  zip->lastModified = lastModified;
+
+  // No child process (the Java program, the version probe) inherits the archive.
+  zip->fd = open64(name, mode | O_CLOEXEC);
+  if (zip->fd < 0) {
+    if (zerror != nullptr) *zerror = -4;
+    freeZip(zip);
+    return nullptr;
+  }
+  off64_t len = lseek64(zip->fd, 0, SEEK_END);
+  if (len < 0 || len > INT32_MAX || readCEN(zip) <= 0) {
+    if (zerror != nullptr) *zerror = -2;
+    close(zip->fd);
+    freeZip(zip);
+    return nullptr;
+  }
+  zip->next = zfiles;
+  zfiles = zip;
+  return zip;
+}
+
+void zipClose(jzfile *zip) {
+  if (--zip->refs > 0) return;
+  if (zfiles == zip) {
+    zfiles = zip->next;
+  } else {
+    for (jzfile *prev = zfiles; prev != nullptr; prev = prev->next) {
+      if (prev->next == zip) {
+        prev->next = zip->next;
+        break;
+      }
+    }
+  }
+  close(zip->fd);
+  freeZip(zip);
+}

@@ -1,0 +1,336 @@
+// Entries of an open archive: building an entry from its cell and local header, lookup by
+// position or by name with a one-entry cache, raw reads of an entry's data, and writing an
+// entry to a file (stored data copied, deflated data inflated with zlib). The archive is not
+// trusted: every length is checked against the bytes actually read, inflation is bounded by
+// the declared size, and the CRC-32 of what was written must match the central directory's.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "archive/zip_internal.h"
+
+using namespace zipfmt;
+
+namespace {
+
+constexpr jint kInflateInput = 4096;
+constexpr jint kCopyBuffer = 16384;
+constexpr jint kInflateOutput = 16384;
+
+void SetMsg(jzfile *zip, const char *text) { zip->msg = const_cast<char *>(text); }
+char *Text(const char *text) { return const_cast<char *>(text); }
+
+void FreeEntry(jzentry *ze) {
+  free(ze->extra);
+  free(ze->name);
+  free(ze);
+}
+
+// An extra field with its two-byte little-endian length in front, or null without memory.
+jbyte *NewExtra(unsigned int len) {
+  jbyte *extra = static_cast<jbyte *>(malloc(len + 2));
+  if (extra == nullptr) return nullptr;
+  extra[0] = static_cast<jbyte>(len & 0xFF);
+  extra[1] = static_cast<jbyte>(len >> 8);
+  return extra;
+}
+
+struct FreeGuard {
+  void *p;
+  ~FreeGuard() { free(p); }
+};
+
+struct InflateGuard {
+  z_stream *strm;
+  ~InflateGuard() { inflateEnd(strm); }
+};
+
+}  // namespace
+
+jzentry *readLOC(jzfile *zip, jzcell *zc) {
+  if (zc->pos < 0 || lseek64(zip->fd, zc->pos, SEEK_SET) < 0) {
+    SetMsg(zip, zipmsg::kSeekFailed);
+    return nullptr;
+  }
+  const jint fetched = kLocHdr + zc->nelen;
+  unsigned char *loc = static_cast<unsigned char *>(malloc(static_cast<size_t>(fetched)));
+  if (loc == nullptr) return nullptr;
+  FreeGuard locGuard{loc};
+  if (readFully(zip->fd, loc, fetched) != 0) {
+    SetMsg(zip, zipmsg::kLocRead);
+    return nullptr;
+  }
+  if (Get32(loc) != kLocSig) {
+    SetMsg(zip, zipmsg::kLocSignature);
+    return nullptr;
+  }
+  const jint lnlen = static_cast<jint>(Get16(loc + 26));
+  const jint lelen = static_cast<jint>(Get16(loc + 28));
+  // The local name must lie within what was fetched; it may not when the archive is
+  // inconsistent or the central name and extra lengths overflowed 16 bits together.
+  const jlong dataPos = static_cast<jlong>(zc->pos) + kLocHdr + lnlen + lelen;
+  if (kLocHdr + lnlen > fetched || dataPos > INT32_MAX) {
+    SetMsg(zip, zipmsg::kLocHeaderSize);
+    return nullptr;
+  }
+
+  jzentry *ze = static_cast<jzentry *>(calloc(1, sizeof(jzentry)));
+  if (ze == nullptr) return nullptr;
+  ze->name = static_cast<char *>(malloc(static_cast<size_t>(lnlen) + 1));
+  if (ze->name == nullptr) {
+    FreeEntry(ze);
+    return nullptr;
+  }
+  memcpy(ze->name, loc + kLocHdr, static_cast<size_t>(lnlen));
+  ze->name[lnlen] = '\0';
+
+  if (zc->elen != 0) {
+    // The central name length, recovered modulo 16 bits like nelen itself.
+    const unsigned short cnlen = static_cast<unsigned short>(zc->nelen - zc->elen);
+    ze->extra = NewExtra(zc->elen);
+    if (ze->extra == nullptr) {
+      FreeEntry(ze);
+      return nullptr;
+    }
+    if (lseek64(zip->fd, static_cast<jlong>(zc->cenpos) + kCenHdr + cnlen, SEEK_SET) < 0) {
+      SetMsg(zip, zipmsg::kSeekFailed);
+      FreeEntry(ze);
+      return nullptr;
+    }
+    if (readFully(zip->fd, ze->extra + 2, zc->elen) != 0) {
+      SetMsg(zip, zipmsg::kCenExtra);
+      FreeEntry(ze);
+      return nullptr;
+    }
+  } else if (lelen != 0) {
+    ze->extra = NewExtra(static_cast<unsigned int>(lelen));
+    if (ze->extra == nullptr) {
+      FreeEntry(ze);
+      return nullptr;
+    }
+    if (kLocHdr + lnlen + lelen <= fetched) {
+      memcpy(ze->extra + 2, loc + kLocHdr + lnlen, static_cast<size_t>(lelen));
+    } else if (lseek64(zip->fd, static_cast<jlong>(zc->pos) + kLocHdr + lnlen, SEEK_SET) < 0 ||
+               readFully(zip->fd, ze->extra + 2, lelen) != 0) {
+      SetMsg(zip, zipmsg::kLocRead);
+      FreeEntry(ze);
+      return nullptr;
+    }
+  }
+
+  if (zip->comments != nullptr) ze->comment = zip->comments[zc - zip->entries];
+  ze->size = zc->size;
+  ze->csize = zc->csize;
+  ze->crc = zc->crc;
+  ze->time = GetJint(loc + 10);
+  ze->pos = static_cast<jint>(dataPos);
+  return ze;
+}
+
+jzentry *zipGetNextEntry(jzfile *zip, jint n) {
+  if (n < 0 || n >= zip->total) return nullptr;
+  return readLOC(zip, &zip->entries[n]);
+}
+
+jzentry *zipGetEntry(jzfile *zip, const char *name) {
+  const unsigned int h = hash(name);
+  unsigned short idx = zip->table[h % static_cast<unsigned int>(zip->tablelen)];
+  if (zip->cache != nullptr && strcmp(zip->cache->name, name) == 0) {
+    jzentry *ze = zip->cache;
+    zip->cache = nullptr;
+    return ze;
+  }
+  while (idx != kNoEntry) {
+    jzcell *zc = &zip->entries[idx];
+    if (zc->hash == h) {
+      jzentry *ze = readLOC(zip, zc);
+      if (ze != nullptr) {
+        if (strcmp(ze->name, name) == 0) return ze;
+        zipFreeEntry(zip, ze);
+      }
+    }
+    idx = zc->next;
+  }
+  return nullptr;
+}
+
+jzentry *zipFindEntry(jzfile *zip, const char *name, jint *sizeP, jint *nameLenP) {
+  jzentry *ze = zipGetEntry(zip, name);
+  if (ze != nullptr) {
+    *sizeP = ze->size;
+    *nameLenP = static_cast<jint>(strlen(ze->name));
+  }
+  return ze;
+}
+
+void zipFreeEntry(jzfile *jz, jzentry *ze) {
+  jzentry *last = jz->cache;
+  jz->cache = ze;
+  if (last != nullptr) FreeEntry(last);
+}
+
+jint zipRead(jzfile *zip, jzentry *entry, jint pos, void *buf, jint len) {
+  zip->msg = nullptr;
+  const jlong dataLen = entry->csize != 0 ? entry->csize : entry->size;
+  if (pos < 0 || pos > dataLen - 1) {
+    SetMsg(zip, zipmsg::kOffsetRange);
+    return -1;
+  }
+  if (len <= 0) return 0;
+  if (len > dataLen - pos) len = static_cast<jint>(dataLen - pos);
+  if (lseek64(zip->fd, static_cast<jlong>(entry->pos) + pos, SEEK_SET) < 0) return -1;
+  ssize_t n = read(zip->fd, buf, static_cast<size_t>(len));
+  return n < 0 ? -1 : static_cast<jint>(n);
+}
+
+jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
+  *msg = nullptr;
+  jint count = entry->csize;
+  if (count == 0) {
+    *msg = Text(zipmsg::kNotCompressed);
+    return JNI_FALSE;
+  }
+  if (count < 0 || entry->size < 0) {
+    *msg = Text(zipmsg::kBadSize);
+    return JNI_FALSE;
+  }
+
+  z_stream strm;
+  memset(&strm, 0, sizeof strm);
+  if (inflateInit2_(&strm, -MAX_WBITS, "1.1.3", static_cast<int>(sizeof strm)) != Z_OK) {
+    *msg = strm.msg;
+    return JNI_FALSE;
+  }
+  InflateGuard guard{&strm};
+
+  unsigned char in[kInflateInput];
+  unsigned char out[kInflateOutput];
+  const jlong size = entry->size;
+  jlong written = 0;
+  uLong crc = crc32(0, Z_NULL, 0);
+  bool ended = false;
+  jint pos = 0;
+  while (count > 0) {
+    const jint r = zipRead(zip, entry, pos, in, std::min(count, kInflateInput));
+    if (r == 0) *msg = Text(zipmsg::kEndOfFile);
+    if (r <= 0) return JNI_FALSE;
+    pos += r;
+    count -= r;
+    strm.next_in = in;
+    strm.avail_in = static_cast<uInt>(r);
+    do {
+      strm.next_out = out;
+      strm.avail_out = sizeof out;
+      const uInt inBefore = strm.avail_in;
+      const int ret = inflate(&strm, Z_PARTIAL_FLUSH);
+      const jlong produced = static_cast<jlong>(sizeof out - strm.avail_out);
+      switch (ret) {
+        case Z_OK:
+        case Z_BUF_ERROR:
+          break;
+        case Z_STREAM_END:
+          // The stream must end exactly with the entry's data and its declared size.
+          if (count != 0 || strm.avail_in != 0 || written + produced != size) {
+            *msg = Text(zipmsg::kEndOfStream);
+            return JNI_FALSE;
+          }
+          ended = true;
+          break;
+        case Z_MEM_ERROR:
+          *msg = Text(zipmsg::kNoMemory);
+          return JNI_FALSE;
+        default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR
+          *msg = Text(zipmsg::kBadData);
+          return JNI_FALSE;
+      }
+      if (!ended && produced == 0 && strm.avail_in == inBefore) {
+        if (strm.avail_in == 0) break;  // waits for the next block of input
+        *msg = Text(zipmsg::kNoProgress);
+        return JNI_FALSE;
+      }
+      if (written + produced > size) {
+        *msg = Text(zipmsg::kTooLarge);
+        return JNI_FALSE;
+      }
+      if (write(fd, out, static_cast<size_t>(produced)) != produced) return JNI_FALSE;
+      crc = crc32(crc, out, static_cast<uInt>(produced));
+      written += produced;
+    } while (!ended && (strm.avail_in > 0 || strm.avail_out == 0));
+  }
+  // All compressed bytes were used without reaching the end of the stream: the data is cut.
+  if (!ended) {
+    *msg = Text(zipmsg::kEndOfStream);
+    return JNI_FALSE;
+  }
+  if (static_cast<uint32_t>(crc) != static_cast<uint32_t>(entry->crc)) {
+    *msg = Text(zipmsg::kInflateCrc);
+    return JNI_FALSE;
+  }
+  return JNI_TRUE;
+}
+
+namespace {
+
+// Copies a stored entry; the reason of a failure goes to *reason.
+bool CopyStored(jzfile *zip, jzentry *entry, int fd, const char **reason) {
+  unsigned char buf[kCopyBuffer];
+  uLong crc = crc32(0, Z_NULL, 0);
+  jint copied = 0;
+  while (copied < entry->size) {
+    const jint r = zipRead(zip, entry, copied, buf, std::min(entry->size - copied, kCopyBuffer));
+    if (r <= 0) {
+      *reason = zip->msg != nullptr ? zip->msg : zipmsg::kShortCopy;
+      return false;
+    }
+    if (write(fd, buf, static_cast<size_t>(r)) != r) {
+      *reason = zip->msg;
+      return false;
+    }
+    crc = crc32(crc, buf, static_cast<uInt>(r));
+    copied += r;
+  }
+  if (static_cast<uint32_t>(crc) != static_cast<uint32_t>(entry->crc)) {
+    *reason = zipmsg::kStoredCrc;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path) {
+  if (entry->size < 0 || entry->csize < 0) {
+    SetMsg(zip, zipmsg::kBadSize);
+    return JNI_FALSE;
+  }
+  // Truncation leaves no stale bytes of an older, longer file; a symbolic link put in the
+  // entry's place is refused rather than followed.
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0700);
+  if (fd < 0) {
+    SetMsg(zip, zipmsg::kCannotOpen);
+    return JNI_FALSE;
+  }
+  const char *reason = nullptr;
+  bool ok;
+  if (entry->csize == 0) {
+    ok = CopyStored(zip, entry, fd, &reason);
+  } else {
+    char *inflateReason = nullptr;
+    ok = inflateFully(zip, entry, fd, &inflateReason);
+    reason = inflateReason != nullptr && inflateReason[0] != '\0' ? inflateReason : zip->msg;
+  }
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    reason = zipmsg::kWriteFailed;
+  }
+  if (!ok) {
+    // Kept for whoever inspects the record; the launcher only sees the result.
+    SetMsg(zip, reason);
+    return JNI_FALSE;
+  }
+  return JNI_TRUE;
+}
