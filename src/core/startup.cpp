@@ -31,6 +31,13 @@ jboolean doCleanup = JNI_FALSE;
 namespace {
 
 constexpr unsigned long long kSpaceMargin = 100000;
+
+// What the command line gave; kept for the whole run.
+char *javahome = nullptr;
+char *tmpdirArg = nullptr;
+// The Java program's arguments, made by ParseArguments.
+int javaArgc = 0;
+char **javaArgv = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
 constexpr const char kMinimumJavaVersion[] = "1.4.1";
 constexpr const char kJavaDownloadPage[] = "http://java.com/download/";
@@ -140,11 +147,11 @@ int LauncherMain(int argc, char **argv) {
   }
 
   // 6. The command line.
-  char *javahome = nullptr;
-  char *tmpdirArg = nullptr;
   jboolean showconsole = JNI_FALSE;
   int ret = 1;
-  if (!ParseArguments(&argc, &argv, &javahome, &tmpdirArg, &showconsole, &ret)) return ret;
+  javaArgc = argc;
+  javaArgv = argv;
+  if (!ParseArguments(&javaArgc, &javaArgv, &javahome, &tmpdirArg, &showconsole, &ret)) return ret;
 
   // 7, 8. The temporary directory.
   Show("checking_disk_space");

@@ -43,8 +43,18 @@ Parsed Parse(std::vector<std::string> words) {
   Parsed p{ok, ret, {}, javahome ? javahome : "<null>", tmpdir ? tmpdir : "<null>", show != 0,
            testing::internal::GetCapturedStderr()};
   if (ok) {
-    for (int i = 0; i < argc; i++) p.argv.push_back(argv[i]);
+    // The vector and its state file belong to the caller for the rest of the run.
+    char *stateFile = nullptr;
+    for (int i = 0; i < argc; i++) {
+      p.argv.push_back(argv[i]);
+      if (i > 0 && (p.argv[i - 1] == "-state" || p.argv[i - 1] == "-saveState")) {
+        EXPECT_TRUE(stateFile == nullptr || stateFile == argv[i]);
+        stateFile = argv[i];
+      }
+    }
     EXPECT_EQ(argv[argc], nullptr);
+    free(stateFile);
+    free(argv);
   } else {
     EXPECT_EQ(argv, nullptr);
     EXPECT_EQ(javahome, nullptr);
