@@ -267,7 +267,7 @@ int LauncherMain(int argc, char **argv) {
   // 22, 23. The Java program.
   if (showconsole) SetPrintToConsole(1);
   Show("executing_java");
-  ret = ExecuteJava(jrepath, numOptions, options, argc, argv);
+  ret = ExecuteJava(jrepath, numOptions, options, javaArgc, javaArgv);
   free(jrepath);
 
   // 24. Status 10 asks for the upgrade script that the Java program left in the temporary

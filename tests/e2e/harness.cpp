@@ -157,7 +157,15 @@ std::string Sandbox::Zip(const std::string &payloadRel, const std::string &zipRe
 std::string Sandbox::MakeInstaller(const std::string &zipRel, const std::string &rel,
                                    const std::string &name, bool absolute) const {
   std::string dest = CopyLauncher(name, rel);
-  EXPECT_EQ(Shell("cat " + Quote(Path(zipRel)) + " >> " + Quote(dest)), 0);
+  // Appended here, not with a shell redirection: Shell sends standard output to /dev/null.
+  std::string zip = ReadFile(Path(zipRel));
+  EXPECT_FALSE(zip.empty()) << zipRel;
+  FILE *f = fopen(dest.c_str(), "ab");
+  EXPECT_NE(f, nullptr) << dest << ": " << strerror(errno);
+  if (f != nullptr) {
+    EXPECT_EQ(fwrite(zip.data(), 1, zip.size(), f), zip.size());
+    EXPECT_EQ(fclose(f), 0);
+  }
   if (absolute) {
     std::string out;
     EXPECT_EQ(Shell("zip -q -A " + Quote(dest), &out), 0) << out;
@@ -224,6 +232,8 @@ Process::Process(const std::string &exe, const RunOptions &opts, const std::stri
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // Only 0, 1 and 2 reach the launcher, whatever the test runner left open.
+    closefrom(3);
     if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0) _exit(126);
     // A fresh process group, so that signals sent to the test do not reach the launcher.
     setpgid(0, 0);

@@ -43,8 +43,10 @@ class Bundled : public ::testing::Test {
   }
   // Zips the payload directory into an executable file and makes it the executable.
   void UseArchive() {
+    std::string zip = exe + ".zip";
     std::string cmd = "cd " + standin::Quote(payload) + " && zip -q -r -X " +
-                      standin::Quote(exe) + " . && chmod 755 " + standin::Quote(exe);
+                      standin::Quote(zip) + " . && mv " + standin::Quote(zip) + " " +
+                      standin::Quote(exe) + " && chmod 755 " + standin::Quote(exe);
     ASSERT_EQ(system(cmd.c_str()), 0);
     ASSERT_NE(SetExecName(exe.c_str()), nullptr);
   }

@@ -37,6 +37,7 @@ struct Isolated {
 // Runs body in a forked process with standard output and error in files.
 Isolated RunIsolated(const ScratchDir &dir, const std::function<int()> &body) {
   std::string returns = dir / "returns", out = dir / "out", err = dir / "err";
+  unlink(returns.c_str());
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
