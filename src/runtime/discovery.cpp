@@ -93,12 +93,14 @@ void GatherBundled(Places *places) {
     places->bundledjre = info;
 }
 
+// The large-file forms, so that the 32-bit build is not refused a directory whose inode
+// numbers or entry offsets need 64 bits.
 void GatherUsrJava(Places *places) {
-  struct stat st;
-  if (stat(usrJavaDir, &st) != 0 || !S_ISDIR(st.st_mode)) return;
+  struct stat64 st;
+  if (stat64(usrJavaDir, &st) != 0 || !S_ISDIR(st.st_mode)) return;
   DIR *dir = opendir(usrJavaDir);
   if (dir == nullptr) return;
-  while (struct dirent *entry = readdir(dir)) {
+  while (struct dirent64 *entry = readdir64(dir)) {
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
     size_t len = strlen(usrJavaDir) + 1 + strlen(entry->d_name) + 1;
     char *candidate = static_cast<char *>(malloc(len));
