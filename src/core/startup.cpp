@@ -38,6 +38,8 @@ char *tmpdirArg = nullptr;
 // The Java program's arguments, made by ParseArguments.
 int javaArgc = 0;
 char **javaArgv = nullptr;
+// The selected Java runtime; kept for the whole run.
+char *jrepath = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
 constexpr const char kMinimumJavaVersion[] = "1.4.1";
 constexpr const char kJavaDownloadPage[] = "http://java.com/download/";
@@ -90,15 +92,15 @@ char *Option(const char *prefix, const char *value) {
 
 // "-Djava.class.path=": a kit's two entries, the application home, then the profile's elements
 // under the application home, separated by ":".
-char *ClassPathOption(const char *jrepath, const char *apphome) {
+char *ClassPathOption(const char *runtime, const char *apphome) {
   constexpr const char kPrefix[] = "-Djava.class.path=";
   const char *const *elements;
   int count = GetJavaClasspathElements(&elements);
-  jboolean jdk = IsJDK(jrepath);
+  jboolean jdk = IsJDK(runtime);
 
   size_t len = sizeof kPrefix + strlen(apphome);
   if (jdk) {
-    for (const char *suffix : jdkClassPath) len += strlen(jrepath) + strlen(suffix) + 1;
+    for (const char *suffix : jdkClassPath) len += strlen(runtime) + strlen(suffix) + 1;
   }
   for (int i = 0; i < count; i++) len += 1 + strlen(apphome) + strlen(elements[i]);
 
@@ -106,7 +108,7 @@ char *ClassPathOption(const char *jrepath, const char *apphome) {
   strcpy(s, kPrefix);
   if (jdk) {
     for (const char *suffix : jdkClassPath) {
-      strcat(s, jrepath);
+      strcat(s, runtime);
       strcat(s, suffix);
       strcat(s, ":");
     }
@@ -206,7 +208,6 @@ int LauncherMain(int argc, char **argv) {
   // 16, 17. The Java runtime: the one named with -javahome if it is usable, else the search.
   Show("checking_java");
   ret = 0;
-  char *jrepath = nullptr;
   if (javahome != nullptr) {
     jrepath = GetJREPath(javahome);
     if (jrepath != nullptr && !CheckJavaVersion(jrepath)) {
@@ -268,7 +269,6 @@ int LauncherMain(int argc, char **argv) {
   if (showconsole) SetPrintToConsole(1);
   Show("executing_java");
   ret = ExecuteJava(jrepath, numOptions, options, javaArgc, javaArgv);
-  free(jrepath);
 
   // 24. Status 10 asks for the upgrade script that the Java program left in the temporary
   // directory; its own result does not matter.

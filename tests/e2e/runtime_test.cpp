@@ -131,6 +131,15 @@ class RuntimeRun : public ::testing::Test {
     return opts;
   }
 
+  // Makes the Java program leave an upgrade script behind, as the installer's Java program
+  // would; the script records its arguments and environment in upgradeReport.
+  static void LeaveUpgradeScript(StandInJava *java, const std::string &script,
+                                 const std::string &upgradeReport) {
+    java->extraScript += "printf '%s\\n' '#!/bin/sh' 'printf \"%s\\\\n\" \"$#\" \"$0\" > " +
+                         upgradeReport + "' '/bin/cat /proc/$$/environ >> " + upgradeReport +
+                         "' 'exit 4' > '" + script + "'\n/bin/chmod 755 '" + script + "'\n";
+  }
+
   std::vector<std::string> Argv() const { return Lines(ReadFile(report + "/argv.txt")); }
   std::string Workdir() const {
     std::string cwd = ReadFile(report + "/cwd.txt");
@@ -326,10 +335,7 @@ TEST_P(ExitStatus, IsPassedThroughAndOnlyTenRunsTheUpgradeScript) {
   StandInJava java = Java(code);
   std::string script = tmp + "/UpgradeInvoker.sh";
   std::string upgradeReport = report + "/upgrade";
-  // The Java program leaves the script behind, as the installer's Java program would.
-  java.extraScript += "printf '%s\\n' '#!/bin/sh' 'printf \"%s\\\\n\" \"$#\" \"$0\" > " +
-                      upgradeReport + "' '/bin/cat /proc/$$/environ >> " + upgradeReport +
-                      "' 'exit 4' > " + script + "\n/bin/chmod 755 " + script + "\n";
+  LeaveUpgradeScript(&java, script, upgradeReport);
   std::string root = MakeRuntime(box.Path("jre"), java);
   Result r = e2e::Run(setup, Options({}, root + "/bin"));
   EXPECT_EQ(r.exitStatus, code) << r.err;
@@ -345,6 +351,21 @@ TEST_P(ExitStatus, IsPassedThroughAndOnlyTenRunsTheUpgradeScript) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, ExitStatus, ::testing::Values(0, 3, 10, 255));
+
+TEST_F(RuntimeRun, AnUpgradeScriptUnderALongTemporaryPathIsRunWhole) {
+  tmp = box.MkDir(std::string(100, 't') + "/" + std::string(100, 'u'));
+  Payload();
+  std::string setup = Installer();
+  StandInJava java = Java(10);
+  std::string script = tmp + "/UpgradeInvoker.sh";
+  ASSERT_GT(script.size(), 200u);
+  LeaveUpgradeScript(&java, script, report + "/upgrade");
+  std::string root = MakeRuntime(box.Path("jre"), java);
+  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  EXPECT_EQ(r.exitStatus, 10) << r.err;
+  EXPECT_EQ(ReadFile(report + "/upgrade"), "0\n" + script + "\n");
+  EXPECT_FALSE(e2e::Exists(script));
+}
 
 TEST_F(RuntimeRun, JavaKilledByASignalGivesOne) {
   Payload();
