@@ -35,10 +35,12 @@ bool MakeLeadingDirectories(char *path, size_t outputDirLen) {
   char *sep = path + outputDirLen;  // the "/" between the output directory and the name
   while (sep != nullptr) {
     *sep = '\0';
-    struct stat st;
+    // The 64-bit calls: in the 32-bit build the plain ones fail with EOVERFLOW on file
+    // systems with large inode numbers, which would let a link in the way go unnoticed.
+    struct stat64 st;
     // The output directory itself is the caller's and is followed if it is a link; below it,
     // a link (or file) in a directory's place is removed so that nothing leads outside.
-    int found = sep == path + outputDirLen ? stat(path, &st) : lstat(path, &st);
+    int found = sep == path + outputDirLen ? stat64(path, &st) : lstat64(path, &st);
     if (found == 0 && !S_ISDIR(st.st_mode)) unlink(path);
     mkdir(path, 0700);  // an existing directory is the normal case
     if (sep[1] == '\0') return false;

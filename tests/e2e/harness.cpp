@@ -159,15 +159,9 @@ std::string Sandbox::Zip(const std::string &payloadRel, const std::string &zipRe
 std::string Sandbox::MakeInstaller(const std::string &zipRel, const std::string &rel,
                                    const std::string &name, bool absolute) const {
   std::string dest = CopyLauncher(name, rel);
-  // Appended here, not with a shell redirection: Shell sends standard output to /dev/null.
-  std::string zip = ReadFile(Path(zipRel));
-  EXPECT_FALSE(zip.empty()) << zipRel;
-  FILE *f = fopen(dest.c_str(), "ab");
-  EXPECT_NE(f, nullptr) << dest << ": " << strerror(errno);
-  if (f != nullptr) {
-    EXPECT_EQ(fwrite(zip.data(), 1, zip.size(), f), zip.size());
-    EXPECT_EQ(fclose(f), 0);
-  }
+  // With captured output Shell adds no ">/dev/null", which would override the ">>".
+  std::string catOut;
+  EXPECT_EQ(Shell("cat " + Quote(Path(zipRel)) + " >> " + Quote(dest), &catOut), 0) << catOut;
   if (absolute) {
     std::string out;
     EXPECT_EQ(Shell("zip -q -A " + Quote(dest), &out), 0) << out;

@@ -1,0 +1,122 @@
+// Feeds arbitrary bytes to the archive reader the way the launcher uses it: the input becomes
+// a file that is opened with zipOpen, every entry is built, its raw bytes read and looked up
+// by name, and the archive is extracted, whole and by the runtime prefix, into a scratch
+// directory. Besides the sanitizers' reports, a file that appears outside the scratch
+// directory is a finding: the process aborts.
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "archive/extract.h"
+#include "archive/zip_util.h"
+
+namespace {
+
+// The launcher refuses to extract more than the free space allows; the fuzzer keeps each run
+// small in the same way, so that a few bytes declaring gigabytes do not stall it.
+constexpr long long kMaxExtracted = 64 << 20;
+
+std::string base;    // /tmp/zipfuzz-XXXXXX
+std::string jail;    // base/a/b/c: extraction happens in jail/out and jail/home
+std::string input;   // base/input.zip
+
+int RemoveOne(const char *path, const struct stat *, int, struct FTW *) {
+  remove(path);
+  return 0;
+}
+
+void RemoveTree(const std::string &path) {
+  nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Aborts unless dir holds exactly the names in allowed.
+void CheckOnly(const std::string &dir, const std::set<std::string> &allowed) {
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) abort();
+  while (struct dirent *de = readdir(d)) {
+    std::string name = de->d_name;
+    if (name == "." || name == "..") continue;
+    if (allowed.count(name) == 0) {
+      fprintf(stderr, "written outside the output directory: %s/%s\n", dir.c_str(), name.c_str());
+      abort();
+    }
+  }
+  closedir(d);
+}
+
+void WriteInput(const uint8_t *data, size_t size) {
+  int fd = open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) abort();
+  if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) abort();
+  close(fd);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  char tmpl[] = "/tmp/zipfuzz-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) abort();
+  base = tmpl;
+  input = base + "/input.zip";
+  jail = base + "/a/b/c";
+  if (system(("mkdir -p '" + jail + "'").c_str()) != 0) abort();
+  // Removed at exit; a crash leaves it behind for inspection.
+  atexit([] { RemoveTree(base); });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  WriteInput(data, size);
+  int err = 0;
+  jzfile *zip = zipOpen(input.c_str(), &err);
+  if (zip == nullptr) {
+    if (err != -2) abort();  // the file exists: only "not an archive" is possible
+    return 0;
+  }
+  if (zipOpen(input.c_str(), nullptr) != zip) abort();  // the second open shares the record
+  zipClose(zip);
+
+  long long declared = 0;
+  std::vector<std::string> names;
+  char buf[256];
+  for (jint i = 0;; i++) {
+    jzentry *e = zipGetNextEntry(zip, i);
+    if (e == nullptr) break;
+    if (e->size > 0) declared += e->size;
+    names.push_back(e->name);
+    // Declared lengths may be anything, negative included.
+    const jlong dataLen = e->csize != 0 ? e->csize : e->size;
+    zipRead(zip, e, 0, buf, sizeof buf);
+    zipRead(zip, e, static_cast<jint>(dataLen / 2), buf, sizeof buf);
+    zipRead(zip, e, static_cast<jint>(std::max<jlong>(dataLen - 1, INT32_MIN)), buf, 1);
+    zipFreeEntry(zip, e);
+  }
+  for (const std::string &name : names) {
+    jint sizeOut = 0, nameLen = 0;
+    jzentry *e = zipFindEntry(zip, name.c_str(), &sizeOut, &nameLen);
+    if (e != nullptr) zipFreeEntry(zip, e);
+  }
+  if (declared <= kMaxExtracted) {
+    UnzipFiles(zip, (jail + "/home").c_str(), "package/jre");
+    UnzipFiles(zip, (jail + "/out").c_str(), nullptr);
+  }
+  zipClose(zip);
+
+  CheckOnly(base, {"input.zip", "a"});
+  CheckOnly(base + "/a", {"b"});
+  CheckOnly(base + "/a/b", {"c"});
+  CheckOnly(jail, {"out", "home"});
+  RemoveTree(jail + "/out");
+  RemoveTree(jail + "/home");
+  return 0;
+}

@@ -1,0 +1,256 @@
+// Extraction into a directory: the tree that comes out, directory entries, files in the way,
+// the prefix filter, long paths, and the refusals that keep a damaged or hostile archive from
+// becoming a silently broken installation or writing outside the output directory.
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "archive/extract.h"
+#include "archive/zip_internal.h"
+#include "scratch.h"
+#include "zip_builder.h"
+
+using namespace ziptest;
+
+namespace {
+
+// Every path under root (relative), mapped to "<dir>" or the file's contents.
+std::map<std::string, std::string> *walkResult;
+size_t walkRootLen;
+int WalkOne(const char *path, const struct stat64 *st, int, struct FTW *) {
+  if (strlen(path) < walkRootLen) return 0;  // the root itself
+  std::string rel = std::string(path).substr(walkRootLen);
+  (*walkResult)[rel] = S_ISDIR(st->st_mode) ? "<dir>" : ReadFile(path);
+  return 0;
+}
+std::map<std::string, std::string> Tree(const std::string &root) {
+  std::map<std::string, std::string> result;
+  walkResult = &result;
+  walkRootLen = root.size() + 1;
+  nftw64(root.c_str(), WalkOne, 16, FTW_PHYS);
+  return result;
+}
+
+class Extract : public ::testing::Test {
+ protected:
+  testsupport::Scratch scratch;
+  jzfile *zip = nullptr;
+
+  void TearDown() override {
+    if (zip != nullptr) zipClose(zip);
+  }
+  jzfile *OpenFile(const std::string &path) {
+    if (zip != nullptr) zipClose(zip);
+    zip = zipOpen(path.c_str(), nullptr);
+    EXPECT_NE(zip, nullptr) << path;
+    return zip;
+  }
+  jzfile *Open(const std::vector<Entry> &entries, const std::string &rel = "archive.zip") {
+    WriteFile(scratch.Path(rel), Build(entries).bytes);
+    return OpenFile(scratch.Path(rel));
+  }
+  jboolean Unzip(const std::string &out, const char *prefix = nullptr) {
+    return UnzipFiles(zip, out.c_str(), prefix);
+  }
+};
+
+TEST_F(Extract, ZippedTreeComesOutIdentical) {
+  scratch.MkDir("payload/package/jre/bin");
+  scratch.MkDir("payload/package/empty-dir");
+  scratch.File("payload/corvane.class", Noise(4000, 1));
+  scratch.File("payload/package/PackageFormat.jar", Noise(70000, 2) + std::string(70000, 'x'));
+  scratch.File("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
+  scratch.File("payload/package/zero", "");
+  scratch.File("payload/package/jre/\xe6\x97\xa5\xe6\x9c\xac.txt", "utf-8 name");
+  const std::string dir = scratch.dir();
+  Sh("cd '" + dir + "/payload' && zip -qr ../deflated.zip . && zip -qr0 ../stored.zip .");
+  const auto want = Tree(dir + "/payload");
+  ASSERT_EQ(want.size(), 9u);
+  for (const char *name : {"deflated.zip", "stored.zip"}) {
+    SCOPED_TRACE(name);
+    ASSERT_NE(OpenFile(dir + "/" + name), nullptr);
+    const std::string out = dir + "/out-" + name;
+    ASSERT_TRUE(Unzip(out));
+    EXPECT_EQ(Tree(out), want);
+    // No modes from the archive: the shell script is as private as everything else.
+    struct stat st;
+    ASSERT_EQ(stat((out + "/package/jre/bin/java").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u);
+    ASSERT_EQ(stat((out + "/package").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u);
+    // Extracting again over the same tree, with a file grown in between, restores it exactly.
+    scratch.File(std::string("out-") + name + "/corvane.class", std::string(9000, '!'));
+    ASSERT_TRUE(Unzip(out));
+    EXPECT_EQ(Tree(out), want);
+  }
+}
+
+TEST_F(Extract, DirectoryEntriesAndLeadingDirectoriesAreCreated) {
+  ASSERT_NE(Open({Stored("a/b/", ""), Stored("f", "top"), Stored("x/y/z/deep", "deep"),
+                  Stored("/rooted", "inside")}),
+            nullptr);
+  const std::string out = scratch.Path("out");  // does not exist yet
+  ASSERT_TRUE(Unzip(out));
+  EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{
+                           {"a", "<dir>"},
+                           {"a/b", "<dir>"},
+                           {"f", "top"},
+                           {"x", "<dir>"},
+                           {"x/y", "<dir>"},
+                           {"x/y/z", "<dir>"},
+                           {"x/y/z/deep", "deep"},
+                           {"rooted", "inside"},
+                       }));
+  EXPECT_FALSE(Exists("/rooted"));
+}
+
+TEST_F(Extract, FilesInTheWayOfDirectoriesAreReplaced) {
+  ASSERT_NE(Open({Stored("a/b", "bee")}), nullptr);
+  const std::string out = scratch.MkDir("out");
+  scratch.File("out/a", "a regular file");
+  ASSERT_TRUE(Unzip(out));
+  EXPECT_TRUE(IsDir(out + "/a"));
+  EXPECT_EQ(ReadFile(out + "/a/b"), "bee");
+
+  // The output directory itself, when it is a file.
+  const std::string asFile = scratch.File("plain-file", "x");
+  ASSERT_TRUE(Unzip(asFile));
+  EXPECT_TRUE(IsDir(asFile));
+  EXPECT_EQ(ReadFile(asFile + "/a/b"), "bee");
+}
+
+TEST_F(Extract, LinksOnTheWayAreNotFollowed) {
+  ASSERT_NE(Open({Stored("a/b", "bee"), Stored("c", "sea")}), nullptr);
+  const std::string outside = scratch.MkDir("outside");
+  const std::string out = scratch.MkDir("out");
+  ASSERT_EQ(symlink(outside.c_str(), (out + "/a").c_str()), 0);
+  ASSERT_TRUE(Unzip(out));
+  EXPECT_TRUE(IsDir(out + "/a"));
+  EXPECT_EQ(ReadFile(out + "/a/b"), "bee");
+  EXPECT_TRUE(Tree(outside).empty());
+
+  // A link in a file's place fails the extraction and leaves its target alone.
+  const std::string target = scratch.File("target", "untouched");
+  const std::string out2 = scratch.MkDir("out2");
+  ASSERT_EQ(symlink(target.c_str(), (out2 + "/c").c_str()), 0);
+  EXPECT_FALSE(Unzip(out2));
+  EXPECT_EQ(ReadFile(target), "untouched");
+}
+
+TEST_F(Extract, PrefixSelectsEntriesBytewise) {
+  ASSERT_NE(Open({Stored("package/jre/bin/java", "java"), Stored("package/jre-notes.txt", "notes"),
+                  Stored("package/lib/z", "z"), Stored("Package/jre/x", "case"),
+                  Stored("corvane.class", "c")}),
+            nullptr);
+  const std::string out = scratch.Path("home");
+  ASSERT_TRUE(Unzip(out, "package/jre"));
+  EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{
+                           {"package", "<dir>"},
+                           {"package/jre", "<dir>"},
+                           {"package/jre/bin", "<dir>"},
+                           {"package/jre/bin/java", "java"},
+                           {"package/jre-notes.txt", "notes"},
+                       }));
+  // Nothing matches: nothing is created, not even the output directory.
+  const std::string none = scratch.Path("none");
+  ASSERT_TRUE(Unzip(none, "nothing/"));
+  EXPECT_FALSE(Exists(none));
+  // The archive's entry cache holds the entry handled last.
+  ASSERT_NE(zip->cache, nullptr);
+  EXPECT_STREQ(zip->cache->name, "corvane.class");
+}
+
+TEST_F(Extract, EmptyArchiveAndNullArgumentsCreateNothing) {
+  WriteFile(scratch.Path("empty.zip"), Build({}, "launcher image").bytes);
+  ASSERT_NE(OpenFile(scratch.Path("empty.zip")), nullptr);
+  const std::string out = scratch.Path("out");
+  EXPECT_TRUE(Unzip(out));
+  EXPECT_FALSE(Exists(out));
+  EXPECT_FALSE(UnzipFiles(zip, nullptr, nullptr));
+  EXPECT_FALSE(UnzipFiles(nullptr, out.c_str(), nullptr));
+  EXPECT_FALSE(Exists(out));
+}
+
+TEST_F(Extract, ParentComponentsAreRefused) {
+  const std::string out = scratch.MkDir("deep/out");
+  for (const char *name : {"../evil", "a/../../evil", "a/..", "..", "a/../b", "/../evil",
+                           "a//../evil"}) {
+    SCOPED_TRACE(name);
+    ASSERT_NE(Open({Stored("before", "ok"), Stored(name, "evil"), Stored("after", "late")}),
+              nullptr);
+    EXPECT_FALSE(Unzip(out));
+    EXPECT_EQ(ReadFile(out + "/before"), "ok");
+    EXPECT_FALSE(Exists(out + "/after"));  // extraction stops at the refused entry
+    EXPECT_FALSE(Exists(scratch.Path("deep/evil")));
+    EXPECT_FALSE(Exists(scratch.Path("evil")));
+    EXPECT_FALSE(Exists(out + "/b"));
+  }
+  // Dots that are not a parent component are ordinary names.
+  ASSERT_NE(Open({Stored("..a", "1"), Stored("a..", "2"), Stored(".../x", "3"),
+                  Stored("b/..c/d", "4")}),
+            nullptr);
+  const std::string ok = scratch.Path("ok");
+  ASSERT_TRUE(Unzip(ok));
+  EXPECT_EQ(ReadFile(ok + "/..a"), "1");
+  EXPECT_EQ(ReadFile(ok + "/a.."), "2");
+  EXPECT_EQ(ReadFile(ok + "/.../x"), "3");
+  EXPECT_EQ(ReadFile(ok + "/b/..c/d"), "4");
+}
+
+TEST_F(Extract, CorruptedEntriesFailTheExtraction) {
+  scratch.MkDir("payload");
+  scratch.File("payload/first", Noise(30000, 3));
+  scratch.File("payload/second", std::string(200000, 's') + Noise(1000, 4));
+  Sh("cd '" + scratch.dir() + "/payload' && zip -q ../good.zip first second");
+  std::string bytes = ReadFile(scratch.Path("good.zip"));
+
+  // A damaged download: one byte of the second entry's compressed data changed.
+  std::string damaged = bytes;
+  const size_t second = damaged.find("PK\3\4", 4);
+  ASSERT_NE(second, std::string::npos);
+  const unsigned char *loc = reinterpret_cast<const unsigned char *>(damaged.data()) + second;
+  const size_t data = second + 30 + zipfmt::Get16(loc + 26) + zipfmt::Get16(loc + 28);
+  damaged[data + 40] ^= 0x01;
+  WriteFile(scratch.Path("damaged.zip"), damaged);
+  ASSERT_NE(OpenFile(scratch.Path("damaged.zip")), nullptr);
+  const std::string out = scratch.Path("out");
+  EXPECT_FALSE(Unzip(out));
+  EXPECT_EQ(ReadFile(out + "/first"), Noise(30000, 3));
+
+  // A local header that cannot be read: the entries after it would silently be missing.
+  std::string badLoc = bytes;
+  badLoc[second + 2] = 'X';
+  WriteFile(scratch.Path("badloc.zip"), badLoc);
+  ASSERT_NE(OpenFile(scratch.Path("badloc.zip")), nullptr);
+  EXPECT_FALSE(Unzip(scratch.Path("out2")));
+  EXPECT_EQ(ReadFile(scratch.Path("out2/first")), Noise(30000, 3));
+  EXPECT_FALSE(Exists(scratch.Path("out2/second")));
+}
+
+TEST_F(Extract, LongPathsGrowTheBuffer) {
+  // Components of 200 bytes; the system refuses paths from 4,096 bytes on.
+  std::string fits, tooLong;
+  while (fits.size() < 3600) fits += std::string(199, 'd') + "/";
+  fits += "file";
+  tooLong = fits;
+  while (tooLong.size() < 4500) tooLong = std::string(199, 'e') + "/" + tooLong;
+  ASSERT_NE(Open({Stored(fits, "fits")}), nullptr);
+  const std::string out = scratch.MkDir("o");
+  ASSERT_LT(out.size() + 1 + fits.size(), 4096u);
+  ASSERT_TRUE(Unzip(out));
+  EXPECT_EQ(ReadFile(out + "/" + fits), "fits");
+
+  // A name whose path outgrows the initial buffer is formatted whole and then refused by the
+  // system; the extraction fails instead of writing a cut path.
+  ASSERT_NE(Open({Stored(tooLong, "long"), Stored("after", "a")}), nullptr);
+  EXPECT_FALSE(Unzip(out));
+  EXPECT_FALSE(Exists(out + "/after"));
+}
+
+}  // namespace
