@@ -35,6 +35,18 @@ char *bundledLibPath = nullptr;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
+// True when an entry's name begins with the private runtime's prefix.
+jboolean ArchiveHasBundledJRE(jzfile *zip) {
+  jboolean found = JNI_FALSE;
+  for (jint i = 0; !found; i++) {
+    jzentry *entry = zipGetNextEntry(zip, i);
+    if (entry == nullptr) break;
+    found = strncmp(entry->name, kBundledJREEntries, sizeof kBundledJREEntries - 1) == 0;
+    zipFreeEntry(zip, entry);
+  }
+  return found;
+}
+
 }  // namespace
 
 void SelectProduct(Product p) { product = p; }
@@ -77,13 +89,16 @@ const char *GetBundledJREPath(void) {
   const char *execname = GetExecName();
   if (bundledJREPath == nullptr && execname != nullptr) {
     int zerror = 0;
-    if (jzfile *zip = zipOpen(execname, &zerror)) {
+    jzfile *zip = zipOpen(execname, &zerror);
+    // An archive without package/jre entries has nothing to unpack, and the status line
+    // would tell the user about an extraction that does not happen.
+    if (zip != nullptr && ArchiveHasBundledJRE(zip)) {
       char *text = GetLocalizedMessage("unzipping_java_files");
       statusf("%s", text);
       free(text);
       if (UnzipFiles(zip, home, kBundledJREEntries)) bundledJREPath = GetJREPath(candidate);
-      zipClose(zip);
     }
+    if (zip != nullptr) zipClose(zip);
   }
   free(candidate);
   return bundledJREPath;
@@ -95,13 +110,7 @@ jboolean HasBundledJREEntries(void) {
   int zerror = 0;
   jzfile *zip = zipOpen(execname, &zerror);
   if (zip == nullptr) return JNI_FALSE;
-  jboolean found = JNI_FALSE;
-  for (jint i = 0; !found; i++) {
-    jzentry *entry = zipGetNextEntry(zip, i);
-    if (entry == nullptr) break;
-    found = strncmp(entry->name, kBundledJREEntries, sizeof kBundledJREEntries - 1) == 0;
-    zipFreeEntry(zip, entry);
-  }
+  jboolean found = ArchiveHasBundledJRE(zip);
   zipClose(zip);
   return found;
 }
