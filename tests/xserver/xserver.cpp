@@ -202,6 +202,19 @@ bool PressOk(const std::string &display, const TopLevel &box) {
   return false;
 }
 
+bool ClickAnyButton(const std::string &display, const TopLevel &box) {
+  for (int fromBottom : {32, 26, 38}) {
+    for (int percent = 5; percent <= 95; percent += 5) {
+      int x = box.x + box.width * percent / 100;
+      int y = box.y + box.height - fromBottom;
+      RunWithDisplay(display, "xdotool mousemove " + std::to_string(x) + " " +
+                                  std::to_string(y) + " click 1 2>/dev/null");
+      if (WaitForWindowGone(display, box.id, 200)) return true;
+    }
+  }
+  return false;
+}
+
 bool Screenshot(const std::string &display, const std::string &path) {
   return RunWithDisplay(display, "import -window root 'png:" + path + "' 2>/dev/null") == 0;
 }

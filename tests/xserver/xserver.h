@@ -56,6 +56,9 @@ bool WaitForWindowGone(const std::string &display, unsigned long id, int timeout
 std::vector<long> MotifHints(const std::string &display, unsigned long id);
 // Clicks the OK button of a message box (centred at the bottom) until the box is gone.
 bool PressOk(const std::string &display, const TopLevel &box);
+// After PressOk failed: clicks along the whole button row, so that whatever button the box has
+// closes it and a waiting caller goes on (the test has failed already).
+bool ClickAnyButton(const std::string &display, const TopLevel &box);
 // Saves the whole screen as a PNG.
 bool Screenshot(const std::string &display, const std::string &path);
 

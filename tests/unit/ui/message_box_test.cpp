@@ -97,7 +97,10 @@ class MessageBox : public uitest::WindowedUi {
         seen.callReturnedWhileShown = returned;
         seen.dismissed = xtest::PressOk(server->display(), seen.window);
         boxes.push_back(seen);
-        if (!seen.dismissed) break;
+        if (!seen.dismissed) {
+          xtest::ClickAnyButton(server->display(), seen.window);
+          break;
+        }
       }
     });
     int ret = show();
@@ -212,6 +215,8 @@ TEST_F(MessageBox, TextWithoutNewlineIsShownJoinedWithTheNextWhateverItsKind) {
                            [] { return _printf("is not a valid argument.\n"); }, &contents);
   EXPECT_EQ(ret, 25);
   ASSERT_EQ(boxes.size(), 1u);
+  ExpectCentredBox(boxes[0], "Information_popup");
+  ExpectOnlyOk(contents);
   EXPECT_EQ(contents.text, "Error: '-bogus' is not a valid argument.");
   EXPECT_EQ(err.Release(), "");
 }
