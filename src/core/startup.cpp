@@ -24,6 +24,13 @@ jboolean doCleanup = JNI_FALSE;
 namespace {
 
 constexpr unsigned long long kSpaceMargin = 100000;
+
+// What the command line gave; kept for the whole run.
+char *javahome = nullptr;
+char *tmpdirArg = nullptr;
+// The Java program's arguments, made by ParseArguments.
+int javaArgc = 0;
+char **javaArgv = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
 
 const char *OrEmpty(const char *s) { return s != nullptr ? s : ""; }
@@ -79,11 +86,11 @@ int LauncherMain(int argc, char **argv) {
   }
 
   // 6. The command line.
-  char *javahome = nullptr;
-  char *tmpdirArg = nullptr;
   jboolean showconsole = JNI_FALSE;
   int ret = 1;
-  if (!ParseArguments(&argc, &argv, &javahome, &tmpdirArg, &showconsole, &ret)) return ret;
+  javaArgc = argc;
+  javaArgv = argv;
+  if (!ParseArguments(&javaArgc, &javaArgv, &javahome, &tmpdirArg, &showconsole, &ret)) return ret;
 
   // 7, 8. The temporary directory.
   Show("checking_disk_space");

@@ -57,6 +57,8 @@ const char *ArchDir() { return sizeof(void *) == 4 ? "i386" : "amd64"; }
 
 std::string BuiltLauncher(const std::string &name) { return std::string(LAUNCHER_BIN_DIR "/") + name; }
 
+std::string SourcePath(const std::string &rel) { return std::string(LAUNCHER_SOURCE_DIR "/") + rel; }
+
 std::string ReadFile(const std::string &path) {
   std::string data;
   FILE *f = fopen(path.c_str(), "rb");

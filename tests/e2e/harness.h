@@ -16,6 +16,8 @@ namespace e2e {
 const char *ArchDir();
 // Absolute path of a built launcher (setup, uninstall, setup-gui).
 std::string BuiltLauncher(const std::string &name);
+// Absolute path of a file of the source tree (tools/mkinstaller).
+std::string SourcePath(const std::string &rel);
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content, mode_t mode = 0644);

@@ -1,0 +1,171 @@
+// Locating the executable, the application home and the path helpers.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/paths.h"
+#include "scratch.h"
+
+using testsupport::InDirectory;
+using testsupport::RunAsNobody;
+using testsupport::Scratch;
+
+namespace {
+
+std::string Take(char *s) {
+  std::string r = s != nullptr ? s : "<null>";
+  free(s);
+  return r;
+}
+
+class Paths : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetPathsForTesting(); }
+  void TearDown() override { ResetPathsForTesting(); }
+  Scratch scratch;
+};
+
+TEST_F(Paths, ResolveJoinsWithoutNormalising) {
+  EXPECT_EQ(Take(Resolve(nullptr, "b")), "b");
+  EXPECT_EQ(Take(Resolve("/a", "b")), "/a/b");
+  EXPECT_EQ(Take(Resolve("", "/opt/x")), "//opt/x");
+  EXPECT_EQ(Take(Resolve("/a/", "b")), "/a//b");
+  EXPECT_TRUE(IsAbsolutePath("/x"));
+  EXPECT_FALSE(IsAbsolutePath("x/y"));
+  EXPECT_FALSE(IsAbsolutePath(""));
+}
+
+TEST_F(Paths, IsExecutableWantsReadAndExecuteAndNoDirectory) {
+  std::string exe = scratch.File("exe", "#!/bin/sh\n", 0755);
+  std::string plain = scratch.File("plain", "x", 0644);
+  std::string execOnly = scratch.File("exec-only", "#!/bin/sh\n", 0711);
+  std::string dir = scratch.MkDir("dir");
+  EXPECT_TRUE(IsExecutable(exe.c_str()));
+  EXPECT_FALSE(IsExecutable(plain.c_str()));
+  EXPECT_FALSE(IsExecutable(dir.c_str()));
+  EXPECT_FALSE(IsExecutable(scratch.Path("missing").c_str()));
+  // Root may read anything; the refusal of an unreadable file shows for another user.
+  EXPECT_EQ(RunAsNobody([&] { return IsExecutable(execOnly.c_str()) ? 1 : 0; }), 0);
+  EXPECT_EQ(RunAsNobody([&] { return IsExecutable(exe.c_str()) ? 1 : 0; }), 1);
+}
+
+TEST_F(Paths, AbsoluteNameGetsOneMoreSlash) {
+  std::string exe = scratch.File("setup", "", 0755);
+  EXPECT_EQ(Take(FindExecName(exe.c_str())), "/" + exe);
+  EXPECT_EQ(Take(FindExecName(scratch.Path("missing").c_str())), "<null>");
+}
+
+TEST_F(Paths, RelativeNameIsResolvedAgainstTheCurrentDirectory) {
+  scratch.MkDir("bin");
+  scratch.File("bin/setup", "", 0755);
+  scratch.File("setup", "", 0755);
+  InDirectory(scratch.dir(), [&] {
+    EXPECT_EQ(Take(FindExecName("bin/setup")), scratch.dir() + "/bin/setup");
+    EXPECT_EQ(Take(FindExecName("./setup")), scratch.dir() + "/./setup");
+    EXPECT_EQ(Take(FindExecName("bin/missing")), "<null>");
+  });
+}
+
+TEST_F(Paths, BareNameSearchesPathInOrder) {
+  std::string a = scratch.MkDir("a"), b = scratch.MkDir("b"), c = scratch.MkDir("c");
+  scratch.MkDir("a/setup");  // a directory named like the program is skipped
+  scratch.File("b/setup", "", 0644);  // not executable
+  scratch.File("c/setup", "", 0755);
+  scratch.File("setup", "", 0755);
+  const char *old = getenv("PATH");
+  std::string saved = old != nullptr ? old : "";
+  setenv("PATH", (a + ":" + b + ":" + c).c_str(), 1);
+  EXPECT_EQ(Take(FindExecName("setup")), c + "/setup");
+  // An empty element stands for the current directory and stays relative.
+  setenv("PATH", (a + "::" + c).c_str(), 1);
+  InDirectory(scratch.dir(), [&] { EXPECT_EQ(Take(FindExecName("setup")), "./setup"); });
+  setenv("PATH", (a + ":" + b).c_str(), 1);
+  EXPECT_EQ(Take(FindExecName("setup")), "<null>");
+  unsetenv("PATH");
+  EXPECT_EQ(Take(FindExecName("setup")), "<null>");
+  setenv("PATH", saved.c_str(), 1);
+}
+
+TEST_F(Paths, UnreadableProgramIsNotFoundThroughPath) {
+  std::string d = scratch.MkDir("d");
+  scratch.File("d/setup", "#!/bin/sh\n", 0711);
+  setenv("PATH", d.c_str(), 1);
+  EXPECT_EQ(RunAsNobody([] {
+              char *found = FindExecName("setup");
+              int r = found != nullptr ? 1 : 0;
+              free(found);
+              return r;
+            }),
+            0);
+}
+
+TEST_F(Paths, ApplicationHomeIsTheExecutablesDirectory) {
+  std::string exe = scratch.File("setup", "", 0755);
+  ASSERT_STREQ(SetExecName(exe.c_str()), ("/" + exe).c_str());
+  EXPECT_EQ(std::string(GetApplicationHome()), "/" + scratch.dir());
+  // SetExecName keeps its first result.
+  EXPECT_STREQ(SetExecName("/elsewhere/setup"), ("/" + exe).c_str());
+  SetApplicationHome(strdup("/work/dir"));
+  EXPECT_STREQ(GetApplicationHome(), "/work/dir");
+}
+
+TEST_F(Paths, ApplicationHomeOfRelativeAndRootLevelNames) {
+  scratch.File("setup", "", 0755);
+  setenv("PATH", ".", 1);
+  InDirectory(scratch.dir(), [&] {
+    ASSERT_STREQ(SetExecName("setup"), "./setup");
+    EXPECT_STREQ(GetApplicationHome(), ".");
+  });
+  ResetPathsForTesting();
+  // Started as /bin/sh: the home of //bin/sh is //bin; that of a name at the root is "/".
+  ASSERT_NE(SetExecName("/bin/sh"), nullptr);
+  EXPECT_STREQ(GetApplicationHome(), "//bin");
+  ResetPathsForTesting();
+  EXPECT_EQ(GetApplicationHome(), nullptr);
+}
+
+TEST_F(Paths, CurrentDirectoryThatWasRemovedGivesNull) {
+  std::string gone = scratch.MkDir("gone");
+  InDirectory(gone, [&] {
+    ASSERT_EQ(rmdir(gone.c_str()), 0);
+    EXPECT_EQ(GetCurrentDir(), nullptr);
+    // A relative program name cannot be placed either.
+    EXPECT_EQ(FindExecName("bin/setup"), nullptr);
+  });
+}
+
+TEST_F(Paths, DeepCurrentDirectoryIsFetchedWhole) {
+  // Longer than the first 4,096-byte attempt.
+  std::string deep = scratch.dir();
+  std::string rel;
+  for (int i = 0; i < 30; i++) rel += "/" + std::string(200, 'd' + (i % 20));
+  std::string cmd = "mkdir -p '" + deep + rel + "'";
+  ASSERT_EQ(system(cmd.c_str()), 0);
+  char *old = getcwd(nullptr, 0);
+  // chdir step by step: the whole path is longer than PATH_MAX.
+  ASSERT_EQ(chdir(deep.c_str()), 0);
+  for (size_t p = 1; p < rel.size();) {
+    size_t next = rel.find('/', p);
+    if (next == std::string::npos) next = rel.size();
+    ASSERT_EQ(chdir(rel.substr(p, next - p).c_str()), 0);
+    p = next + 1;
+  }
+  std::string cwd = Take(GetCurrentDir());
+  EXPECT_EQ(cwd, deep + rel);
+  EXPECT_GT(cwd.size(), 4096u);
+  ASSERT_EQ(chdir(old), 0);
+  free(old);
+}
+
+TEST_F(Paths, StrDupCopies) {
+  const char *s = "text";
+  char *c = StrDup(s);
+  EXPECT_NE(c, s);
+  EXPECT_STREQ(c, s);
+  free(c);
+}
+
+}  // namespace
