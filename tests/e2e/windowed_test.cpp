@@ -24,17 +24,6 @@ namespace {
 const char kUsageStart[] = "Usage: 'setup' [-options]\nwhere options include:\n";
 const char kBadWord[] = "Error: '-bogus' is not a valid argument.\n";
 
-// Under AddressSanitizer a run that gets past the command line still ends with a leak report
-// about the parsed command line, which the start-up sequence keeps in locals of its own; the
-// report replaces the exit status and cuts standard output short. Such runs are checked by the
-// other builds until the start-up sequence keeps those values reachable.
-#if defined(__SANITIZE_ADDRESS__)
-#define SKIP_IF_RUN_PAST_PARSING_LEAKS() \
-  GTEST_SKIP() << "the start-up sequence leaks its parsed command line under ASan"
-#else
-#define SKIP_IF_RUN_PAST_PARSING_LEAKS() static_cast<void>(0)
-#endif
-
 // The real Motif library of the launcher's architecture.
 std::string MotifLibrary() {
   const char *dir = sizeof(void *) == 4 ? "/usr/lib/i386-linux-gnu" : "/usr/lib/x86_64-linux-gnu";
@@ -118,7 +107,6 @@ TEST_F(Windowed, BadWordShowsTheErrorThenTheUsageInBoxesAndExitsOne) {
 }
 
 TEST_F(Windowed, StatusLineStaysUpWhileTheSpaceErrorIsShown) {
-  SKIP_IF_RUN_PAST_PARSING_LEAKS();
   if (!NamespacesWork()) GTEST_SKIP() << "no private mount namespaces here";
   std::string small = box.MkDir("small");
   std::string mountSmall = "mount -t tmpfs -o size=64k tmpfs '" + small + "' || exit 91; ";
@@ -147,7 +135,6 @@ TEST_F(Windowed, StatusLineStaysUpWhileTheSpaceErrorIsShown) {
 }
 
 TEST_F(Windowed, ProgressGoesToTheWindowNotTheConsole) {
-  SKIP_IF_RUN_PAST_PARSING_LEAKS();
   std::string tmp = box.MkDir("tmp");
   Result r = e2e::Run(gui, Options({"-tmpdir", tmp}));
   Result c = e2e::Run(console, Options({"-tmpdir", tmp}));
@@ -158,7 +145,6 @@ TEST_F(Windowed, ProgressGoesToTheWindowNotTheConsole) {
 }
 
 TEST_F(Windowed, SilentSwitchesToTheConsole) {
-  SKIP_IF_RUN_PAST_PARSING_LEAKS();
   box.Write("state.txt", "");
   std::string tmp = box.MkDir("tmp");
   Result r = e2e::Run(gui, Options({"-silent", box.Path("state.txt"), "-tmpdir", tmp}));
