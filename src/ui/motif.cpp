@@ -166,6 +166,15 @@ bool ResolveFunctions(X11Functions *f) {
   return true;
 }
 
+// The interface is never shut down; the process simply ends. But while the exit functions and
+// the libraries' destructors run, the dispatch thread must not be inside the toolkit, so the
+// first exit function takes the lock for good (at once when this thread already holds it, else
+// after the current drain) and the thread stays out.
+void KeepDispatchOutAtExit() {
+  if (!dispatch) return;
+  if (pthread_mutex_lock(&lock) == 0) dispatch = false;
+}
+
 // Xt's error entry points are declared not to return, and the compiled toolkit has no path
 // back from its handler: returning crashes. An Xt error therefore ends the run as a launcher
 // failure: console mode, the toolkit's reason on standard error, exit status 1 (the exit
@@ -248,6 +257,8 @@ X11Functions *LoadX11(jboolean initdisplay) {
 
   if (pthread_create(&tid, nullptr, DispatchX11Events, nullptr) != 0) return TearDown();
   threadStarted = true;
+  static bool exitGuarded = false;
+  if (!exitGuarded) exitGuarded = atexit(KeepDispatchOutAtExit) == 0;
 
   int policy;
   struct sched_param priority;

@@ -187,6 +187,15 @@ TEST(MotifLoader, FirstNameThatOpensIsKept) {
 
 using MotifInterface = uitest::WindowedUi;
 
+// Runs among the libraries' destructors, after every exit function of the launcher.
+std::atomic<bool> reportAtDestruction{false};
+__attribute__((destructor)) void ReportDispatchAtDestruction() {
+  if (reportAtDestruction) {
+    fprintf(stderr, IsDispatchingForTesting() ? "dispatching during destruction\n"
+                                              : "dispatch thread kept out\n");
+  }
+}
+
 TEST_F(MotifInterface, ComesUpOnceWithOneDispatchThread) {
   EXPECT_TRUE(IsDispatchingForTesting());
   EXPECT_NE(GetAppShell(), nullptr);
@@ -241,6 +250,18 @@ TEST_F(MotifInterface, ToolkitErrorEndsTheRunWithStatusOneAndItsReason) {
         _exit(2);
       },
       ::testing::ExitedWithCode(1), "^a toolkit error\n$");
+}
+
+TEST_F(MotifInterface, ProcessEndKeepsTheDispatchThreadOutOfTheToolkit) {
+  // The libraries' destructors run while the process ends; the thread must not be inside them.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        statusf("Checking available disk space...\n");
+        reportAtDestruction = true;
+        exit(0);
+      },
+      ::testing::ExitedWithCode(0), "^dispatch thread kept out\n$");
 }
 
 }  // namespace
