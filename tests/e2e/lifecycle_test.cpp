@@ -97,9 +97,11 @@ class Lifecycle : public ::testing::Test {
     locks_.push_back(LockPath(exe, "Instalaci\xf3n"));
   }
 
-  // A launcher copy of its own at rel.
+  // A launcher copy of its own at rel, with nothing appended: the Java program runs from the
+  // launcher's directory, where its main class is.
   std::string Launcher(const std::string &rel = "setup", const std::string &name = "setup") {
     std::string exe = box.CopyLauncher(name, rel);
+    e2e::WriteFile(exe.substr(0, exe.rfind('/')) + "/corvane.class", "classes");
     TrackLocks(exe);
     return exe;
   }
@@ -121,9 +123,9 @@ class Lifecycle : public ::testing::Test {
     RunOptions opts;
     opts.args = std::move(args);
     opts.env["LC_ALL"] = locale;
-    // No runtime of the machine's may answer, and glibc's tempnam must not prefer an
-    // inherited TMPDIR over -tmpdir's.
-    opts.env["PATH"] = box.MkDir("empty-path");
+    // The stand-in runtime is named with -javahome; the machine's own need not be probed.
+    // glibc's tempnam must not prefer an inherited TMPDIR over -tmpdir's.
+    opts.env["PATH"] = "/usr/bin:/bin";
     opts.unset = {"JAVA_HOME", "TMPDIR"};
     return opts;
   }
@@ -354,7 +356,9 @@ TEST_F(Lifecycle, NoRuntimeLeavesNoWorkingDirectory) {
   box.Write("payload/corvane.class", "classes");
   box.Zip("payload", "payload.zip");
   std::string setup = Installer("payload.zip");
-  Result r = e2e::Run(setup, Options({"-tmpdir", tmp}));
+  RunOptions opts = Options({"-tmpdir", tmp});
+  opts.env["PATH"] = box.MkDir("empty-path");  // no runtime anywhere
+  Result r = e2e::Run(setup, opts);
   ExpectCleanFailure(r, tmp, LockPath(setup), {"no runtime", "1.4.1"});
 }
 
@@ -415,15 +419,26 @@ TEST_F(Lifecycle, FailedChangeIntoTheApplicationHomeLeavesNoWorkingDirectory) {
   ExpectCleanFailure(r, tmp, lock, {"chdir", box.Path("app")});
 }
 
-// Through the normal end: a Java program that fails (as with a missing main class) and one
-// that cannot be started at all.
-TEST_F(Lifecycle, FailingOrUnstartableJavaLeavesNoWorkingDirectory) {
-  StandInJava missingClass;
-  missingClass.exitCode = 1;
-  missingClass.extraScript = "echo 'Exception in thread \"main\" java.lang.NoClassDefFoundError: corvane' >&2";
-  std::string jre = Runtime(missingClass);
-  std::string setup = Launcher();
-  Result r = e2e::Run(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+// Through the normal end: no main class to run, a Java program that fails, and one that
+// cannot be started at all.
+TEST_F(Lifecycle, MissingMainClassFailingOrUnstartableJavaLeaveNoWorkingDirectory) {
+  std::string jre = Runtime();
+  std::string bare = box.CopyLauncher("setup", "bare/setup");  // no corvane.class beside it
+  TrackLocks(bare);
+  Result r = e2e::Run(bare, Options({"-javahome", jre, "-tmpdir", tmp}));
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_EQ(r.err, "Error: There are no files requiring installation.\n");
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_FALSE(Exists(LockPath(bare)));
+
+  StandInJava failing;
+  failing.exitCode = 1;
+  failing.extraScript =
+      "echo 'Exception in thread \"main\" java.lang.NoClassDefFoundError: corvane' >&2";
+  std::string jre1 = e2e::MakeRuntime(box.Path("jre1"), failing);
+  std::string setup = Launcher("one/setup");
+  r = e2e::Run(setup, Options({"-javahome", jre1, "-tmpdir", tmp}));
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_NE(r.err.find("NoClassDefFoundError"), std::string::npos) << r.err;
   EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
@@ -438,7 +453,7 @@ TEST_F(Lifecycle, FailingOrUnstartableJavaLeavesNoWorkingDirectory) {
                  "/bin/chmod 0644 \"$0\"\n"
                  "exit 0\n",
                  0755);
-  std::string other = Launcher("other/setup");
+  std::string other = Launcher("two/setup");
   r = e2e::Run(other, Options({"-javahome", jre2, "-tmpdir", tmp}));
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
