@@ -134,14 +134,54 @@ TEST_F(Windowed, StatusLineStaysUpWhileTheSpaceErrorIsShown) {
   EXPECT_NE(c.err.find("There is not enough free disk space"), std::string::npos) << c.err;
 }
 
-TEST_F(Windowed, ProgressGoesToTheWindowNotTheConsole) {
+TEST_F(Windowed, ProgressGoesToTheWindowAndJavaRuns) {
   std::string tmp = box.MkDir("tmp");
-  Result r = e2e::Run(gui, Options({"-tmpdir", tmp}));
-  Result c = e2e::Run(console, Options({"-tmpdir", tmp}));
-  EXPECT_EQ(r.exitStatus, c.exitStatus);
-  EXPECT_NE(c.out, "");
+  box.Write("payload/corvane.class", "class");
+  box.Zip("payload", "payload.zip");
+  std::string guiInstaller = box.MakeInstaller("payload.zip", "gui-inst/setup", "setup-gui");
+  std::string consoleInstaller = box.MakeInstaller("payload.zip", "console-inst/setup", "setup");
+  e2e::StandInJava java;
+  java.exitCode = 3;
+  std::string root = e2e::MakeRuntime(box.Path("jre"), java);
+  RunOptions opts = Options({"-tmpdir", tmp});
+  opts.env["PATH"] = root + "/bin:/usr/bin:/bin";
+  opts.unset.push_back("JAVA_HOME");
+
+  Process p(guiInstaller, opts, box.dir());
+  TopLevel status;
+  ASSERT_TRUE(xtest::WaitForWindow(server.display(), "Status_popup", &status));
+  EXPECT_EQ(status.name, "Setup");
+  EXPECT_EQ(status.x, (server.width() - status.width) / 2);
+  Result r = p.Wait();
+  Result c = e2e::Run(consoleInstaller, opts);
+  EXPECT_EQ(r.exitStatus, 3);
+  EXPECT_EQ(c.exitStatus, r.exitStatus);
+  EXPECT_NE(c.out.find("Launching Java(TM) 2 Runtime Environment...\n"), std::string::npos);
   EXPECT_EQ(r.out, "") << "progress lines reached the console";
   EXPECT_EQ(r.err, c.err);
+}
+
+TEST_F(Windowed, NoRuntimeErrorComesInABoxThatTheTestDismisses) {
+  std::string tmp = box.MkDir("tmp");
+  RunOptions opts = Options({"-tmpdir", tmp});
+  // Only the machine's own Java (of a refused version) is on PATH.
+  opts.env["PATH"] = "/usr/bin:/bin";
+  opts.unset.push_back("JAVA_HOME");
+  Process p(gui, opts, box.dir());
+  TopLevel error = DismissBox();
+  TopLevel usage = DismissBox(error.id);
+  EXPECT_GT(usage.height, error.height);
+  Result r = p.Wait();
+  Result c = e2e::Run(console, opts);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(c.exitStatus, r.exitStatus);
+  EXPECT_EQ(c.err.rfind("Error: Could not find the required version of the Java(TM) 2 Runtime "
+                        "Environment.\n",
+                        0),
+            0u)
+      << c.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
 }
 
 TEST_F(Windowed, SilentSwitchesToTheConsole) {
