@@ -469,7 +469,6 @@ TEST_F(Lifecycle, ARunInTheDefaultTemporaryDirectoryLeavesNothingThere) {
   java.extraScript = "echo \"$@\" | /bin/grep -o 'java.io.tmpdir=[^ ]*' > '" +
                      box.Path("report") + "/tmpdir.txt'";
   std::string jre = Runtime(java);
-  auto before = Entries("/tmp");
   Result r = e2e::Run(setup, Options({"-javahome", jre}));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
@@ -512,7 +511,6 @@ class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<
     std::string setup = Installer("payload.zip");
     std::string jre = Runtime();
     auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-    std::string extracted;
     EXPECT_TRUE(WaitUntil([&] {
       std::vector<std::string> dirs = Entries(tmp);
       if (dirs.size() != 1) return false;
@@ -524,7 +522,6 @@ class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<
     i.javaStarted = JavaStarted();
     return i;
   }
-
 };
 
 class ExitSignals : public LifecycleSignals {};
