@@ -7,8 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "archive/extract.h"
+#include "archive/zip_util.h"
 #include "core/paths.h"
 #include "i18n/locale.h"
+#include "runtime/discovery.h"
+#include "ui/output.h"
 
 namespace {
 
@@ -22,11 +26,26 @@ constexpr ProfileData kInstaller = {"corvane", "setup_", JNI_TRUE};
 constexpr ProfileData kUninstaller = {"corvane_uninstall", "uninstall_", JNI_FALSE};
 
 const char *const classpath_elements[] = {"/package/PackageFormat.jar"};
+constexpr const char kBundledJREEntries[] = "package/jre";
 
 Product product = Product::Installer;
 char *title = nullptr;
+char *bundledJREPath = nullptr;
+char *bundledLibPath = nullptr;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
+
+// True when an entry's name begins with the private runtime's prefix.
+jboolean ArchiveHasBundledJRE(jzfile *zip) {
+  jboolean found = JNI_FALSE;
+  for (jint i = 0; !found; i++) {
+    jzentry *entry = zipGetNextEntry(zip, i);
+    if (entry == nullptr) break;
+    found = strncmp(entry->name, kBundledJREEntries, sizeof kBundledJREEntries - 1) == 0;
+    zipFreeEntry(zip, entry);
+  }
+  return found;
+}
 
 }  // namespace
 
@@ -60,9 +79,57 @@ const char *GetTitle(void) {
 
 jboolean IsStateFileRequired(void) { return Current().stateFileRequired; }
 
+const char *GetBundledJREPath(void) {
+  if (bundledJREPath != nullptr) return bundledJREPath;
+  const char *home = GetApplicationHome();
+  if (home == nullptr) return nullptr;
+
+  char *candidate = Resolve(home, kBundledJREEntries);
+  bundledJREPath = GetJREPath(candidate);
+  const char *execname = GetExecName();
+  if (bundledJREPath == nullptr && execname != nullptr) {
+    int zerror = 0;
+    jzfile *zip = zipOpen(execname, &zerror);
+    // An archive without package/jre entries has nothing to unpack, and the status line
+    // would tell the user about an extraction that does not happen.
+    if (zip != nullptr && ArchiveHasBundledJRE(zip)) {
+      char *text = GetLocalizedMessage("unzipping_java_files");
+      statusf("%s", text);
+      free(text);
+      if (UnzipFiles(zip, home, kBundledJREEntries)) bundledJREPath = GetJREPath(candidate);
+    }
+    if (zip != nullptr) zipClose(zip);
+  }
+  free(candidate);
+  return bundledJREPath;
+}
+
+jboolean HasBundledJREEntries(void) {
+  const char *execname = GetExecName();
+  if (execname == nullptr) return JNI_FALSE;
+  int zerror = 0;
+  jzfile *zip = zipOpen(execname, &zerror);
+  if (zip == nullptr) return JNI_FALSE;
+  jboolean found = ArchiveHasBundledJRE(zip);
+  zipClose(zip);
+  return found;
+}
+
+const char *GetBundledLibraryPath(void) {
+  if (bundledLibPath == nullptr) {
+    const char *home = GetApplicationHome();
+    if (home != nullptr) bundledLibPath = Resolve(home, "package");
+  }
+  return bundledLibPath;
+}
+
 void Cleanup(void) {}
 
 void ResetProfileForTesting(void) {
   free(title);
   title = nullptr;
+  free(bundledJREPath);
+  bundledJREPath = nullptr;
+  free(bundledLibPath);
+  bundledLibPath = nullptr;
 }

@@ -23,6 +23,8 @@ jboolean IsStateFileRequired(void);
 // The private runtime under the application home's package/jre, unpacked from the archive on
 // demand; null when there is none. Owned by the profile.
 const char *GetBundledJREPath(void);
+// True when the executable's archive has entries under "package/jre".
+jboolean HasBundledJREEntries(void);
 // The application home followed by "/package", or null without an application home.
 const char *GetBundledLibraryPath(void);
 // Product clean-up hook, run by the normal exit path.

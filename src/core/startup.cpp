@@ -10,13 +10,18 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
 #include "core/options.h"
 #include "core/paths.h"
+#include "core/profile.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
+#include "runtime/discovery.h"
+#include "runtime/launch.h"
+#include "runtime/probe.h"
 #include "ui/output.h"
 
 const char *progname = nullptr;
@@ -33,7 +38,15 @@ char *tmpdirArg = nullptr;
 // The Java program's arguments, made by ParseArguments.
 int javaArgc = 0;
 char **javaArgv = nullptr;
+// The selected Java runtime; kept for the whole run.
+char *jrepath = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
+constexpr const char kMinimumJavaVersion[] = "1.4.1";
+constexpr const char kJavaDownloadPage[] = "http://java.com/download/";
+constexpr const char kUpgradeInvoker[] = "UpgradeInvoker.sh";
+
+// Appended to the runtime path when the runtime is a development kit.
+const char *const jdkClassPath[] = {"/lib/tools.jar", "/classes"};
 
 const char *OrEmpty(const char *s) { return s != nullptr ? s : ""; }
 
@@ -67,6 +80,54 @@ bool MakeWorkingDirectory(const char *tmpdir) {
     workdir = nullptr;
   }
   return false;
+}
+
+// New string "prefix" + value.
+char *Option(const char *prefix, const char *value) {
+  size_t len = strlen(prefix) + strlen(value) + 1;
+  char *s = static_cast<char *>(MemAlloc(len));
+  snprintf(s, len, "%s%s", prefix, value);
+  return s;
+}
+
+// "-Djava.class.path=": a kit's two entries, the application home, then the profile's elements
+// under the application home, separated by ":".
+char *ClassPathOption(const char *runtime, const char *apphome) {
+  constexpr const char kPrefix[] = "-Djava.class.path=";
+  const char *const *elements;
+  int count = GetJavaClasspathElements(&elements);
+  jboolean jdk = IsJDK(runtime);
+
+  size_t len = sizeof kPrefix + strlen(apphome);
+  if (jdk) {
+    for (const char *suffix : jdkClassPath) len += strlen(runtime) + strlen(suffix) + 1;
+  }
+  for (int i = 0; i < count; i++) len += 1 + strlen(apphome) + strlen(elements[i]);
+
+  char *s = static_cast<char *>(MemAlloc(len));
+  strcpy(s, kPrefix);
+  if (jdk) {
+    for (const char *suffix : jdkClassPath) {
+      strcat(s, runtime);
+      strcat(s, suffix);
+      strcat(s, ":");
+    }
+  }
+  strcat(s, apphome);
+  for (int i = 0; i < count; i++) {
+    strcat(s, ":");
+    strcat(s, apphome);
+    strcat(s, elements[i]);
+  }
+  return s;
+}
+
+// A private runtime unpacked onto a file system mounted noexec fails the executable test
+// without a word; the user is pointed at -tmpdir instead.
+bool BundledRuntimeBlockedByNoexec(void) {
+  struct statvfs64 fs;
+  if (statvfs64(workdir, &fs) != 0 || (fs.f_flag & ST_NOEXEC) == 0) return false;
+  return HasBundledJREEntries();
 }
 
 }  // namespace
@@ -144,8 +205,32 @@ int LauncherMain(int argc, char **argv) {
     return 1;
   }
 
-  // 16. The Java runtime comes next.
+  // 16, 17. The Java runtime: the one named with -javahome if it is usable, else the search.
   Show("checking_java");
+  ret = 0;
+  if (javahome != nullptr) {
+    jrepath = GetJREPath(javahome);
+    if (jrepath != nullptr && !CheckJavaVersion(jrepath)) {
+      free(jrepath);
+      jrepath = nullptr;
+    }
+    if (jrepath == nullptr) jrepath = GetPublicJREPath();
+    if (jrepath == nullptr) {
+      Report("no_find_specified_java", javahome);
+      ret = 1;
+    }
+  } else {
+    jrepath = GetPublicJREPath();
+    if (jrepath == nullptr) {
+      Report("no_find_java");
+      ret = 1;
+    }
+  }
+  if (ret == 1) {
+    Report("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadPage, progname);
+    if (BundledRuntimeBlockedByNoexec()) Report("no_writable_system_tmpdir_usage", progname);
+    return 1;
+  }
 
   // 18. Second pass: the whole archive into the working directory.
   zipFile = zipOpen(execname, &zipError);
@@ -157,5 +242,42 @@ int LauncherMain(int argc, char **argv) {
     }
     zipClose(zipFile);
   }
-  return 1;
+
+  // 19, 20. The launcher's options after those of the command line.
+  AddOption(Option("-Djava.io.tmpdir=", workdir));
+  AddOption(Option("-Dtemp.dir=", tmpdir));
+  const char *apphome = GetApplicationHome();
+  if (apphome == nullptr) {
+    Report("no_find_exec_dir");
+    return 1;
+  }
+  AddOption(ClassPathOption(jrepath, apphome));
+  AddOption(StrDup("-Djava.endorsed.dirs="));
+  AddOption(StrDup("-Xmx256m"));
+  if (isDebug) AddOption(StrDup("-Ddebug=true"));
+  if (noPortVerification) AddOption(StrDup("-Dno.port.verification=true"));
+  if (noDomainCreation) AddOption(StrDup("-Dno.domain=true"));
+  if (visiblePassword) AddOption(StrDup("-Dpassword.visible=true"));
+
+  // 21. The Java program runs from the application home.
+  if (chdir(apphome) != 0) {
+    Report("no_set_specified_working_dir", apphome);
+    return 1;
+  }
+
+  // 22, 23. The Java program.
+  if (showconsole) SetPrintToConsole(1);
+  Show("executing_java");
+  ret = ExecuteJava(jrepath, numOptions, options, javaArgc, javaArgv);
+
+  // 24. Status 10 asks for the upgrade script that the Java program left in the temporary
+  // directory; its own result does not matter.
+  char *upgradeInvokerName = Resolve(tmpdir, kUpgradeInvoker);
+  if (ret == 10) {
+    InvokeUpgradeTool(upgradeInvokerName);
+    remove(upgradeInvokerName);
+  }
+  free(upgradeInvokerName);
+
+  return ret;
 }

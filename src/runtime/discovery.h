@@ -3,7 +3,8 @@
 
 #include "core/types.h"
 
-// The processor directory inside a runtime ("i386" in the 32-bit build). Static.
+// The processor directory inside a runtime ("i386" in the 32-bit build, "amd64" in the x86_64
+// build). Static.
 const char *GetArch(void);
 // New runtime root held by the directory path, or null.
 char *GetJREPath(const char *path);
@@ -11,3 +12,6 @@ char *GetJREPath(const char *path);
 jboolean IsJDK(const char *path);
 // New root of the preferred runtime on the machine (or in the archive), or null.
 char *GetPublicJREPath(void);
+
+// For tests: search dir instead of "/usr/java" (null restores it). dir must outlive the search.
+void SetUsrJavaDirForTesting(const char *dir);

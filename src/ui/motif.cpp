@@ -1,20 +1,330 @@
-// The Motif interface is not part of this build yet: LoadX11 reports that no interface can be
-// brought up, which switches console mode on, exactly as when no Motif library is installed.
+// The Motif loader: opens the Motif library at run time, resolves the function table, connects
+// to the X server, realises an invisible application shell and starts the event-dispatch thread
+// that keeps the windows alive while the main thread works. Every failure on the way tears all
+// of it down again and switches console mode on for good, so the launcher runs unchanged where
+// there is no X server or no Motif library. After the shell is realised, every toolkit call is
+// made with the one recursive interface lock held.
 #include "ui/motif.h"
 
+#include <dlfcn.h>
+#include <locale.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
 
+#include <Xm/MessageB.h>
+
+#include <atomic>
+#include <type_traits>
+
+#include "core/paths.h"
+#include "core/profile.h"
+#include "i18n/locale.h"
 #include "ui/output.h"
 
-X11Functions *LoadX11(jboolean) {
+// The table's types must be exactly the published ones; decltype does not reference the
+// functions, so nothing is linked. (Xt's sentinel attributes do not take part in the type.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-attributes"
+#define LAUNCHER_CHECK_SIGNATURE(name)                                  \
+  static_assert(std::is_same<name##_t, decltype(&::name)>::value, \
+                #name "_t differs from the published signature")
+LAUNCHER_CHECK_SIGNATURE(XCloseDisplay);
+LAUNCHER_CHECK_SIGNATURE(XOpenDisplay);
+LAUNCHER_CHECK_SIGNATURE(XRaiseWindow);
+LAUNCHER_CHECK_SIGNATURE(XSetErrorHandler);
+LAUNCHER_CHECK_SIGNATURE(XSetIOErrorHandler);
+LAUNCHER_CHECK_SIGNATURE(XSetLocaleModifiers);
+LAUNCHER_CHECK_SIGNATURE(XSupportsLocale);
+LAUNCHER_CHECK_SIGNATURE(XmCreateErrorDialog);
+LAUNCHER_CHECK_SIGNATURE(XmCreateInformationDialog);
+LAUNCHER_CHECK_SIGNATURE(XmCreateTemplateDialog);
+LAUNCHER_CHECK_SIGNATURE(XmMessageBoxGetChild);
+LAUNCHER_CHECK_SIGNATURE(XmStringCreateLtoR);
+LAUNCHER_CHECK_SIGNATURE(XmStringFree);
+LAUNCHER_CHECK_SIGNATURE(XtAppNextEvent);
+LAUNCHER_CHECK_SIGNATURE(XtAppPending);
+// Not compared: Xt's header declares the handler parameter noreturn, but the launcher's handler
+// returns (it switches to the console and carries on); the calling convention is the same.
+LAUNCHER_CHECK_SIGNATURE(XtAppSetWarningHandler);
+LAUNCHER_CHECK_SIGNATURE(XtDestroyWidget);
+LAUNCHER_CHECK_SIGNATURE(XtDispatchEvent);
+LAUNCHER_CHECK_SIGNATURE(XtGetValues);
+LAUNCHER_CHECK_SIGNATURE(XtIsManaged);
+LAUNCHER_CHECK_SIGNATURE(XtManageChild);
+LAUNCHER_CHECK_SIGNATURE(XtRealizeWidget);
+LAUNCHER_CHECK_SIGNATURE(XtScreenOfObject);
+LAUNCHER_CHECK_SIGNATURE(XtUnmanageChild);
+LAUNCHER_CHECK_SIGNATURE(XtVaAppInitialize);
+LAUNCHER_CHECK_SIGNATURE(XtVaSetValues);
+LAUNCHER_CHECK_SIGNATURE(XtWindowOfObject);
+#undef LAUNCHER_CHECK_SIGNATURE
+#pragma GCC diagnostic pop
+static_assert(sizeof(X11Functions) == 28 * sizeof(void (*)(void)), "28 entry points");
+
+namespace {
+
+// Each version first under the old fixed X11 directory, then through the dynamic linker's
+// search path, from the newest down to the unversioned name.
+const char *const kMotifLibraryNames[] = {
+    "/usr/X11R6/lib/libXm.so.4", "libXm.so.4", "/usr/X11R6/lib/libXm.so.3", "libXm.so.3",
+    "/usr/X11R6/lib/libXm.so.2", "libXm.so.2", "/usr/X11R6/lib/libXm.so.1", "libXm.so.1",
+    "/usr/X11R6/lib/libXm.so",   "libXm.so",
+};
+const char *const *libraryNames = kMotifLibraryNames;
+int libraryNameCount = sizeof kMotifLibraryNames / sizeof kMotifLibraryNames[0];
+
+constexpr int mode = RTLD_NOW | RTLD_GLOBAL;
+
+void *libgui = nullptr;
+X11Functions *x11funcs = nullptr;
+Display *display = nullptr;
+XtAppContext appcontext = nullptr;
+Widget appshell = nullptr;
+Widget statusdialog = nullptr;
+
+// The dispatch thread reads this without the lock; the main thread clears it to stop the
+// thread and then joins it.
+std::atomic<bool> dispatch{false};
+pthread_mutex_t lock;
+pthread_mutexattr_t lockattributes;
+pthread_t tid;
+bool threadStarted = false;
+
+int loadingx11 = 0;
+int nox11 = 0;
+
+X11Functions *TearDown() {
   SetPrintToConsole(1);
+  if (dispatch) {
+    dispatch = false;
+    if (threadStarted) {
+      pthread_join(tid, nullptr);
+      threadStarted = false;
+    }
+    pthread_mutex_destroy(&lock);
+    pthread_mutexattr_destroy(&lockattributes);
+  }
+  if (x11funcs != nullptr) {
+    if (display != nullptr) x11funcs->XCloseDisplay(display);
+    display = nullptr;
+    free(x11funcs);
+    x11funcs = nullptr;
+  }
+  appcontext = nullptr;
+  appshell = nullptr;
+  statusdialog = nullptr;
+  if (libgui != nullptr) dlclose(libgui);
+  libgui = nullptr;
+  loadingx11 = 0;
   return nullptr;
 }
 
-int PrintToStatusWindow(const char *format, va_list args) { return vprintf(format, args); }
+template <typename T>
+bool Bind(T &field, const char *name) {
+  void *address = dlsym(libgui, name);
+  if (address == nullptr) return false;
+  field = reinterpret_cast<T>(address);
+  return true;
+}
 
-void HideStatusWindow(void) {}
+// Fills the table in its order; false at the first name that does not resolve.
+bool ResolveFunctions(X11Functions *f) {
+#define LAUNCHER_BIND(name) \
+  if (!Bind(f->name, #name)) return false
+  LAUNCHER_BIND(XCloseDisplay);
+  LAUNCHER_BIND(XOpenDisplay);
+  LAUNCHER_BIND(XRaiseWindow);
+  LAUNCHER_BIND(XSetErrorHandler);
+  LAUNCHER_BIND(XSetIOErrorHandler);
+  LAUNCHER_BIND(XSetLocaleModifiers);
+  LAUNCHER_BIND(XSupportsLocale);
+  LAUNCHER_BIND(XmCreateErrorDialog);
+  LAUNCHER_BIND(XmCreateInformationDialog);
+  LAUNCHER_BIND(XmCreateTemplateDialog);
+  LAUNCHER_BIND(XmMessageBoxGetChild);
+  LAUNCHER_BIND(XmStringCreateLtoR);
+  LAUNCHER_BIND(XmStringFree);
+  LAUNCHER_BIND(XtAppNextEvent);
+  LAUNCHER_BIND(XtAppPending);
+  LAUNCHER_BIND(XtAppSetErrorHandler);
+  LAUNCHER_BIND(XtAppSetWarningHandler);
+  LAUNCHER_BIND(XtDestroyWidget);
+  LAUNCHER_BIND(XtDispatchEvent);
+  LAUNCHER_BIND(XtGetValues);
+  LAUNCHER_BIND(XtIsManaged);
+  LAUNCHER_BIND(XtManageChild);
+  LAUNCHER_BIND(XtRealizeWidget);
+  LAUNCHER_BIND(XtScreenOfObject);
+  LAUNCHER_BIND(XtUnmanageChild);
+  LAUNCHER_BIND(XtVaAppInitialize);
+  LAUNCHER_BIND(XtVaSetValues);
+  LAUNCHER_BIND(XtWindowOfObject);
+#undef LAUNCHER_BIND
+  return true;
+}
 
-int PrintToMessageBox(int, const char *format, va_list args) {
-  return vfprintf(stderr, format, args);
+// The interface is never shut down; the process simply ends. But while the exit functions and
+// the libraries' destructors run, the dispatch thread must not be inside the toolkit, so the
+// first exit function takes the lock for good (at once when this thread already holds it, else
+// after the current drain) and the thread stays out.
+void KeepDispatchOutAtExit() {
+  if (!dispatch) return;
+  if (pthread_mutex_lock(&lock) == 0) dispatch = false;
+}
+
+// Xt's error entry points are declared not to return, and the compiled toolkit has no path
+// back from its handler: returning crashes. An Xt error therefore ends the run as a launcher
+// failure: console mode, the toolkit's reason on standard error, exit status 1 (the exit
+// functions run, so the lock file goes).
+[[noreturn]] void HandleXtError(String message) {
+  HandleX11Error(nullptr, nullptr);
+  if (message != nullptr) fprintf(stderr, "%s\n", message);
+  exit(1);
+}
+
+}  // namespace
+
+int HandleX11Error(Display *, XErrorEvent *) {
+  SetPrintToConsole(1);
+  return 0;
+}
+
+int HandleX11IOError(Display *) {
+  SetPrintToConsole(1);
+  return 0;
+}
+
+void HandleX11Warning(String) {}
+
+X11Functions *LoadX11(jboolean initdisplay) {
+  if (loadingx11) return nullptr;
+  loadingx11 = 1;
+  if (nox11) {
+    loadingx11 = 0;
+    return nullptr;
+  }
+
+  if (libgui == nullptr) {
+    for (int i = 0; i < libraryNameCount && libgui == nullptr; i++)
+      libgui = dlopen(libraryNames[i], mode);
+    if (libgui == nullptr) {
+      nox11 = 1;
+      return TearDown();
+    }
+  }
+
+  if (x11funcs == nullptr) {
+    x11funcs = static_cast<X11Functions *>(MemAlloc(sizeof(X11Functions)));
+    if (!ResolveFunctions(x11funcs)) return TearDown();
+  }
+
+  if (!initdisplay || appshell != nullptr) {
+    loadingx11 = 0;
+    return x11funcs;
+  }
+
+  display = x11funcs->XOpenDisplay(nullptr);
+  if (display == nullptr) return TearDown();
+  x11funcs->XSetErrorHandler(HandleX11Error);
+  x11funcs->XSetIOErrorHandler(HandleX11IOError);
+  if (!x11funcs->XSupportsLocale()) {
+    setlocale(LC_ALL, "C");
+    UpdateLocale();
+  }
+  x11funcs->XSetLocaleModifiers("");
+
+  int argc = 0;
+  appshell = x11funcs->XtVaAppInitialize(&appcontext, GetTitle(), nullptr, 0, &argc, nullptr,
+                                         nullptr, static_cast<void *>(nullptr));
+  if (appshell == nullptr || appcontext == nullptr) return TearDown();
+  // Xt reads every value as an XtArgVal, so each is passed at that width.
+  x11funcs->XtVaSetValues(appshell, "mappedWhenManaged", static_cast<XtArgVal>(False),
+                          static_cast<void *>(nullptr));
+  x11funcs->XtAppSetErrorHandler(appcontext, HandleXtError);
+  x11funcs->XtAppSetWarningHandler(appcontext, HandleX11Warning);
+  x11funcs->XtRealizeWidget(appshell);
+
+  if (pthread_mutexattr_init(&lockattributes) != 0) return TearDown();
+  if (pthread_mutexattr_settype(&lockattributes, PTHREAD_MUTEX_RECURSIVE) != 0 ||
+      pthread_mutex_init(&lock, &lockattributes) != 0) {
+    pthread_mutexattr_destroy(&lockattributes);
+    return TearDown();
+  }
+  dispatch = true;
+
+  if (pthread_create(&tid, nullptr, DispatchX11Events, nullptr) != 0) return TearDown();
+  threadStarted = true;
+  static bool exitGuarded = false;
+  if (!exitGuarded) exitGuarded = atexit(KeepDispatchOutAtExit) == 0;
+
+  int policy;
+  struct sched_param priority;
+  if (pthread_getschedparam(tid, &policy, &priority) != 0) return TearDown();
+  priority.sched_priority = sched_get_priority_max(policy);
+  if (priority.sched_priority == -1) return TearDown();
+  if (pthread_setschedparam(tid, policy, &priority) != 0) return TearDown();
+
+  loadingx11 = 0;
+  return x11funcs;
+}
+
+void *DispatchX11Events(void *) {
+  const struct timespec interval = {0, 100000000};
+  while (dispatch && x11funcs != nullptr && appcontext != nullptr) {
+    if (dispatch && pthread_mutex_lock(&lock) == 0) {
+      // Only X events are taken here: with nothing but a timer pending, XtAppNextEvent would
+      // run the timer and then block for the next X event with the lock held.
+      while ((x11funcs->XtAppPending(appcontext) & XtIMXEvent) != 0) {
+        XEvent event;
+        x11funcs->XtAppNextEvent(appcontext, &event);
+        x11funcs->XtDispatchEvent(&event);
+      }
+      pthread_mutex_unlock(&lock);
+    }
+    nanosleep(&interval, nullptr);
+  }
+  return nullptr;
+}
+
+Display *GetX11Display(void) { return display; }
+
+XtAppContext GetAppContext(void) { return appcontext; }
+
+Widget GetAppShell(void) { return appshell; }
+
+Widget GetStatusDialog(void) { return statusdialog; }
+
+void SetStatusDialog(Widget dialog) { statusdialog = dialog; }
+
+X11Lock::X11Lock() {
+  X11Functions *funcs = LoadX11(JNI_TRUE);
+  if (funcs != nullptr && dispatch && pthread_mutex_lock(&lock) == 0) funcs_ = funcs;
+}
+
+X11Lock::~X11Lock() {
+  if (funcs_ != nullptr) pthread_mutex_unlock(&lock);
+}
+
+void SetMotifLibraryNamesForTesting(const char *const *names, int count) {
+  if (names == nullptr) {
+    libraryNames = kMotifLibraryNames;
+    libraryNameCount = sizeof kMotifLibraryNames / sizeof kMotifLibraryNames[0];
+  } else {
+    libraryNames = names;
+    libraryNameCount = count;
+  }
+}
+
+jboolean IsDispatchingForTesting(void) { return dispatch ? JNI_TRUE : JNI_FALSE; }
+
+void StopDispatchForTesting(void) {
+  if (!dispatch) return;
+  dispatch = false;
+  if (threadStarted) {
+    pthread_join(tid, nullptr);
+    threadStarted = false;
+  }
 }

@@ -1,16 +1,159 @@
-// The Motif interface, loaded at run time: the loader and function table, the event-dispatch
-// thread and the interface lock, the status window and the message box.
+// The Motif interface, loaded at run time: the loader and its function table, the
+// event-dispatch thread and the interface lock, the status window and the message box.
+//
+// Nothing here is linked against X11, Xt or Motif. Their headers are used at compile time only,
+// for the types and the published signatures of the 28 functions that the table holds; every
+// call goes through a pointer that dlsym found in the Motif library opened with dlopen.
 #pragma once
 
 #include <stdarg.h>
 
+#include <X11/Intrinsic.h>
+#include <X11/Xlib.h>
+#include <Xm/Xm.h>
+
 #include "core/types.h"
 
-struct X11Functions;
+// Published signatures of the functions the interface uses, one type per function.
+typedef int (*XCloseDisplay_t)(Display *display);
+typedef Display *(*XOpenDisplay_t)(const char *display_name);
+typedef int (*XRaiseWindow_t)(Display *display, Window w);
+typedef XErrorHandler (*XSetErrorHandler_t)(XErrorHandler handler);
+typedef XIOErrorHandler (*XSetIOErrorHandler_t)(XIOErrorHandler handler);
+typedef char *(*XSetLocaleModifiers_t)(const char *modifier_list);
+typedef Bool (*XSupportsLocale_t)(void);
+typedef Widget (*XmCreateErrorDialog_t)(Widget parent, char *name, ArgList al, Cardinal ac);
+typedef Widget (*XmCreateInformationDialog_t)(Widget parent, char *name, ArgList al,
+                                              Cardinal ac);
+typedef Widget (*XmCreateTemplateDialog_t)(Widget parent, char *name, ArgList al, Cardinal ac);
+#if NeedWidePrototypes
+typedef Widget (*XmMessageBoxGetChild_t)(Widget widget, unsigned int child);
+#else
+typedef Widget (*XmMessageBoxGetChild_t)(Widget widget, unsigned char child);
+#endif
+typedef XmString (*XmStringCreateLtoR_t)(char *text, XmStringCharSet charset);
+typedef void (*XmStringFree_t)(XmString string);
+typedef void (*XtAppNextEvent_t)(XtAppContext app_context, XEvent *event_return);
+typedef XtInputMask (*XtAppPending_t)(XtAppContext app_context);
+typedef XtErrorHandler (*XtAppSetErrorHandler_t)(XtAppContext app_context,
+                                                 XtErrorHandler handler);
+typedef XtErrorHandler (*XtAppSetWarningHandler_t)(XtAppContext app_context,
+                                                   XtErrorHandler handler);
+typedef void (*XtDestroyWidget_t)(Widget widget);
+typedef Boolean (*XtDispatchEvent_t)(XEvent *event);
+typedef void (*XtGetValues_t)(Widget widget, ArgList args, Cardinal num_args);
+typedef Boolean (*XtIsManaged_t)(Widget rectobj);
+typedef void (*XtManageChild_t)(Widget child);
+typedef void (*XtRealizeWidget_t)(Widget widget);
+typedef Screen *(*XtScreenOfObject_t)(Widget object);
+typedef void (*XtUnmanageChild_t)(Widget child);
+typedef Widget (*XtVaAppInitialize_t)(XtAppContext *app_context_return,
+                                      const char *application_class, XrmOptionDescList options,
+                                      Cardinal num_options, int *argc_in_out,
+                                      _XtString *argv_in_out, String *fallback_resources, ...);
+typedef void (*XtVaSetValues_t)(Widget widget, ...);
+typedef Window (*XtWindowOfObject_t)(Widget object);
 
-// The function table when the interface is (or now comes) up, null otherwise. Any failure
-// switches console mode on for good.
+// The 28 entry points, in the order in which they are resolved. Allocated once per successful
+// load and owned by the loader.
+struct X11Functions {
+  XCloseDisplay_t XCloseDisplay;
+  XOpenDisplay_t XOpenDisplay;
+  XRaiseWindow_t XRaiseWindow;
+  XSetErrorHandler_t XSetErrorHandler;
+  XSetIOErrorHandler_t XSetIOErrorHandler;
+  XSetLocaleModifiers_t XSetLocaleModifiers;
+  XSupportsLocale_t XSupportsLocale;
+  XmCreateErrorDialog_t XmCreateErrorDialog;
+  XmCreateInformationDialog_t XmCreateInformationDialog;
+  XmCreateTemplateDialog_t XmCreateTemplateDialog;
+  XmMessageBoxGetChild_t XmMessageBoxGetChild;
+  XmStringCreateLtoR_t XmStringCreateLtoR;
+  XmStringFree_t XmStringFree;
+  XtAppNextEvent_t XtAppNextEvent;
+  XtAppPending_t XtAppPending;
+  XtAppSetErrorHandler_t XtAppSetErrorHandler;
+  XtAppSetWarningHandler_t XtAppSetWarningHandler;
+  XtDestroyWidget_t XtDestroyWidget;
+  XtDispatchEvent_t XtDispatchEvent;
+  XtGetValues_t XtGetValues;
+  XtIsManaged_t XtIsManaged;
+  XtManageChild_t XtManageChild;
+  XtRealizeWidget_t XtRealizeWidget;
+  XtScreenOfObject_t XtScreenOfObject;
+  XtUnmanageChild_t XtUnmanageChild;
+  XtVaAppInitialize_t XtVaAppInitialize;
+  XtVaSetValues_t XtVaSetValues;
+  XtWindowOfObject_t XtWindowOfObject;
+};
+
+// --- Loader and dispatch thread (motif.cpp) ---
+
+// The function table when the interface is (or now comes) up, null otherwise. With initdisplay
+// false only the library and the table are loaded. Any failure tears everything down and
+// switches console mode on for good. Main thread only.
 X11Functions *LoadX11(jboolean initdisplay);
+// Xlib error handler: console mode from now on; returns 0. (An Xt error also switches to the
+// console, but ends the run: the toolkit cannot go on after one.)
+int HandleX11Error(Display *display, XErrorEvent *error);
+// Xlib I/O error handler: console mode from now on; returns 0.
+int HandleX11IOError(Display *display);
+// Xt warning handler: toolkit warnings are never shown.
+void HandleX11Warning(String message);
+// Body of the event-dispatch thread; arg is ignored.
+void *DispatchX11Events(void *arg);
+
+// State of the interface, owned by the loader. Valid while the interface is up; null otherwise.
+Display *GetX11Display(void);
+XtAppContext GetAppContext(void);
+Widget GetAppShell(void);
+// The status window: made and destroyed by the status window code, forgotten on tear-down.
+Widget GetStatusDialog(void);
+void SetStatusDialog(Widget dialog);
+
+// Holds the interface lock for a scope, once the interface is up (LoadX11(TRUE)), dispatching,
+// and the recursive mutex was taken; false otherwise, and then no toolkit call may be made.
+class X11Lock {
+ public:
+  X11Lock();
+  ~X11Lock();
+  X11Lock(const X11Lock &) = delete;
+  X11Lock &operator=(const X11Lock &) = delete;
+  explicit operator bool() const { return funcs_ != nullptr; }
+  X11Functions *funcs() const { return funcs_; }
+
+ private:
+  X11Functions *funcs_ = nullptr;
+};
+
+// For tests: the library names tried in order (null restores the built-in list). The array
+// must outlive every later load.
+void SetMotifLibraryNamesForTesting(const char *const *names, int count);
+// For tests: whether the event-dispatch thread is meant to run.
+jboolean IsDispatchingForTesting(void);
+// For tests: stops and joins the event-dispatch thread (the interface stays loaded but takes no
+// more calls), so that a test may stop its X server without the thread touching it.
+void StopDispatchForTesting(void);
+
+// --- Status window (status_window.cpp) ---
+
+// Shows one status text; returns the length of the newly formatted part, 0 when the text was
+// only kept pending, or the console output's result in a fallback.
 int PrintToStatusWindow(const char *format, va_list args);
+// Removes the status window; the next status text makes a new one.
 void HideStatusWindow(void);
+// Shows w (or raises it if already shown) and moves it to the centre of its screen.
+void CenterAndManageChild(Widget w);
+// Formats format/args behind the pending text *cachedmessage, which is consumed (freed and
+// cleared). Returns the new string (caller frees); *length receives the length of the newly
+// formatted part, or a negative value when formatting failed (the result is then the pending
+// text alone).
+char *FormatBehindPendingText(char **cachedmessage, const char *format, va_list args,
+                              int *length);
+
+// --- Message box (message_box.cpp) ---
+
+// Shows one text in a modal box (type 2: information, otherwise error) and returns when it has
+// been dismissed; returns the length of the newly formatted part, or the console output's
+// result in a fallback.
 int PrintToMessageBox(int type, const char *format, va_list args);

@@ -228,6 +228,8 @@ Process::Process(const std::string &exe, const RunOptions &opts, const std::stri
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // Only 0, 1 and 2 reach the launcher, whatever the test runner left open.
+    closefrom(3);
     if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0) _exit(126);
     // A fresh process group, so that signals sent to the test do not reach the launcher.
     setpgid(0, 0);

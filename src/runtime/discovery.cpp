@@ -1,0 +1,273 @@
+// What a Java runtime and a development kit look like on disk, and the search of the archive,
+// "/usr/java", JAVA_HOME and PATH for the runtime to use. The search probes every candidate it
+// finds (one child process each) and prefers, in this order, a private development kit, the
+// best probed kit, a private plain runtime and the best probed plain runtime; "best" is the
+// byte-wise greatest version text, the later find winning a tie.
+#include "runtime/discovery.h"
+
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/paths.h"
+#include "core/profile.h"
+#include "i18n/locale.h"
+#include "runtime/probe.h"
+
+namespace {
+
+constexpr const char kUsrJava[] = "/usr/java";
+const char *usrJavaDir = kUsrJava;
+
+// One candidate of the search.
+struct jvminfo {
+  char *version;  // null for the private runtime, which is never probed
+  char *path;     // runtime root
+  jvminfo *next;
+};
+
+// The four places of the search, filled in the order of finding.
+struct Places {
+  jvminfo *bundledjdk = nullptr;
+  jvminfo *bundledjre = nullptr;
+  jvminfo *jdks = nullptr;
+  jvminfo *jres = nullptr;
+};
+
+// New string formatted like printf; the result always fits.
+char *Format(const char *format, const char *a, const char *b = nullptr) {
+  int len = snprintf(nullptr, 0, format, a, b);
+  char *s = static_cast<char *>(MemAlloc(static_cast<size_t>(len) + 1));
+  snprintf(s, static_cast<size_t>(len) + 1, format, a, b);
+  return s;
+}
+
+bool FileExists(const char *path) { return access(path, F_OK) == 0; }
+
+jvminfo *NewInfo(char *version, char *path) {
+  jvminfo *info = static_cast<jvminfo *>(MemAlloc(sizeof(jvminfo)));
+  info->version = version;
+  info->path = path;
+  info->next = nullptr;
+  return info;
+}
+
+void FreeInfo(jvminfo *info) {
+  free(info->version);
+  free(info->path);
+  free(info);
+}
+
+void FreeList(jvminfo *list) {
+  while (list != nullptr) {
+    jvminfo *next = list->next;
+    FreeInfo(list);
+    list = next;
+  }
+}
+
+// Probes root (taking ownership) and, when its version is supported, puts it at the front of
+// the kit or plain-runtime list.
+void AddProbed(Places *places, char *root) {
+  char *version = CheckJREVersion(root);
+  if (version == nullptr) {
+    free(root);
+    return;
+  }
+  jvminfo *info = NewInfo(version, root);
+  jvminfo **list = IsJDK(root) ? &places->jdks : &places->jres;
+  info->next = *list;
+  *list = info;
+}
+
+void GatherBundled(Places *places) {
+  const char *root = GetBundledJREPath();
+  if (root == nullptr) return;
+  jvminfo *info = NewInfo(nullptr, StrDup(root));
+  if (IsJDK(root))
+    places->bundledjdk = info;
+  else
+    places->bundledjre = info;
+}
+
+// The large-file forms, so that the 32-bit build is not refused a directory whose inode
+// numbers or entry offsets need 64 bits.
+void GatherUsrJava(Places *places) {
+  struct stat64 st;
+  if (stat64(usrJavaDir, &st) != 0 || !S_ISDIR(st.st_mode)) return;
+  DIR *dir = opendir(usrJavaDir);
+  if (dir == nullptr) return;
+  while (struct dirent64 *entry = readdir64(dir)) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    size_t len = strlen(usrJavaDir) + 1 + strlen(entry->d_name) + 1;
+    char *candidate = static_cast<char *>(malloc(len));
+    if (candidate == nullptr) continue;
+    snprintf(candidate, len, "%s/%s", usrJavaDir, entry->d_name);
+    char *root = GetJREPath(candidate);
+    free(candidate);
+    if (root != nullptr) AddProbed(places, root);
+  }
+  closedir(dir);
+}
+
+// A search-list element without a "/" (the empty element, ".", "bin") has no parent to cut
+// off, so it is taken against the current directory first: "" and "." are the current
+// directory itself, anything else a name inside it. Null when the current directory cannot
+// be determined; the element is then skipped.
+char *AbsoluteElement(const char *element) {
+  char *cwd = GetCurrentDir();
+  if (cwd == nullptr) return nullptr;
+  if (element[0] == '\0' || strcmp(element, ".") == 0) return cwd;
+  char *absolute = Resolve(cwd, element);
+  free(cwd);
+  return absolute;
+}
+
+// Ends path at its last "/"; false when it has none.
+bool CutLastComponent(char *path) {
+  char *slash = _strrchr(path, '/');
+  if (slash == nullptr) return false;
+  *slash = '\0';
+  return true;
+}
+
+void GatherSearchList(Places *places) {
+  const char *javaHome = getenv("JAVA_HOME");
+  const char *path = getenv("PATH");
+  if (javaHome == nullptr && path == nullptr) return;
+
+  size_t len = 1;
+  if (javaHome != nullptr) len += strlen(javaHome) + sizeof "/bin:";
+  if (path != nullptr) len += strlen(path) + 1;
+  char *list = static_cast<char *>(MemAlloc(len));
+  list[0] = '\0';
+  if (javaHome != nullptr) {
+    strcat(list, javaHome);
+    strcat(list, "/bin:");
+  }
+  if (path != nullptr) {
+    strcat(list, path);
+    strcat(list, ":");
+  }
+  list[strlen(list) - 1] = '\0';  // the final ":"
+
+  char *element = list;
+  for (;;) {
+    char *sep = _strchr(element, ':');
+    if (sep != nullptr) *sep = '\0';
+    char *java = nullptr;
+    if (_strchr(element, '/') != nullptr) {
+      java = Resolve(element, "java");
+    } else if (char *absolute = AbsoluteElement(element)) {
+      java = Resolve(absolute, "java");
+      free(absolute);
+    }
+    if (java != nullptr) {
+      // java's own component, then the element's: what is left is the element's parent.
+      if (access(java, X_OK) == 0 && CutLastComponent(java) && CutLastComponent(java)) {
+        char *root = GetJREPath(java);
+        if (root != nullptr) AddProbed(places, root);
+      }
+      free(java);
+    }
+    if (sep == nullptr) break;
+    element = sep + 1;
+  }
+  free(list);
+}
+
+// Reduces a list to its best candidate: the greatest version, the one nearer the front (found
+// later) on a tie. The losers are freed; the winner is unlinked and returned.
+jvminfo *Best(jvminfo *list) {
+  while (list != nullptr && list->next != nullptr) {
+    jvminfo *first = list, *second = list->next;
+    if (strcmp(second->version, first->version) > 0) {
+      list = second;
+      FreeInfo(first);
+    } else {
+      first->next = second->next;
+      FreeInfo(second);
+    }
+  }
+  return list;
+}
+
+}  // namespace
+
+const char *GetArch(void) {
+#if defined(__x86_64__)
+  return "amd64";
+#else
+  return "i386";
+#endif
+}
+
+char *GetJREPath(const char *path) {
+  char *root = nullptr;
+  char *lib = Format("%s/lib/%s/libjava.so", path, GetArch());
+  if (FileExists(lib)) {
+    root = StrDup(path);
+  } else {
+    free(lib);
+    lib = Format("%s/jre/lib/%s/libjava.so", path, GetArch());
+    if (FileExists(lib)) root = Format("%s/jre", path);
+  }
+  free(lib);
+  if (root == nullptr) return nullptr;
+
+  char *java = Format("%s/bin/java", root);
+  jboolean usable = IsExecutable(java);
+  free(java);
+  if (!usable) {
+    free(root);
+    return nullptr;
+  }
+  return root;
+}
+
+jboolean IsJDK(const char *path) {
+  const char *slash = _strrchr(path, '/');
+  char *tools = slash != nullptr && strcmp(slash, "/jre") == 0
+                    ? Format("%s/../lib/tools.jar", path)
+                    : Format("%s/lib/tools.jar", path);
+  jboolean found = FileExists(tools);
+  free(tools);
+  return found;
+}
+
+char *GetPublicJREPath(void) {
+  Places places;
+  GatherBundled(&places);
+  GatherUsrJava(&places);
+  GatherSearchList(&places);
+
+  jvminfo *chosen = nullptr;
+  if (places.bundledjdk != nullptr) {
+    chosen = places.bundledjdk;
+    places.bundledjdk = nullptr;
+  } else if (places.jdks != nullptr) {
+    chosen = Best(places.jdks);
+    places.jdks = nullptr;
+  } else if (places.bundledjre != nullptr) {
+    chosen = places.bundledjre;
+    places.bundledjre = nullptr;
+  } else if (places.jres != nullptr) {
+    chosen = Best(places.jres);
+    places.jres = nullptr;
+  }
+  FreeList(places.bundledjdk);
+  FreeList(places.bundledjre);
+  FreeList(places.jdks);
+  FreeList(places.jres);
+
+  if (chosen == nullptr) return nullptr;
+  char *jrefoundpath = chosen->path;
+  chosen->path = nullptr;
+  FreeInfo(chosen);
+  return jrefoundpath;
+}
+
+void SetUsrJavaDirForTesting(const char *dir) { usrJavaDir = dir != nullptr ? dir : kUsrJava; }

@@ -1,0 +1,196 @@
+// Runs the installer's Java program and the upgrade script as child processes and turns their
+// ends into the launcher's status. The Java program gets the launcher's environment with
+// LD_LIBRARY_PATH replaced, its descriptors 0 to 2 and its current directory (the application
+// home); the upgrade script gets no arguments and no environment. A child whose exec fails
+// leaves at once with _exit: it must not run the rest of the start-up sequence or the clean-up,
+// which belong to the parent.
+#include "runtime/launch.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/paths.h"
+#include "core/profile.h"
+#include "i18n/locale.h"
+#include "ui/motif.h"
+#include "ui/output.h"
+
+extern char **environ;
+
+namespace {
+
+constexpr const char kLibraryPathName[] = "LD_LIBRARY_PATH=";
+constexpr unsigned int kJavaStartWait = 10;
+
+void Report(const char *key) {
+  char *text = GetLocalizedMessage(key);
+  _fprintf(stderr, "%s", text);
+  free(text);
+}
+
+// "LD_LIBRARY_PATH=" followed by the bundled library path and the inherited value, each with
+// a ":" after it, less one final ":". New string.
+char *LibraryPathEntry(void) {
+  const char *bundled = GetBundledLibraryPath();
+  const char *inherited = getenv("LD_LIBRARY_PATH");
+  size_t len = sizeof kLibraryPathName;
+  if (bundled != nullptr) len += strlen(bundled) + 1;
+  if (inherited != nullptr) len += strlen(inherited) + 1;
+  char *entry = static_cast<char *>(MemAlloc(len));
+  strcpy(entry, kLibraryPathName);
+  if (bundled != nullptr) {
+    strcat(entry, bundled);
+    strcat(entry, ":");
+  }
+  if (inherited != nullptr) {
+    strcat(entry, inherited);
+    strcat(entry, ":");
+  }
+  size_t end = strlen(entry);
+  if (entry[end - 1] == ':') entry[end - 1] = '\0';
+  return entry;
+}
+
+bool IsLibraryPath(const char *var) {
+  return strncmp(var, kLibraryPathName, sizeof kLibraryPathName - 1) == 0;
+}
+
+// The launcher's environment with entry in place of LD_LIBRARY_PATH (where it stood first, or
+// at the end). The array is new; its strings are borrowed.
+char **ChildEnvironment(char *entry) {
+  size_t count = 0;
+  for (char **e = environ; e != nullptr && *e != nullptr; e++) count++;
+  char **envp = static_cast<char **>(MemAlloc((count + 2) * sizeof(char *)));
+  size_t n = 0;
+  bool placed = false;
+  for (size_t i = 0; i < count; i++) {
+    if (!IsLibraryPath(environ[i])) {
+      envp[n++] = environ[i];
+    } else if (!placed) {
+      envp[n++] = entry;
+      placed = true;
+    }
+  }
+  if (!placed) envp[n++] = entry;
+  envp[n] = nullptr;
+  return envp;
+}
+
+pid_t WaitFor(pid_t pid, int *status) {
+  pid_t w;
+  do {
+    w = waitpid(pid, status, 0);
+  } while (w < 0 && errno == EINTR);
+  return w;
+}
+
+void WriteAll(int fd, const char *text) {
+  size_t left = strlen(text);
+  while (left > 0) {
+    ssize_t n = write(fd, text, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+jboolean CheckJavaClassFile(void) {
+  const char *home = GetApplicationHome();
+  if (home == nullptr) return JNI_FALSE;
+  const char *className = GetJavaClassName();
+  size_t len = strlen(home) + 1 + strlen(className) + sizeof ".class";
+  char *path = static_cast<char *>(malloc(len));
+  if (path == nullptr) return JNI_FALSE;
+  snprintf(path, len, "%s/%s.class", home, className);
+  jboolean readable = access(path, R_OK) == 0;
+  free(path);
+  return readable;
+}
+
+int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int argc, char **argv) {
+  jboolean console = GetPrintToConsole();
+  const char *className = GetJavaClassName();
+
+  if (!CheckJavaClassFile()) {
+    char *key = GetMessageKeyPrefix("no_files");
+    Report(key);
+    free(key);
+    return 1;
+  }
+
+  char *command = Resolve(jrepath, "bin/java");
+  if (!IsExecutable(command)) {
+    free(command);
+    Report("java_aborted");
+    return 1;
+  }
+
+  char **cmdv = static_cast<char **>(
+      MemAlloc((static_cast<size_t>(numOptions) + static_cast<size_t>(argc) + 3) * sizeof(char *)));
+  int n = 0;
+  cmdv[n++] = command;
+  for (int i = 0; i < numOptions; i++) cmdv[n++] = options[i].optionString;
+  cmdv[n++] = const_cast<char *>(className);
+  for (int i = 0; i < argc; i++) cmdv[n++] = argv[i];
+  cmdv[n] = nullptr;
+
+  // Everything the child needs is made here, so that after the fork it only execs (or writes
+  // the ready text and leaves).
+  char *entry = LibraryPathEntry();
+  char **envp = ChildEnvironment(entry);
+  char *aborted = GetLocalizedMessage("java_aborted");
+
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    execve(command, cmdv, envp);
+    WriteAll(STDERR_FILENO, aborted);
+    _exit(1);
+  }
+  free(cmdv);
+  free(command);
+  free(envp);
+  free(entry);
+  free(aborted);
+
+  if (pid < 0) {
+    Report("java_aborted");
+    return 1;
+  }
+
+  // The Java program has this long to bring up its own window before the status window goes.
+  unsigned int left = sleep(kJavaStartWait);
+  while (left > 0) left = sleep(left);
+  if (!console) HideStatusWindow();
+
+  int status = 0;
+  if (WaitFor(pid, &status) != pid) return 1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 1;
+}
+
+int InvokeUpgradeTool(const char *invokerPath) {
+  char *copy = StrDup(invokerPath);
+  char *cmdv[] = {copy, nullptr};
+  char *noEnvironment[] = {nullptr};
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    execve(copy, cmdv, noEnvironment);
+    _exit(127);
+  }
+  free(copy);
+  if (pid < 0) return -1;
+
+  int status = 0;
+  if (WaitFor(pid, &status) != pid) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return -1;
+}

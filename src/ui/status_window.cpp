@@ -1,0 +1,168 @@
+// The status window: progress lines shown one at a time in a small undecorated window in the
+// centre of the screen, each new line replacing the last. A text that does not yet end with a
+// newline is kept and shown joined with the next one. Also home of the centring shared with the
+// message box and of the formatting behind a pending text that both use.
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <Xm/MessageB.h>
+
+#include "core/paths.h"
+#include "core/profile.h"
+#include "ui/motif.h"
+
+namespace {
+
+char *cachedmessage = nullptr;
+
+char kTag[] = "FONTLIST_DEFAULT_TAG_STRING";
+
+void SetArg(Arg &arg, const char *name, XtArgVal value) {
+  arg.name = const_cast<String>(name);
+  arg.value = value;
+}
+
+}  // namespace
+
+char *FormatBehindPendingText(char **pending, const char *format, va_list args, int *length) {
+  constexpr int increment = 1024;
+  int size = 1024;
+  size_t cachedlen = *pending != nullptr ? strlen(*pending) : 0;
+  if (format == nullptr) format = "";
+  char *message;
+  int ret;
+  for (;;) {
+    message = static_cast<char *>(MemAlloc(cachedlen + static_cast<size_t>(size)));
+    memcpy(message, *pending != nullptr ? *pending : "", cachedlen);
+    va_list copy;
+    va_copy(copy, args);
+    ret = vsnprintf(message + cachedlen, static_cast<size_t>(size), format, copy);
+    va_end(copy);
+    // A text that cannot be formatted (or would not fit in an int) is dropped, keeping the
+    // pending part; growing further would never end.
+    if (ret < 0 || ret > INT_MAX - increment) {
+      message[cachedlen] = '\0';
+      ret = -1;
+      break;
+    }
+    if (ret < size) break;
+    free(message);
+    // Steps of increment, straight to the first size that holds the whole text.
+    size += ((ret - size) / increment + 1) * increment;
+  }
+  free(*pending);
+  *pending = nullptr;
+  *length = ret;
+  return message;
+}
+
+int PrintToStatusWindow(const char *format, va_list args) {
+  int ret;
+  char *message = FormatBehindPendingText(&cachedmessage, format, args, &ret);
+
+  X11Lock guard;
+  if (!guard) {
+    ret = fprintf(stdout, "%s", message);
+    free(message);
+    return ret;
+  }
+  X11Functions *funcs = guard.funcs();
+  bool err = false;
+  bool keptPending = false;
+  XmString xtitle = nullptr;
+  XmString xmessage = nullptr;
+
+  if (GetStatusDialog() == nullptr) {
+    xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), kTag);
+    Widget dialog = nullptr;
+    if (xtitle != nullptr) {
+      Arg xargs[8];
+      SetArg(xargs[0], "dialogTitle", reinterpret_cast<XtArgVal>(xtitle));
+      SetArg(xargs[1], "mwmDecorations", 0);
+      SetArg(xargs[2], "mwmFunctions", 0);
+      SetArg(xargs[3], "width", 400);
+      SetArg(xargs[4], "height", 100);
+      SetArg(xargs[5], "resizePolicy", XmRESIZE_GROW);
+      SetArg(xargs[6], "messageAlignment", XmALIGNMENT_CENTER);
+      SetArg(xargs[7], "dialogStyle", XmDIALOG_MODELESS);
+      dialog = funcs->XmCreateTemplateDialog(GetAppShell(), const_cast<char *>("Status"), xargs,
+                                             8);
+    }
+    if (dialog != nullptr) {
+      SetStatusDialog(dialog);
+      // Without its separator a template dialog is only the centred text.
+      Widget separator = funcs->XmMessageBoxGetChild(dialog, XmDIALOG_SEPARATOR);
+      if (separator != nullptr) funcs->XtUnmanageChild(separator);
+    } else {
+      err = true;
+    }
+  }
+
+  if (!err) {
+    size_t len = strlen(message);
+    if (len > 0 && message[len - 1] == '\n') {
+      message[len - 1] = '\0';
+      xmessage = funcs->XmStringCreateLtoR(message, kTag);
+      if (xmessage == nullptr) {
+        err = true;
+      } else {
+        funcs->XtVaSetValues(GetStatusDialog(), "messageString",
+                             reinterpret_cast<XtArgVal>(xmessage), static_cast<void *>(nullptr));
+        CenterAndManageChild(GetStatusDialog());
+      }
+    } else {
+      cachedmessage = message;
+      keptPending = true;
+      ret = 0;
+    }
+  }
+
+  if (xtitle != nullptr) funcs->XmStringFree(xtitle);
+  if (xmessage != nullptr) funcs->XmStringFree(xmessage);
+  if (err) ret = fprintf(stdout, "%s", message);
+  if (!keptPending) free(message);
+  return ret;
+}
+
+void CenterAndManageChild(Widget w) {
+  X11Lock guard;
+  if (!guard) return;
+  X11Functions *funcs = guard.funcs();
+
+  Screen *screen = funcs->XtScreenOfObject(w);
+  Dimension screenwidth = static_cast<Dimension>(WidthOfScreen(screen));
+  Dimension screenheight = static_cast<Dimension>(HeightOfScreen(screen));
+  if (funcs->XtIsManaged(w))
+    funcs->XRaiseWindow(GetX11Display(), funcs->XtWindowOfObject(w));
+  else
+    funcs->XtManageChild(w);
+
+  // Read only now: a dialog that was just managed reports its real size.
+  Dimension width = 0;
+  Dimension height = 0;
+  Arg xargs[2];
+  SetArg(xargs[0], "width", reinterpret_cast<XtArgVal>(&width));
+  SetArg(xargs[1], "height", reinterpret_cast<XtArgVal>(&height));
+  funcs->XtGetValues(w, xargs, 2);
+
+  Position x = 0;
+  Position y = 0;
+  if (screenwidth > width) x = static_cast<Position>((screenwidth - width) / 2);
+  if (screenheight > height) y = static_cast<Position>((screenheight - height) / 2);
+  funcs->XtVaSetValues(w, "x", static_cast<XtArgVal>(x), "y", static_cast<XtArgVal>(y),
+                       static_cast<void *>(nullptr));
+}
+
+void HideStatusWindow(void) {
+  {
+    X11Lock guard;
+    Widget dialog = GetStatusDialog();
+    if (guard && dialog != nullptr) {
+      guard.funcs()->XtUnmanageChild(dialog);
+      guard.funcs()->XtDestroyWidget(dialog);
+    }
+  }
+  SetStatusDialog(nullptr);
+}

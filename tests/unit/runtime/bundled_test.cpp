@@ -1,0 +1,162 @@
+// The private runtime of the product profile: found under the application home's package/jre,
+// or unpacked there from the executable's archive on demand (only the "package/jre" entries),
+// with the status line "unzipping_java_files". The executable is a plain ZIP file made with
+// Info-ZIP zip; the application home starts empty, as the working directory does.
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/paths.h"
+#include "core/profile.h"
+#include "runtime/discovery.h"
+#include "stand_in.h"
+
+using standin::Capture;
+using standin::MakeRuntime;
+using standin::ScratchDir;
+using standin::VersionScript;
+using standin::WriteFile;
+
+namespace {
+
+constexpr const char kUnzippingJava[] = "Extracting Java(TM) 2 Runtime Environment files...\n";
+
+bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+class Bundled : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPathsForTesting();
+    ResetProfileForTesting();
+    standin::MkDirs(home);
+    SetApplicationHome(strdup(home.c_str()));
+  }
+  void TearDown() override {
+    ResetProfileForTesting();
+    ResetPathsForTesting();
+  }
+  // Zips the payload directory into an executable file and makes it the executable.
+  void UseArchive() {
+    std::string zip = exe + ".zip";
+    std::string cmd = "cd " + standin::Quote(payload) + " && zip -q -r -X " +
+                      standin::Quote(zip) + " . && mv " + standin::Quote(zip) + " " +
+                      standin::Quote(exe) + " && chmod 755 " + standin::Quote(exe);
+    ASSERT_EQ(system(cmd.c_str()), 0);
+    ASSERT_NE(SetExecName(exe.c_str()), nullptr);
+  }
+
+  standin::EnvVar locale{"LC_ALL", "C"};
+  ScratchDir dir;
+  std::string home = dir / "home";
+  std::string payload = dir / "payload";
+  std::string exe = dir / "setup";
+};
+
+TEST_F(Bundled, UnpacksOnlyThePackageJreEntriesOnDemand) {
+  MakeRuntime(payload + "/package/jre", VersionScript("1.4.2"));
+  WriteFile(payload + "/package/jre-notes.txt", "notes");
+  WriteFile(payload + "/package/PackageFormat.jar", "jar");
+  WriteFile(payload + "/corvane.class", "class");
+  UseArchive();
+
+  Capture out(1);
+  const char *root = GetBundledJREPath();
+  std::string shown = out.Finish();
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(std::string(root), home + "/package/jre");
+  EXPECT_EQ(shown, kUnzippingJava);
+  EXPECT_TRUE(Exists(home + "/package/jre/bin/java"));
+  EXPECT_TRUE(Exists(home + "/package/jre-notes.txt")) << "the prefix matches it too";
+  EXPECT_FALSE(Exists(home + "/package/PackageFormat.jar"));
+  EXPECT_FALSE(Exists(home + "/corvane.class"));
+
+  // Found once, it is kept: no second extraction, no second status line.
+  Capture again(1);
+  EXPECT_EQ(GetBundledJREPath(), root);
+  EXPECT_EQ(again.Finish(), "");
+}
+
+TEST_F(Bundled, AKitInTheArchiveGivesTheRuntimeInsideIt) {
+  MakeRuntime(payload + "/package/jre", VersionScript("1.4.2"), true);
+  UseArchive();
+  Capture out(1);
+  const char *root = GetBundledJREPath();
+  out.Finish();
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(std::string(root), home + "/package/jre/jre");
+  EXPECT_TRUE(IsJDK(root));
+}
+
+TEST_F(Bundled, ARuntimeAlreadyInTheApplicationHomeIsUsedWithoutExtraction) {
+  MakeRuntime(payload + "/package/jre", VersionScript("1.4.2"));
+  UseArchive();
+  MakeRuntime(home + "/package/jre", VersionScript("1.4.2"));
+  Capture out(1);
+  const char *root = GetBundledJREPath();
+  EXPECT_EQ(out.Finish(), "");
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(std::string(root), home + "/package/jre");
+}
+
+TEST_F(Bundled, NoRuntimeIsNotRememberedAndIsSoughtAgain) {
+  WriteFile(payload + "/corvane.class", "class");
+  UseArchive();
+  Capture out(1);
+  EXPECT_EQ(GetBundledJREPath(), nullptr);
+  EXPECT_EQ(GetBundledJREPath(), nullptr);
+  // The archive has no package/jre entries: nothing is unpacked and no line claims it.
+  EXPECT_EQ(out.Finish(), "");
+  EXPECT_FALSE(Exists(home + "/corvane.class"));
+  EXPECT_FALSE(HasBundledJREEntries());
+}
+
+TEST_F(Bundled, AnExecutableWithoutArchiveGivesNoRuntimeAndNoMessage) {
+  WriteFile(exe, "#!/bin/sh\nexit 0\n", 0755);
+  ASSERT_NE(SetExecName(exe.c_str()), nullptr);
+  Capture out(1);
+  EXPECT_EQ(GetBundledJREPath(), nullptr);
+  EXPECT_EQ(out.Finish(), "");
+  EXPECT_FALSE(HasBundledJREEntries());
+}
+
+TEST_F(Bundled, HasBundledJREEntriesLooksAtNamesOnly) {
+  WriteFile(payload + "/package/jre/README", "no runtime, just a file");
+  UseArchive();
+  EXPECT_TRUE(HasBundledJREEntries());
+}
+
+TEST_F(Bundled, TheSearchSelectsTheUnpackedRuntime) {
+  MakeRuntime(payload + "/package/jre", VersionScript("1.4.2"));
+  UseArchive();
+  standin::EnvVar path("PATH", nullptr);
+  standin::EnvVar javaHome("JAVA_HOME", nullptr);
+  SetUsrJavaDirForTesting((dir / "no-usr-java").c_str());
+  Capture out(1);
+  std::unique_ptr<char, decltype(&free)> root(GetPublicJREPath(), free);
+  EXPECT_EQ(out.Finish(), kUnzippingJava);
+  SetUsrJavaDirForTesting(nullptr);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(std::string(root.get()), home + "/package/jre");
+}
+
+TEST(BundledLibraryPath, IsTheApplicationHomesPackageDirectory) {
+  ResetPathsForTesting();
+  ResetProfileForTesting();
+  EXPECT_EQ(GetBundledLibraryPath(), nullptr);
+  SetApplicationHome(strdup("/tmp/setupk3J9aQ"));
+  ASSERT_NE(GetBundledLibraryPath(), nullptr);
+  EXPECT_STREQ(GetBundledLibraryPath(), "/tmp/setupk3J9aQ/package");
+  // Made once: a later application home does not change it.
+  SetApplicationHome(strdup("/elsewhere"));
+  EXPECT_STREQ(GetBundledLibraryPath(), "/tmp/setupk3J9aQ/package");
+  ResetProfileForTesting();
+  ResetPathsForTesting();
+}
+
+}  // namespace

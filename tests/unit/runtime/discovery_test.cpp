@@ -1,0 +1,243 @@
+// Runtime layout, development kits and the search for the preferred runtime, with stand-in
+// runtimes under a scratch directory. The search's "/usr/java" is pointed at a scratch
+// directory, JAVA_HOME and PATH are set per test, and the application home is an empty
+// directory unless a test puts a private runtime under its package/jre.
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/paths.h"
+#include "core/profile.h"
+#include "runtime/discovery.h"
+#include "stand_in.h"
+
+using standin::EnvVar;
+using standin::MakeRuntime;
+using standin::ScratchDir;
+using standin::VersionScript;
+using standin::WriteFile;
+
+namespace {
+
+std::string Str(char *s) {
+  std::unique_ptr<char, decltype(&free)> owned(s, free);
+  return owned ? std::string(owned.get()) : std::string("<none>");
+}
+
+TEST(GetArch, NamesTheProcessorOfThisBuild) {
+  EXPECT_STREQ(GetArch(), sizeof(void *) == 4 ? "i386" : "amd64");
+}
+
+TEST(GetJREPath, RecognisesARootAndTheRuntimeInsideAKit) {
+  ScratchDir dir;
+  std::string plain = MakeRuntime(dir / "plain", VersionScript("1.4.2"));
+  EXPECT_EQ(Str(GetJREPath(plain.c_str())), plain);
+  MakeRuntime(dir / "kit", VersionScript("1.4.2"), true);
+  EXPECT_EQ(Str(GetJREPath((dir / "kit").c_str())), dir / "kit/jre");
+  // Paths are used as given: a relative directory gives a relative root.
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  EXPECT_EQ(Str(GetJREPath("kit")), "kit/jre");
+  EXPECT_EQ(Str(GetJREPath("plain")), "plain");
+  ASSERT_EQ(chdir("/"), 0);
+}
+
+TEST(GetJREPath, RefusesARootWithoutAUsableJava) {
+  ScratchDir dir;
+  std::string lib = std::string("/lib/") + GetArch() + "/libjava.so";
+  WriteFile(dir / "nojava" + lib, "");
+  EXPECT_EQ(Str(GetJREPath((dir / "nojava").c_str())), "<none>");
+
+  WriteFile(dir / "javadir" + lib, "");
+  standin::MkDirs(dir / "javadir/bin/java");
+  EXPECT_EQ(Str(GetJREPath((dir / "javadir").c_str())), "<none>");
+
+  WriteFile(dir / "noexec" + lib, "");
+  WriteFile(dir / "noexec/bin/java", VersionScript("1.4.2"), 0644);
+  EXPECT_EQ(Str(GetJREPath((dir / "noexec").c_str())), "<none>");
+
+  // A kit's own bin/java does not count: the runtime inside it must have one.
+  WriteFile(dir / "kit/jre" + lib, "");
+  WriteFile(dir / "kit/bin/java", VersionScript("1.4.2"), 0755);
+  EXPECT_EQ(Str(GetJREPath((dir / "kit").c_str())), "<none>");
+
+  // A library for another processor is no runtime of ours.
+  const char *other = sizeof(void *) == 4 ? "amd64" : "i386";
+  WriteFile(dir / "other/lib/" + other + "/libjava.so", "");
+  WriteFile(dir / "other/bin/java", VersionScript("1.4.2"), 0755);
+  EXPECT_EQ(Str(GetJREPath((dir / "other").c_str())), "<none>");
+}
+
+TEST(IsJDK, LooksForToolsJarBesideOrAboveTheRoot) {
+  ScratchDir dir;
+  std::string kitRoot = MakeRuntime(dir / "kit", VersionScript("1.4.2"), true);
+  EXPECT_TRUE(IsJDK(kitRoot.c_str()));
+  std::string bareRoot = MakeRuntime(dir / "bare/jre", VersionScript("1.4.2"));
+  EXPECT_FALSE(IsJDK(bareRoot.c_str()));
+  // A root that does not end in "/jre" is a kit when it holds lib/tools.jar itself.
+  std::string flat = MakeRuntime(dir / "flat", VersionScript("1.4.2"));
+  EXPECT_FALSE(IsJDK(flat.c_str()));
+  WriteFile(dir / "flat/lib/tools.jar", "");
+  EXPECT_TRUE(IsJDK(flat.c_str()));
+  // Ending in "jre" without the "/" is not the kit shape.
+  std::string myjre = MakeRuntime(dir / "k2/myjre", VersionScript("1.4.2"));
+  WriteFile(dir / "k2/lib/tools.jar", "");
+  EXPECT_FALSE(IsJDK(myjre.c_str()));
+}
+
+// The search with nothing from outside the test: no "/usr/java", no JAVA_HOME, no PATH, an
+// empty application home and no executable name (so no archive).
+class Search : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPathsForTesting();
+    ResetProfileForTesting();
+    standin::MkDirs(home);
+    SetApplicationHome(strdup(home.c_str()));
+    SetUsrJavaDirForTesting(usrJava.c_str());
+  }
+  void TearDown() override {
+    SetUsrJavaDirForTesting(nullptr);
+    ResetProfileForTesting();
+    ResetPathsForTesting();
+    ASSERT_EQ(chdir("/"), 0);
+  }
+  std::string Runtime(const std::string &rel, const std::string &version, bool jdk = false) {
+    return MakeRuntime(dir / rel, VersionScript(version), jdk);
+  }
+
+  ScratchDir dir;
+  std::string home = dir / "home";
+  std::string usrJava = dir / "usrjava";
+  EnvVar javaHome{"JAVA_HOME", nullptr};
+  EnvVar path{"PATH", nullptr};
+};
+
+TEST_F(Search, FindsNothingWithoutCandidates) {
+  EXPECT_EQ(Str(GetPublicJREPath()), "<none>");
+  // Candidates that fail the layout or the probe are dropped.
+  Runtime("old", "1.3.1");
+  standin::MkDirs(dir / "empty/bin");
+  WriteFile(dir / "nolib/bin/java", VersionScript("1.4.2"), 0755);
+  setenv("PATH", (dir / "old/bin:" + dir / "empty/bin:" + dir / "nolib/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), "<none>");
+}
+
+TEST_F(Search, AKitBeatsAPlainRuntimeWhateverTheVersions) {
+  std::string kit = Runtime("kit", "1.4.1", true);
+  std::string plain = Runtime("plain", "1.9.0");
+  // Through the runtime's own bin, in either order.
+  setenv("PATH", (dir / "plain/bin:" + kit + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), kit);
+  setenv("PATH", (kit + "/bin:" + dir / "plain/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), kit);
+  // Through the kit's bin: the kit directory yields the runtime inside it.
+  WriteFile(dir / "kit/bin/java", VersionScript("1.4.1"), 0755);
+  setenv("PATH", (dir / "plain/bin:" + dir / "kit/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), kit);
+}
+
+TEST_F(Search, PrefersTheByteWiseGreatestVersion) {
+  std::string a = Runtime("a", "1.4.2_10");
+  std::string b = Runtime("b", "1.4.2_9");
+  std::string c = Runtime("c", "1.4.2");
+  setenv("PATH", (a + "/bin:" + b + "/bin:" + c + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), b);
+  std::string d = Runtime("d", "1.5.0");
+  std::string e = Runtime("e", "1.4.2_04");
+  setenv("PATH", (e + "/bin:" + d + "/bin:" + c + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), d);
+}
+
+TEST_F(Search, AmongEqualVersionsTheLaterFindWins) {
+  std::string a = Runtime("a", "1.4.2");
+  std::string b = Runtime("b", "1.4.2");
+  std::string c = Runtime("c", "1.4.2");
+  setenv("PATH", (a + "/bin:" + b + "/bin:" + c + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), c);
+  setenv("PATH", (c + "/bin:" + b + "/bin:" + a + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), a);
+  // The same for kits.
+  std::string k1 = Runtime("k1", "1.5.0", true);
+  std::string k2 = Runtime("k2", "1.5.0", true);
+  setenv("PATH", (k2 + "/bin:" + k1 + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), k1);
+}
+
+TEST_F(Search, JavaHomeIsSearchedBeforePathAndUsrJavaBeforeBoth) {
+  std::string viaHome = Runtime("home-rt", "1.4.2");
+  std::string viaPath = Runtime("path-rt", "1.4.2");
+  setenv("JAVA_HOME", viaHome.c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), viaHome) << "JAVA_HOME alone, PATH unset";
+  setenv("PATH", (viaPath + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), viaPath) << "the PATH hit is found after JAVA_HOME's";
+  unsetenv("PATH");
+  std::string viaUsr = Runtime("usrjava/j2re1.4.2", "1.4.2");
+  EXPECT_EQ(Str(GetPublicJREPath()), viaHome) << "JAVA_HOME is found after /usr/java";
+  unsetenv("JAVA_HOME");
+  EXPECT_EQ(Str(GetPublicJREPath()), viaUsr) << "/usr/java alone";
+  // A greater version under JAVA_HOME beats a later PATH hit.
+  std::string newer = Runtime("newer", "1.5.0");
+  setenv("JAVA_HOME", newer.c_str(), 1);
+  setenv("PATH", (viaPath + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), newer);
+}
+
+TEST_F(Search, UsrJavaEntriesOfEveryKindAreTried) {
+  Runtime("usrjava/j2sdk1.4.2", "1.4.2", true);
+  Runtime("usrjava/j2re1.5.0", "1.5.0");
+  Runtime("usrjava/old", "1.3.1", true);
+  WriteFile(usrJava + "/README", "not a runtime");
+  EXPECT_EQ(Str(GetPublicJREPath()), usrJava + "/j2sdk1.4.2/jre");
+}
+
+TEST_F(Search, ElementsWithoutASlashAreTakenAgainstTheCurrentDirectory) {
+  std::string root = Runtime("rt", "1.4.2");
+  // The empty element and "." stand for the current directory, here root/bin.
+  ASSERT_EQ(chdir((root + "/bin").c_str()), 0);
+  setenv("PATH", "", 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), root);
+  setenv("PATH", "/nonexistent:.", 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), root);
+  // A relative name is a directory inside the current directory.
+  ASSERT_EQ(chdir(root.c_str()), 0);
+  setenv("PATH", "bin", 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), root);
+  // An element with a "/" stays relative.
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  setenv("PATH", "rt/bin", 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), "rt");
+}
+
+TEST_F(Search, AJavaThatMayNotBeExecutedIsSkipped) {
+  std::string root = Runtime("rt", "1.4.2");
+  ASSERT_EQ(chmod((root + "/bin/java").c_str(), 0644), 0);
+  setenv("PATH", (root + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), "<none>");
+}
+
+TEST_F(Search, APrivateKitComesFirst) {
+  std::string bundled = MakeRuntime(home + "/package/jre", VersionScript("1.3.1"), true);
+  std::string kit = Runtime("kit", "1.9", true);
+  setenv("PATH", (kit + "/bin").c_str(), 1);
+  // The private runtime is not probed: even a version the probe refuses wins.
+  EXPECT_EQ(Str(GetPublicJREPath()), bundled);
+  EXPECT_EQ(bundled, home + "/package/jre/jre");
+}
+
+TEST_F(Search, APrivatePlainRuntimeRanksBetweenProbedKitsAndProbedPlainRuntimes) {
+  std::string bundled = MakeRuntime(home + "/package/jre", VersionScript("1.4.1"));
+  std::string plain = Runtime("plain", "1.9.0");
+  setenv("PATH", (plain + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), bundled);
+  std::string kit = Runtime("kit", "1.4.1", true);
+  setenv("PATH", (plain + "/bin:" + kit + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), kit);
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// Starting the Java program and the upgrade script: the class-file check, the refusals that
+// start nothing, and children whose exec fails, which must leave at once instead of going on
+// with the caller's code. Calls that may fork run in a helper process that records, once per
+// process that returns, its pid and the result, so a child that came back would show.
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/options.h"
+#include "core/paths.h"
+#include "core/profile.h"
+#include "runtime/launch.h"
+#include "stand_in.h"
+
+using standin::MakeRuntime;
+using standin::ReadFile;
+using standin::ScratchDir;
+using standin::WriteFile;
+
+namespace {
+
+struct Isolated {
+  std::string returns;  // one "<pid> <result>" line per process that returned
+  std::string out, err;
+  pid_t pid = -1;
+  int status = -1;
+};
+
+// Runs body in a forked process with standard output and error in files.
+Isolated RunIsolated(const ScratchDir &dir, const std::function<int()> &body) {
+  std::string returns = dir / "returns", out = dir / "out", err = dir / "err";
+  unlink(returns.c_str());
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    int result = body();
+    FILE *f = fopen(returns.c_str(), "a");
+    if (f != nullptr) {
+      fprintf(f, "%d %d\n", static_cast<int>(getpid()), result);
+      fclose(f);
+    }
+    fflush(nullptr);
+    _exit(0);
+  }
+  Isolated r;
+  r.pid = pid;
+  waitpid(pid, &r.status, 0);
+  r.returns = ReadFile(returns);
+  r.out = ReadFile(out);
+  r.err = ReadFile(err);
+  return r;
+}
+
+std::string Line(pid_t pid, int result) {
+  return std::to_string(pid) + " " + std::to_string(result) + "\n";
+}
+
+class Launch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPathsForTesting();
+    ResetProfileForTesting();
+    standin::MkDirs(home);
+    SetApplicationHome(strdup(home.c_str()));
+  }
+  void TearDown() override {
+    ResetProfileForTesting();
+    ResetPathsForTesting();
+  }
+
+  ScratchDir dir;
+  std::string home = dir / "home";
+  std::string marker = dir / "java-ran";
+};
+
+TEST_F(Launch, TheClassFileMustBeReadableInTheApplicationHome) {
+  EXPECT_FALSE(CheckJavaClassFile());
+  WriteFile(home + "/corvane.txt", "");
+  EXPECT_FALSE(CheckJavaClassFile());
+  WriteFile(home + "/corvane.class", "");
+  EXPECT_TRUE(CheckJavaClassFile());
+}
+
+TEST_F(Launch, AMissingClassFileStartsNothing) {
+  std::string root = MakeRuntime(dir / "rt", "#!/bin/sh\n: > " + standin::Quote(marker) + "\n");
+  Isolated r = RunIsolated(dir, [&] { return ExecuteJava(root.c_str(), 0, nullptr, 0, nullptr); });
+  EXPECT_EQ(r.returns, Line(r.pid, 1));
+  EXPECT_EQ(r.err, "Error: There are no files requiring installation.\n");
+  EXPECT_NE(access(marker.c_str(), F_OK), 0);
+}
+
+TEST_F(Launch, AJavaThatIsNotExecutableStartsNothing) {
+  WriteFile(home + "/corvane.class", "");
+  std::string root = MakeRuntime(dir / "rt", "#!/bin/sh\n: > " + standin::Quote(marker) + "\n");
+  ASSERT_EQ(chmod((root + "/bin/java").c_str(), 0644), 0);
+  Isolated r = RunIsolated(dir, [&] { return ExecuteJava(root.c_str(), 0, nullptr, 0, nullptr); });
+  EXPECT_EQ(r.returns, Line(r.pid, 1));
+  EXPECT_EQ(r.err, "Error: The Java(TM) Virtual Machine has aborted.\n");
+  EXPECT_NE(access(marker.c_str(), F_OK), 0);
+  // A directory in its place is refused the same way.
+  ASSERT_EQ(unlink((root + "/bin/java").c_str()), 0);
+  standin::MkDirs(root + "/bin/java");
+  r = RunIsolated(dir, [&] { return ExecuteJava(root.c_str(), 0, nullptr, 0, nullptr); });
+  EXPECT_EQ(r.err, "Error: The Java(TM) Virtual Machine has aborted.\n");
+}
+
+// Passes the executable test, but the exec fails: the interpreter does not exist.
+TEST_F(Launch, AFailedExecEndsTheChildAtOnceAndTheParentGivesOne) {
+  WriteFile(home + "/corvane.class", "");
+  std::string root = MakeRuntime(dir / "rt", "#!/nonexistent/interpreter\n");
+  char option[] = "-Xmx256m";
+  JavaVMOption opts[] = {{option, nullptr}};
+  Isolated r = RunIsolated(dir, [&] { return ExecuteJava(root.c_str(), 1, opts, 0, nullptr); });
+  EXPECT_EQ(r.returns, Line(r.pid, 1)) << "only the parent returns";
+  EXPECT_EQ(r.err, "Error: The Java(TM) Virtual Machine has aborted.\n");
+  EXPECT_EQ(r.out, "");
+}
+
+class Upgrade : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  std::string report = dir / "report";
+};
+
+TEST_F(Upgrade, RunsTheScriptWithoutArgumentsOrEnvironmentAndGivesItsCode) {
+  standin::EnvVar marker("UPGRADE_MARKER", "inherited");
+  std::string path = dir / "UpgradeInvoker.sh";
+  WriteFile(path,
+            "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$0\" > " + standin::Quote(report) +
+                "\n/bin/cat /proc/$$/environ >> " + standin::Quote(report) + "\nexit 3\n",
+            0755);
+  EXPECT_EQ(InvokeUpgradeTool(path.c_str()), 3);
+  EXPECT_EQ(ReadFile(report), "0\n" + path + "\n");
+}
+
+TEST_F(Upgrade, APathLongerThan150BytesIsRunWhole) {
+  std::string deep = dir / std::string(120, 'd') + "/" + std::string(60, 'e');
+  std::string path = deep + "/UpgradeInvoker.sh";
+  ASSERT_GT(path.size(), 200u);
+  WriteFile(path, "#!/bin/sh\nexit 7\n", 0755);
+  EXPECT_EQ(InvokeUpgradeTool(path.c_str()), 7);
+}
+
+TEST_F(Upgrade, AScriptThatCannotRunEndsItsChildAtOnce) {
+  std::string missing = dir / "UpgradeInvoker.sh";
+  Isolated r = RunIsolated(dir, [&] { return InvokeUpgradeTool(missing.c_str()); });
+  EXPECT_EQ(r.returns, Line(r.pid, 127)) << "only the parent returns";
+  EXPECT_EQ(r.err, "");
+
+  WriteFile(missing, "#!/bin/sh\nexit 0\n", 0644);
+  r = RunIsolated(dir, [&] { return InvokeUpgradeTool(missing.c_str()); });
+  EXPECT_EQ(r.returns, Line(r.pid, 127));
+}
+
+TEST_F(Upgrade, AScriptKilledByASignalGivesMinusOne) {
+  std::string path = dir / "UpgradeInvoker.sh";
+  WriteFile(path, "#!/bin/sh\nkill -KILL $$\n", 0755);
+  EXPECT_EQ(InvokeUpgradeTool(path.c_str()), -1);
+}
+
+}  // namespace

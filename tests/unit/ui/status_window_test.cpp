@@ -1,0 +1,162 @@
+// The status window under a real X server, seen from outside (xwininfo, xprop) and through the
+// toolkit: size, title, centring, replacing and joining texts, hiding and making anew, and the
+// console when the interface stops taking calls.
+#include <string.h>
+#include <time.h>
+
+#include <string>
+
+#include "ui_support.h"
+
+using uitest::Captured;
+using xtest::TopLevel;
+
+namespace {
+
+const char kLine[] = "Checking available disk space...\n";
+
+void SleepMs(int ms) {
+  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&ts, nullptr);
+}
+
+class StatusWindow : public uitest::WindowedUi {
+ protected:
+  std::string Text() {
+    X11Lock lock;
+    if (!lock || GetStatusDialog() == nullptr) return "<no window>";
+    return uitest::StringResource(GetStatusDialog(), "messageString");
+  }
+  // Waits until the status window shows text; gives its geometry.
+  TopLevel WaitForText(const std::string &text, unsigned long except = 0) {
+    TopLevel w;
+    EXPECT_TRUE(xtest::WaitForWindow(server->display(), "Status_popup", &w, except));
+    for (int i = 0; i < 100 && Text() != text; i++) SleepMs(50);
+    EXPECT_EQ(Text(), text);
+    // Give the server the move that follows a resize, then read the final geometry.
+    SleepMs(300);
+    std::vector<TopLevel> now = xtest::ViewableWindows(server->display(), "Status_popup");
+    EXPECT_EQ(now.size(), 1u);
+    return now.empty() ? w : now[0];
+  }
+  void ExpectCentred(const TopLevel &w) {
+    EXPECT_EQ(w.x, w.width < server->width() ? (server->width() - w.width) / 2 : 0);
+    EXPECT_EQ(w.y, w.height < server->height() ? (server->height() - w.height) / 2 : 0);
+  }
+};
+
+TEST_F(StatusWindow, FirstLineShowsACentredUndecoratedWindowTitledWithTheProduct) {
+  Captured out(1);
+  EXPECT_EQ(statusf("%s", kLine), static_cast<int>(strlen(kLine)));
+  TopLevel w = WaitForText("Checking available disk space...");
+  EXPECT_EQ(w.name, "Setup");
+  EXPECT_EQ(w.cls, "Setup");
+  EXPECT_EQ(w.width, 400);
+  EXPECT_EQ(w.height, 100);
+  EXPECT_EQ(w.x, (1024 - 400) / 2);
+  EXPECT_EQ(w.y, (768 - 100) / 2);
+  // No window-manager decorations or functions, modeless.
+  std::vector<long> hints = xtest::MotifHints(server->display(), w.id);
+  ASSERT_GE(hints.size(), 4u);
+  EXPECT_EQ(hints[1], 0);
+  EXPECT_EQ(hints[2], 0);
+  EXPECT_EQ(hints[3], 0);
+  {
+    // Only the text: no buttons, the separator unmanaged.
+    X11Lock lock;
+    ASSERT_TRUE(lock);
+    Widget dialog = GetStatusDialog();
+    EXPECT_EQ(funcs->XmMessageBoxGetChild(dialog, XmDIALOG_OK_BUTTON), nullptr);
+    EXPECT_EQ(funcs->XmMessageBoxGetChild(dialog, XmDIALOG_CANCEL_BUTTON), nullptr);
+    Widget separator = funcs->XmMessageBoxGetChild(dialog, XmDIALOG_SEPARATOR);
+    ASSERT_NE(separator, nullptr);
+    EXPECT_FALSE(funcs->XtIsManaged(separator));
+    EXPECT_EQ(uitest::ByteResource(dialog, "messageAlignment"), XmALIGNMENT_CENTER);
+  }
+  EXPECT_EQ(out.Release(), "");
+}
+
+TEST_F(StatusWindow, EachLineReplacesTheTextAndRecentresAsTheWindowGrows) {
+  statusf("%s", kLine);
+  TopLevel first = WaitForText("Checking available disk space...");
+
+  std::string wide = "Extracting installation files";
+  while (wide.size() < 150) wide += " and more installation files";
+  statusf("%s\n", wide.c_str());
+  TopLevel grown = WaitForText(wide);
+  EXPECT_EQ(grown.id, first.id) << "the same window shows the new text";
+  EXPECT_GT(grown.width, 400);
+  ExpectCentred(grown);
+
+  // It grows, never shrinks.
+  statusf("Done\n");
+  TopLevel after = WaitForText("Done");
+  EXPECT_EQ(after.width, grown.width);
+  ExpectCentred(after);
+}
+
+TEST_F(StatusWindow, TextWithoutNewlineIsShownJoinedWithTheNextOnce) {
+  Captured out(1);
+  EXPECT_EQ(statusf("Extracting %s", "Java(TM)"), 0);
+  SleepMs(400);
+  EXPECT_TRUE(xtest::ViewableWindows(server->display(), "Status_popup").empty())
+      << "a text without its newline was shown";
+  EXPECT_EQ(statusf(" files...%c", '\n'), 10);
+  WaitForText("Extracting Java(TM) files...");
+  statusf("Deleting temporary files...\n");
+  WaitForText("Deleting temporary files...");
+  EXPECT_EQ(out.Release(), "");
+}
+
+TEST_F(StatusWindow, HideRemovesTheWindowAndALaterLineMakesANewOne) {
+  HideStatusWindow();
+  EXPECT_EQ(GetStatusDialog(), nullptr);
+
+  statusf("%s", kLine);
+  TopLevel first = WaitForText("Checking available disk space...");
+  HideStatusWindow();
+  EXPECT_EQ(GetStatusDialog(), nullptr);
+  EXPECT_TRUE(xtest::WaitForWindowGone(server->display(), first.id));
+  EXPECT_NE(xtest::RunWithDisplay(server->display(),
+                                  "xwininfo -id " + std::to_string(first.id) + " 2>/dev/null"),
+            0)
+      << "the window was hidden but not destroyed";
+
+  statusf("Extracting installation files...\n");
+  TopLevel second = WaitForText("Extracting installation files...", first.id);
+  EXPECT_NE(second.id, first.id);
+  EXPECT_EQ(second.width, 400);
+  ExpectCentred(second);
+}
+
+TEST_F(StatusWindow, LongTextWithPercentSignsIsShownWholeAndExactly) {
+  std::string text;
+  while (text.size() < 3000) text += "100% of %s and %d done; ";
+  text.resize(3000);
+  EXPECT_EQ(statusf("%s\n", text.c_str()), 3001);
+  WaitForText(text);
+}
+
+class StatusWindowOnANarrowScreen : public StatusWindow {
+ protected:
+  int ScreenWidth() const override { return 320; }
+  int ScreenHeight() const override { return 240; }
+};
+
+TEST_F(StatusWindowOnANarrowScreen, WindowStartsAtTheLeftEdge) {
+  statusf("%s", kLine);
+  TopLevel w = WaitForText("Checking available disk space...");
+  EXPECT_EQ(w.width, 400);
+  EXPECT_EQ(w.x, 0);
+  EXPECT_EQ(w.y, (240 - 100) / 2);
+}
+
+TEST_F(StatusWindow, WithoutTheDispatchThreadTextsGoToStandardOutputPendingPartIncluded) {
+  Captured out(1);
+  EXPECT_EQ(statusf("Checking "), 0);
+  StopDispatchForTesting();
+  statusf("Java(TM)...\n");
+  EXPECT_EQ(out.Release(), "Checking Java(TM)...\n");
+}
+
+}  // namespace
