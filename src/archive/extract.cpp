@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "core/paths.h"
 #include "i18n/locale.h"
 
@@ -29,10 +32,33 @@ bool HasParentComponent(const char *name) {
   }
 }
 
+// The directories known to exist from the entries before: the previous entry's path and the
+// offsets of the separators in it up to which every directory was made or found. Archives
+// list the entries of one directory together, so most entries need no directory calls at all.
+// A file is never written where one of these directories is (the open fails), so they stay
+// directories for the rest of the walk.
+struct MadeDirectories {
+  std::string path;
+  std::vector<size_t> separators;
+};
+
 // Makes every directory on the way to the entry at path; false when the entry names a
 // directory (path ends with "/"), which then needs no writing.
-bool MakeLeadingDirectories(char *path, size_t outputDirLen) {
-  char *sep = path + outputDirLen;  // the "/" between the output directory and the name
+bool MakeLeadingDirectories(char *path, size_t outputDirLen, MadeDirectories &made) {
+  size_t common = 0;
+  while (common < made.path.size() && path[common] == made.path[common]) common++;
+  size_t keep = 0;
+  while (keep < made.separators.size() && made.separators[keep] < common) keep++;
+  made.separators.resize(keep);
+
+  bool isDirectoryEntry = false;
+  bool allMade = true;
+  // The first separator is the one between the output directory and the name.
+  char *sep = keep > 0 ? path + made.separators[keep - 1] : path + outputDirLen;
+  if (keep > 0) {
+    if (sep[1] == '\0') isDirectoryEntry = true;
+    sep = isDirectoryEntry ? nullptr : _strchr(sep + 1, '/');
+  }
   while (sep != nullptr) {
     *sep = '\0';
     // The 64-bit calls: in the 32-bit build the plain ones fail with EOVERFLOW on file
@@ -42,12 +68,19 @@ bool MakeLeadingDirectories(char *path, size_t outputDirLen) {
     // a link (or file) in a directory's place is removed so that nothing leads outside.
     int found = sep == path + outputDirLen ? stat64(path, &st) : lstat64(path, &st);
     if (found == 0 && !S_ISDIR(st.st_mode)) unlink(path);
-    mkdir(path, 0700);  // an existing directory is the normal case
-    if (sep[1] == '\0') return false;
+    // An existing directory is the normal case; other failures show when the entry is written.
+    bool isDir = mkdir(path, 0700) == 0 || (found == 0 && S_ISDIR(st.st_mode));
     *sep = '/';
+    allMade = allMade && isDir;
+    if (allMade) made.separators.push_back(static_cast<size_t>(sep - path));
+    if (sep[1] == '\0') {
+      isDirectoryEntry = true;
+      break;
+    }
     sep = _strchr(sep + 1, '/');
   }
-  return true;
+  made.path.assign(path);
+  return !isDirectoryEntry;
 }
 
 }  // namespace
@@ -59,6 +92,7 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
   size_t pathSize = kInitialPathSize;
   char *path = static_cast<char *>(MemAlloc(pathSize));
   jboolean result = JNI_TRUE;
+  MadeDirectories made;
 
   for (jint i = 0;; i++) {
     jzentry *entry = zipGetNextEntry(zipFile, i);
@@ -87,7 +121,7 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
     path[outputDirLen] = '/';
     memcpy(path + outputDirLen + 1, entry->name, needed - outputDirLen - 1);
 
-    if (MakeLeadingDirectories(path, outputDirLen) && !zipReadEntry(zipFile, entry, path)) {
+    if (MakeLeadingDirectories(path, outputDirLen, made) && !zipReadEntry(zipFile, entry, path)) {
       zipFreeEntry(zipFile, entry);
       result = JNI_FALSE;
       break;

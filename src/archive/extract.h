@@ -4,5 +4,6 @@
 #include "archive/zip_util.h"
 
 // Extracts every entry of zipFile whose name begins with entrySubdir (null: every entry) under
-// outputDir. 1 when the walk ended normally, 0 on a null argument or an entry that failed.
+// outputDir. 1 when every selected entry was written, 0 on a null argument, an entry that
+// failed (CRC-32 included), a name with a ".." component, or an entry that cannot be read.
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir);

@@ -17,9 +17,12 @@ using namespace zipfmt;
 
 namespace {
 
-constexpr jint kInflateInput = 4096;
 constexpr jint kCopyBuffer = 16384;
-constexpr jint kInflateOutput = 16384;
+// 64 KiB each way instead of 4 KiB in and 16 KiB out: a quarter of the reads and writes and
+// fewer slow-path inflate calls at block edges, about 15% less time for a 10,000-file archive
+// (docs/PERFORMANCE.md).
+constexpr jint kInflateInput = 65536;
+constexpr jint kInflateOutput = 65536;
 
 void SetMsg(jzfile *zip, const char *text) { zip->msg = const_cast<char *>(text); }
 char *Text(const char *text) { return const_cast<char *>(text); }

@@ -60,4 +60,6 @@ jzentry *zipGetEntry(jzfile *zip, const char *name);
 jzentry *zipFindEntry(jzfile *zip, const char *name, jint *sizeP, jint *nameLenP);
 void zipFreeEntry(jzfile *jz, jzentry *ze);
 jint zipRead(jzfile *zip, jzentry *entry, jint pos, void *buf, jint len);
+// Writes the entry's contents to path (created 0700, truncated, never through a symbolic link)
+// and checks them against the entry's CRC-32. On failure the reason text is left in zip->msg.
 jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path);

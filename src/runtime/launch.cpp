@@ -16,6 +16,7 @@
 #include "core/paths.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
+#include "runtime/child.h"
 #include "ui/motif.h"
 #include "ui/output.h"
 
@@ -78,14 +79,6 @@ char **ChildEnvironment(char *entry) {
   if (!placed) envp[n++] = entry;
   envp[n] = nullptr;
   return envp;
-}
-
-pid_t WaitFor(pid_t pid, int *status) {
-  pid_t w;
-  do {
-    w = waitpid(pid, status, 0);
-  } while (w < 0 && errno == EINTR);
-  return w;
 }
 
 void WriteAll(int fd, const char *text) {
@@ -171,7 +164,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   if (!console) HideStatusWindow();
 
   int status = 0;
-  if (WaitFor(pid, &status) != pid) return 1;
+  if (WaitForChild(pid, &status) != pid) return 1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 1;
 }
@@ -190,7 +183,7 @@ int InvokeUpgradeTool(const char *invokerPath) {
   if (pid < 0) return -1;
 
   int status = 0;
-  if (WaitFor(pid, &status) != pid) return -1;
+  if (WaitForChild(pid, &status) != pid) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return -1;
 }

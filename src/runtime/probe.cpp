@@ -14,6 +14,7 @@
 
 #include "core/paths.h"
 #include "i18n/locale.h"
+#include "runtime/child.h"
 
 namespace {
 
@@ -69,14 +70,6 @@ char *ParseVersion(char *text) {
   return StrDup(quote != nullptr ? quote + 1 : text);
 }
 
-pid_t WaitFor(pid_t pid, int *status) {
-  pid_t w;
-  do {
-    w = waitpid(pid, status, 0);
-  } while (w < 0 && errno == EINTR);
-  return w;
-}
-
 }  // namespace
 
 jboolean CheckVersion(const char *version) {
@@ -126,7 +119,7 @@ char *CheckJREVersion(const char *path) {
   int status = 0;
   struct stat st;
   char *version = nullptr;
-  if (WaitFor(pid, &status) == pid && WIFEXITED(status) && fstat(readEnd.get(), &st) == 0) {
+  if (WaitForChild(pid, &status) == pid && WIFEXITED(status) && fstat(readEnd.get(), &st) == 0) {
     version = ParseVersion(buf);
     if (!CheckVersion(version)) {
       free(version);

@@ -125,6 +125,32 @@ TEST_F(Extract, FilesInTheWayOfDirectoriesAreReplaced) {
   EXPECT_EQ(ReadFile(asFile + "/a/b"), "bee");
 }
 
+TEST_F(Extract, EntriesOfTheSameArchiveReplaceEachOthersFiles) {
+  // A file written by one entry is in the way of the next one's directory; directories made
+  // for one entry serve the next ones, also after an entry elsewhere.
+  ASSERT_NE(Open({Stored("a", "file first"), Stored("a/b", "then a directory"), Stored("x/y/", ""),
+                  Stored("x/y/z", "z"), Stored("q", "q"), Stored("x/y/w", "w"), Stored("x/v", "v")}),
+            nullptr);
+  const std::string out = scratch.Path("out");
+  if (!Unzip(out)) { system(("find " + out + " -ls").c_str()); FAIL(); }
+  EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{
+                           {"a", "<dir>"},
+                           {"a/b", "then a directory"},
+                           {"q", "q"},
+                           {"x", "<dir>"},
+                           {"x/v", "v"},
+                           {"x/y", "<dir>"},
+                           {"x/y/w", "w"},
+                           {"x/y/z", "z"},
+                       }));
+  // A later extraction checks the directories again: one replaced by a file in between is
+  // made a directory once more.
+  Sh("rm -rf '" + out + "/x' && echo file > '" + out + "/x'");
+  ASSERT_NE(Open({Stored("x/y/z", "z again")}, "again.zip"), nullptr);
+  ASSERT_TRUE(Unzip(out));
+  EXPECT_EQ(ReadFile(out + "/x/y/z"), "z again");
+}
+
 TEST_F(Extract, LinksOnTheWayAreNotFollowed) {
   ASSERT_NE(Open({Stored("a/b", "bee"), Stored("c", "sea")}), nullptr);
   const std::string outside = scratch.MkDir("outside");

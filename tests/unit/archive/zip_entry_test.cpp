@@ -236,6 +236,26 @@ TEST_F(ZipEntry, RawReadsStayInsideTheEntryData) {
   zipFreeEntry(zip, d);
 }
 
+TEST_F(ZipEntry, NegativeDeclaredSizesAreNeverRead) {
+  // Found by fuzzing: a stored entry declaring 2^31 bytes, read at every offset a caller may
+  // compute from that size.
+  Entry huge = Stored("huge", "tiny");
+  huge.size = huge.csize = 0x80000000u;
+  ASSERT_NE(Open({huge}), nullptr);
+  jzentry *e = zipGetNextEntry(zip, 0);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->size, INT32_MIN);
+  char buf[16];
+  for (jint pos : {0, 1, INT32_MAX, INT32_MIN, -1}) {
+    EXPECT_EQ(zipRead(zip, e, pos, buf, sizeof buf), -1) << pos;
+    EXPECT_STREQ(zip->msg, zipmsg::kOffsetRange);
+  }
+  EXPECT_FALSE(zipReadEntry(zip, e, scratch.Path("out").c_str()));
+  EXPECT_STREQ(zip->msg, zipmsg::kBadSize);
+  EXPECT_FALSE(Exists(scratch.Path("out")));
+  zipFreeEntry(zip, e);
+}
+
 TEST_F(ZipEntry, StoredEntriesAreCopiedWhole) {
   const std::string big = Noise(40000);
   const std::string exact = Noise(32768, 9);
