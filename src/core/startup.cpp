@@ -192,8 +192,11 @@ int LauncherMain(int argc, char **argv) {
   Show("checking_disk_space");
   const char *tmpdir;
   if (tmpdirArg != nullptr) {
-    setenv("TMPDIR", tmpdirArg, 1);
-    tmpdir = tmpdirArg;
+    // The directory as -tmpdir's check recorded it, made absolute: a relative working
+    // directory would be refused by the clean-up and outlive the run, and the Java program,
+    // which runs elsewhere, could not use a relative TMPDIR or temp.dir either.
+    tmpdir = GetTempDir();
+    setenv("TMPDIR", tmpdir, 1);
   } else {
     tmpdir = GetTempDir();
   }

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <locale.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -255,7 +256,16 @@ X11Functions *LoadX11(jboolean initdisplay) {
   }
   dispatch = true;
 
-  if (pthread_create(&tid, nullptr, DispatchX11Events, nullptr) != 0) return TearDown();
+  {
+    // The dispatch thread starts with every signal blocked, so the launcher's handlers always
+    // run on the main thread, which stops its work while the clean-up deletes the tree.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    int created = pthread_create(&tid, nullptr, DispatchX11Events, nullptr);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (created != 0) return TearDown();
+  }
   threadStarted = true;
   static bool exitGuarded = false;
   if (!exitGuarded) exitGuarded = atexit(KeepDispatchOutAtExit) == 0;

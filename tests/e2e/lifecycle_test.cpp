@@ -583,3 +583,26 @@ TEST_F(Lifecycle, HangupPowerAndWindowSignalsDoNotStopTheLauncher) {
 }
 
 }  // namespace
+
+namespace {
+
+// A relative -tmpdir is made absolute before the working directory is named: a relative
+// working directory could not be deleted at the end, and the Java program, which runs in the
+// working directory, is told the absolute temporary directory.
+TEST_F(Lifecycle, RelativeTmpdirLeavesNothingBehind) {
+  std::string setup = Launcher();
+  std::string jre = Runtime();
+  RunOptions opts = Options({"-javahome", jre, "-tmpdir", "tmp"});
+  opts.cwd = box.dir();
+  Result r = e2e::Run(setup, opts);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  std::string argv = e2e::ReadFile(box.Path("report/argv.txt"));
+  EXPECT_NE(argv.find("-Dtemp.dir=" + tmp + "\n"), std::string::npos) << argv;
+  EXPECT_NE(argv.find("-Djava.io.tmpdir=" + tmp + "/setup"), std::string::npos) << argv;
+  std::string env = e2e::ReadFile(box.Path("report/env.txt"));
+  EXPECT_NE(env.find("TMPDIR='" + tmp + "'"), std::string::npos) << env;
+}
+
+}  // namespace
