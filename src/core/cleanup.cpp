@@ -12,8 +12,6 @@
 // directories it holds up into the top directory under fresh names, where a later pass over
 // the top directory takes them on. Every successful unlink or move brings the tree closer to
 // empty, so the passes end; a pass that achieves nothing ends them too (best effort).
-#define _FILE_OFFSET_BITS 64
-
 #include "core/cleanup.h"
 
 #include <dirent.h>  // the DT_ entry types only

@@ -190,16 +190,11 @@ int LauncherMain(int argc, char **argv) {
 
   // 7, 8. The temporary directory.
   Show("checking_disk_space");
-  const char *tmpdir;
-  if (tmpdirArg != nullptr) {
-    // The directory as -tmpdir's check recorded it, made absolute: a relative working
-    // directory would be refused by the clean-up and outlive the run, and the Java program,
-    // which runs elsewhere, could not use a relative TMPDIR or temp.dir either.
-    tmpdir = GetTempDir();
-    setenv("TMPDIR", tmpdir, 1);
-  } else {
-    tmpdir = GetTempDir();
-  }
+  // With -tmpdir this is the directory as its check recorded it, made absolute: a relative
+  // working directory would be refused by the clean-up and outlive the run, and the Java
+  // program, which runs elsewhere, could not use a relative TMPDIR or temp.dir either.
+  const char *tmpdir = GetTempDir();
+  if (tmpdirArg != nullptr) setenv("TMPDIR", tmpdir, 1);
 
   // 9, 10. The working directory.
   if (tmpdir == nullptr || !MakeWorkingDirectory(tmpdir)) return ReportNoTempDir(tmpdir);

@@ -2,10 +2,6 @@
 // name is made from the product title, the executable file's identity and the effective user.
 // The kernel drops the lock when its holder dies, so a file left behind by a killed copy never
 // blocks the next one; a normal exit removes the file.
-//
-// 32-bit builds need the large-file interfaces: stat would fail with EOVERFLOW on file systems
-// with 64-bit inode numbers, and the copy would silently run without a lock.
-#define _FILE_OFFSET_BITS 64
 
 #include "host/instance_lock.h"
 

@@ -3,8 +3,6 @@
 // after every failure and after the signals that end the launcher, and the signals it ignores.
 // Every test has its own copies of the launcher (the lock is keyed on the executable file) and
 // its own temporary directory (-tmpdir), so that a leftover is easy to see.
-#define _FILE_OFFSET_BITS 64
-
 #include <dirent.h>
 #include <signal.h>
 #include <stdint.h>

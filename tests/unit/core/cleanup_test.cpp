@@ -1,8 +1,6 @@
 // Deletion of the working directory: what goes, what must stay (anything outside the tree,
 // whatever a symbolic link points to, relative and dot paths), deep and wide trees, and the
 // signal handlers that run the same deletion from signal context.
-#define _FILE_OFFSET_BITS 64
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>

@@ -1,8 +1,6 @@
 // The single-instance lock: the lock file's name, that it is really held against other
 // processes, the refusal of a second copy, a stale file from a killed copy, and a symbolic
 // link planted at the predictable name.
-#define _FILE_OFFSET_BITS 64
-
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
