@@ -29,18 +29,8 @@ constexpr const char kUnzippingJava[] = "Extracting Java(TM) 2 Runtime Environme
 
 bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
-class Bundled : public ::testing::Test {
+class Bundled : public standin::ApplicationHomeTest {
  protected:
-  void SetUp() override {
-    ResetPathsForTesting();
-    ResetProfileForTesting();
-    standin::MkDirs(home);
-    SetApplicationHome(strdup(home.c_str()));
-  }
-  void TearDown() override {
-    ResetProfileForTesting();
-    ResetPathsForTesting();
-  }
   // Zips the payload directory into an executable file and makes it the executable.
   void UseArchive() {
     std::string zip = exe + ".zip";
@@ -52,8 +42,6 @@ class Bundled : public ::testing::Test {
   }
 
   standin::EnvVar locale{"LC_ALL", "C"};
-  ScratchDir dir;
-  std::string home = dir / "home";
   std::string payload = dir / "payload";
   std::string exe = dir / "setup";
 };

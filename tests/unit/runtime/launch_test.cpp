@@ -67,21 +67,8 @@ std::string Line(pid_t pid, int result) {
   return std::to_string(pid) + " " + std::to_string(result) + "\n";
 }
 
-class Launch : public ::testing::Test {
+class Launch : public standin::ApplicationHomeTest {
  protected:
-  void SetUp() override {
-    ResetPathsForTesting();
-    ResetProfileForTesting();
-    standin::MkDirs(home);
-    SetApplicationHome(strdup(home.c_str()));
-  }
-  void TearDown() override {
-    ResetProfileForTesting();
-    ResetPathsForTesting();
-  }
-
-  ScratchDir dir;
-  std::string home = dir / "home";
   std::string marker = dir / "java-ran";
 };
 

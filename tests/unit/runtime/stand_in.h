@@ -6,7 +6,15 @@
 
 #include <sys/types.h>
 
+#include <stdlib.h>
+#include <string.h>
+
 #include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/paths.h"
+#include "core/profile.h"
 
 namespace standin {
 
@@ -61,6 +69,25 @@ class EnvVar {
  private:
   std::string name_, old_;
   bool had_;
+};
+
+// A test whose application home is the empty scratch directory `home`, as the working
+// directory is before extraction; the paths and profile caches are reset around it.
+class ApplicationHomeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPathsForTesting();
+    ResetProfileForTesting();
+    MkDirs(home);
+    SetApplicationHome(strdup(home.c_str()));
+  }
+  void TearDown() override {
+    ResetProfileForTesting();
+    ResetPathsForTesting();
+  }
+
+  ScratchDir dir;
+  std::string home = dir / "home";
 };
 
 }  // namespace standin
