@@ -231,8 +231,8 @@ TEST_F(RuntimeRun, KitAddsToolsAndClassesAndFlagsAddTheirOptionsInOrder) {
       "-Djava.awt.headless=true",
       "-Djava.io.tmpdir=" + w,
       "-Dtemp.dir=" + tmp,
-      "-Djava.class.path=" + root + "/lib/tools.jar:" + root + "/classes:" + w + ":" + w +
-          "/package/PackageFormat.jar",
+      "-Djava.class.path=" + box.Path("j2sdk") + "/lib/tools.jar:" + box.Path("j2sdk") +
+          "/classes:" + w + ":" + w + "/package/PackageFormat.jar",
       "-Djava.endorsed.dirs=",
       "-Xmx256m",
       "-Ddebug=true",
@@ -503,9 +503,10 @@ TEST_F(RuntimeRun, JavahomeIsUsedWhenItsVersionIsSupported) {
   std::vector<std::string> argv = Argv();
   ASSERT_GE(argv.size(), 4u);
   EXPECT_EQ(argv[0], chosen + "/bin/java");
-  EXPECT_EQ(argv[3].rfind("-Djava.class.path=" + chosen + "/lib/tools.jar:" + chosen +
-                              "/classes:",
-                          0),
+  // The kit's own files, beside its jre directory.
+  std::string kit = box.Path("j2sdk1.4.1");
+  EXPECT_EQ(chosen, kit + "/jre");
+  EXPECT_EQ(argv[3].rfind("-Djava.class.path=" + kit + "/lib/tools.jar:" + kit + "/classes:", 0),
             0u)
       << argv[3];
 }
