@@ -219,24 +219,44 @@ bool BundledRuntimeBlockedByNoexec(void) {
   return HasBundledJREEntries();
 }
 
+// Appends the text of key, formatted with a and b, to *text (a new string, or null).
+void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr) {
+  char *format = GetLocalizedMessage(key);
+  int len = snprintf(nullptr, 0, format, OrEmpty(a), OrEmpty(b));
+  size_t have = *text != nullptr ? strlen(*text) : 0;
+  if (len > 0) {
+    char *grown = static_cast<char *>(MemAlloc(have + static_cast<size_t>(len) + 1));
+    if (*text != nullptr) memcpy(grown, *text, have);
+    snprintf(grown + have, static_cast<size_t>(len) + 1, format, OrEmpty(a), OrEmpty(b));
+    free(*text);
+    *text = grown;
+  }
+  free(format);
+}
+
 // After the "no runtime" messages: every runtime that was found but refused, and why, so that
-// a user with, say, only a Java 17 installed learns that it was seen and not taken.
+// a user with, say, only a Java 17 installed learns that it was seen and not taken. One line
+// each, printed together (in the windows: one message box).
 void ReportRefusedRuntimes(void) {
   char seconds[16];
   snprintf(seconds, sizeof seconds, "%d", kProbeTimeLimitSeconds);
+  char *text = nullptr;
   for (const RefusedRuntime *r = GetRefusedRuntimes(); r != nullptr; r = r->next) {
     switch (r->reason) {
       case RefusalReason::Unsupported:
-        Report("refused_java_version", r->root, r->version);
+        AppendReport(&text, "refused_java_version", r->root, r->version);
         break;
       case RefusalReason::NoVersion:
-        Report("refused_java_no_version", r->root);
+        AppendReport(&text, "refused_java_no_version", r->root);
         break;
       case RefusalReason::TimedOut:
-        Report("refused_java_timeout", r->root, seconds);
+        AppendReport(&text, "refused_java_timeout", r->root, seconds);
         break;
     }
   }
+  if (text == nullptr) return;
+  _fprintf(stderr, "%s", text);
+  free(text);
 }
 
 }  // namespace
