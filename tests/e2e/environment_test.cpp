@@ -138,10 +138,11 @@ TEST_F(Environment, RelativePathElementsAndJavaHomeGiveAbsoluteRuntimes) {
     java.reportDir = box.MkDir("report" + n);
     roots.push_back(MakeRuntime(box.Path("rel/jdk" + n), java));
     std::string setup = box.MakeInstaller("payload.zip", "setup" + n);
+    const Case &c = cases[i];
     RunOptions opts = Options({"-tmpdir", box.MkDir("tmp" + n)},
-                              cases[i].pathElement.empty() ? "" : valid + "/bin:" + cases[i].pathElement);
-    if (!cases[i].javaHome.empty()) {
-      opts.env["JAVA_HOME"] = cases[i].javaHome;
+                              c.pathElement.empty() ? "" : valid + "/bin:" + c.pathElement);
+    if (!c.javaHome.empty()) {
+      opts.env["JAVA_HOME"] = c.javaHome;
       opts.unset = {"TMPDIR"};
     }
     runs.push_back(std::make_unique<e2e::Process>(setup, opts, box.MkDir("out" + n)));
@@ -150,7 +151,8 @@ TEST_F(Environment, RelativePathElementsAndJavaHomeGiveAbsoluteRuntimes) {
     Result r = runs[i]->Wait();
     EXPECT_EQ(r.exitStatus, 0) << i << ": " << r.err;
     EXPECT_EQ(r.err, "") << i;
-    std::vector<std::string> argv = Lines(ReadFile(box.Path("report" + std::to_string(i) + "/argv.txt")));
+    std::string n = std::to_string(i);
+    std::vector<std::string> argv = Lines(ReadFile(box.Path("report" + n + "/argv.txt")));
     ASSERT_FALSE(argv.empty()) << i;
     EXPECT_EQ(argv[0], roots[i] + "/bin/java") << i;
   }

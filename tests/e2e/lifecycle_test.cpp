@@ -701,7 +701,8 @@ TEST_F(ChildSignals, SigtermStopsTheUpgradeScriptFirst) {
       "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.4.2\"' >&2; exit 0; fi\n" +
       leave);
   auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/upgrade.pid").empty(); })) << p->OutSoFar();
+  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/upgrade.pid").empty(); }))
+      << p->OutSoFar();
   EXPECT_EQ(Entries(tmp).size(), 2u) << "the working directory and the script";
   p->Signal(SIGTERM);
   Result r = p->Wait();

@@ -544,7 +544,8 @@ TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
   std::string mute = MakeRuntime(box.Path("mute"), Java());
   e2e::WriteFile(mute + "/bin/java", "#!/bin/sh\nexit 0\n", 0755);
   std::string odd = MakeRuntime(box.Path("odd"), Java());
-  e2e::WriteFile(odd + "/bin/java", "#!/bin/sh\nprintf 'java version \"17\\033[2J\"\\n' >&2\n", 0755);
+  e2e::WriteFile(odd + "/bin/java", "#!/bin/sh\nprintf 'java version \"17\\033[2J\"\\n' >&2\n",
+                 0755);
   std::string path = eleven + "/bin:" + old + "/bin:" + mute + "/bin:" + eleven + "/bin:" + odd +
                      "/bin";
   Result r = e2e::Run(setup, Options({}, path));

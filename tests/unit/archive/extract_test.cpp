@@ -267,8 +267,9 @@ TEST_F(Extract, CorruptedEntriesFailTheExtraction) {
 // An extraction that fails because the file system stops taking data (here the file size
 // limit, with SIGXFSZ ignored) says so in writeErrno; the next extraction starts clean.
 TEST_F(Extract, AFailedWriteIsToldFromBadData) {
-  ASSERT_NE(Open({Stored("small", "s"), Deflated("dir/big", Noise(200000, 9)), Stored("after", "a")}),
-            nullptr);
+  ASSERT_NE(
+      Open({Stored("small", "s"), Deflated("dir/big", Noise(200000, 9)), Stored("after", "a")}),
+      nullptr);
   struct sigaction ignore, previous;
   memset(&ignore, 0, sizeof ignore);
   ignore.sa_handler = SIG_IGN;

@@ -507,7 +507,8 @@ TEST_F(ZipEntry, AWriteCutShortIsContinuedUntilTheRefusal) {
   const char *reasons[2];
   for (jint n : {0, 1}) {
     jzentry *e = zipGetNextEntry(zip, n);
-    results[n] = e != nullptr && zipReadEntry(zip, e, scratch.Path("limited" + std::to_string(n)).c_str());
+    const std::string out = scratch.Path("limited" + std::to_string(n));
+    results[n] = e != nullptr && zipReadEntry(zip, e, out.c_str());
     errors[n] = zip->writeErrno;
     reasons[n] = zip->msg;
     if (e != nullptr) zipFreeEntry(zip, e);

@@ -139,7 +139,8 @@ TEST(CharacterSearch, SecondBytesOfShiftJisCharactersAreNotMatched) {
 // are no character of the current locale. Each such byte counts as one character: every "/"
 // after it is still found, while a valid double-byte character is still stepped over whole.
 TEST(CharacterSearch, BytesThatAreNoCharacterOfTheLocaleDoNotEndTheSearch) {
-  const std::string latin = "donn\xc3\xa9" "es/r\xc3\xa9sum\xc3\xa9.txt";  // UTF-8 "données/résumé.txt"
+  // "données/résumé.txt", "データ/説明.txt" and "/home/u/Téléchargements/setup" in UTF-8.
+  const std::string latin = "donn\xc3\xa9" "es/r\xc3\xa9sum\xc3\xa9.txt";
   const std::string japanese = "\xe3\x83\x87\xe3\x83\xbc\xe3\x82\xbf/\xe8\xaa\xac\xe6\x98\x8e.txt";
   const std::string home = "/home/u/T\xc3\xa9l\xc3\xa9" "chargements/setup";
   for (const char *name : {"C", "C.UTF-8", "es_ES", "es_ES.UTF-8", "ja_JP.eucJP", "ja_JP.SJIS"}) {
