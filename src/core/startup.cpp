@@ -351,12 +351,11 @@ int LauncherMain(int argc, char **argv) {
   ret = ExecuteJava(jrepath, numOptions, options, javaArgc, javaArgv);
 
   // 24. Status 10 asks for the upgrade script that the Java program left in the temporary
-  // directory; its own result does not matter.
+  // directory; its own result does not matter. A file refused as unsafe is not the launcher's
+  // to remove.
   char *upgradeInvokerName = Resolve(tmpdir, kUpgradeInvoker);
-  if (ret == 10) {
-    InvokeUpgradeTool(upgradeInvokerName);
+  if (ret == 10 && InvokeUpgradeTool(upgradeInvokerName) != kUpgradeScriptRefused)
     remove(upgradeInvokerName);
-  }
   free(upgradeInvokerName);
 
   // 25. The normal end.
