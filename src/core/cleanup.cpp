@@ -223,7 +223,11 @@ void ExitAfterCleanup(int status) {
   sigset_t all;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
-  if (workdir != nullptr) PrepareToExitFromSignal();
+  if (workdir != nullptr) {
+    // Not in signal context: what is buffered may go first, so the status text comes last.
+    fflush(stdout);
+    PrepareToExitFromSignal();
+  }
   exit(status);
 }
 
