@@ -562,9 +562,9 @@ TEST_F(Hardening, ALockFileThatCannotBeRemovedIsNamedAndStopsTheRun) {
 }
 
 // The hand-over: copy B opens the lock file while copy A still holds it, and locks it only
-// after A has ended (strace holds B's first fcntl back for 4 s). A removed the name before it
-// let the lock go, so B finds that it holds a file without a name and starts over. A copy C
-// started while B runs must then be refused: B and C must never run at once.
+// after A has ended (strace holds B's first fcntl back for 8 s; A ends after about 3). A removed
+// the name before it let the lock go, so B finds that it holds a file without a name and starts
+// over. A copy C started while B runs must then be refused: B and C must never run at once.
 TEST_F(Hardening, AfterAHandOverOnlyOneCopyRuns) {
   std::string exe = Launcher();
   // A runs until its version probe, which takes 3 s, then fails (a refused version).
@@ -582,7 +582,7 @@ TEST_F(Hardening, AfterAHandOverOnlyOneCopyRuns) {
   ASSERT_TRUE(a->WaitForOutput(kFirstLine));
   RunOptions bOpts = Options({"-qq", "-e", "signal=none", "-o", "/dev/null", "-e",
                               "trace=fcntl,fcntl64", "-e",
-                              "inject=fcntl,fcntl64:delay_enter=4000000:when=1", exe, "-javahome",
+                              "inject=fcntl,fcntl64:delay_enter=8000000:when=1", exe, "-javahome",
                               jre, "-tmpdir", tmpB});
   bOpts.env["ASAN_OPTIONS"] = "detect_leaks=0";  // LeakSanitizer does not work under ptrace
   auto b = Start("/usr/bin/strace", bOpts);
