@@ -91,7 +91,8 @@ char **ChildEnvironment(char *entry) {
 // write, with no other name a stranger could reach it by.
 const char *UpgradeScriptRefusal(int fd) {
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISLNK(st.st_mode)) return "upgrade_not_run_link";
+  if (fstat(fd, &st) != 0) return "upgrade_not_run_type";
+  if (S_ISLNK(st.st_mode)) return "upgrade_not_run_link";
   if (!S_ISREG(st.st_mode)) return "upgrade_not_run_type";
   if (st.st_uid != geteuid()) return "upgrade_not_run_owner";
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "upgrade_not_run_writable";
