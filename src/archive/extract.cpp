@@ -4,13 +4,12 @@
 // refused, and symbolic links met on the way are replaced rather than followed.
 #include "archive/extract.h"
 
+#include <errno.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <string>
-#include <vector>
 
 #include "archive/zip_internal.h"
 #include "core/paths.h"
@@ -33,31 +32,75 @@ bool HasParentComponent(const char *name) {
   }
 }
 
+// A growable array in memory from MemAlloc: running out of memory ends the run through the
+// launcher's one out-of-memory path (message, clean-up, status 1), never by an exception.
+template <typename T>
+class Buffer {
+ public:
+  Buffer() = default;
+  Buffer(const Buffer &) = delete;
+  Buffer &operator=(const Buffer &) = delete;
+  ~Buffer() { free(data_); }
+
+  T *data() { return data_; }
+  const T *data() const { return data_; }
+  // Room for at least n elements, keeping the first `keep`; grows by doubling.
+  void Reserve(size_t n, size_t keep) {
+    if (n <= capacity_) return;
+    size_t capacity = capacity_ * 2 > n ? capacity_ * 2 : n;
+    // A count whose byte size does not fit asks for the impossible, which ends the run.
+    size_t bytes = capacity <= SIZE_MAX / sizeof(T) ? capacity * sizeof(T) : SIZE_MAX;
+    T *grown = static_cast<T *>(MemAlloc(bytes));
+    if (keep > 0) memcpy(grown, data_, keep * sizeof(T));
+    free(data_);
+    data_ = grown;
+    capacity_ = capacity;
+  }
+
+ private:
+  T *data_ = nullptr;
+  size_t capacity_ = 0;
+};
+
 // The directories known to exist from the entries before: the previous entry's path and the
 // offsets of the separators in it up to which every directory was made or found. Archives
 // list the entries of one directory together, so most entries need no directory calls at all.
 // A file is never written where one of these directories is (the open fails), so they stay
 // directories for the rest of the walk.
 struct MadeDirectories {
-  std::string path;
-  std::vector<size_t> separators;
+  Buffer<char> path;
+  size_t pathLen = 0;
+  Buffer<size_t> separators;
+  size_t count = 0;
+
+  void Remember(const char *p, size_t len) {
+    path.Reserve(len + 1, 0);
+    memcpy(path.data(), p, len + 1);
+    pathLen = len;
+  }
+  void Add(size_t separator) {
+    separators.Reserve(count + 1, count);
+    separators.data()[count++] = separator;
+  }
 };
 
-// Makes every directory on the way to the entry at path; false when the entry names a
-// directory (path ends with "/"), which then needs no writing. A directory that the file
+// Makes every directory on the way to the entry at path (of length len); false when the entry
+// names a directory (path ends with "/"), which then needs no writing. A directory that the file
 // system refused for want of space (or by an I/O error) leaves that errno in *storageErrno.
-bool MakeLeadingDirectories(char *path, size_t outputDirLen, MadeDirectories &made,
+bool MakeLeadingDirectories(char *path, size_t len, size_t outputDirLen, MadeDirectories &made,
                             int *storageErrno) {
   size_t common = 0;
-  while (common < made.path.size() && path[common] == made.path[common]) common++;
+  const char *previous = made.path.data();
+  while (common < made.pathLen && path[common] == previous[common]) common++;
+  const size_t *separators = made.separators.data();
   size_t keep = 0;
-  while (keep < made.separators.size() && made.separators[keep] < common) keep++;
-  made.separators.resize(keep);
+  while (keep < made.count && separators[keep] < common) keep++;
+  made.count = keep;
 
   bool isDirectoryEntry = false;
   bool allMade = true;
   // The first separator is the one between the output directory and the name.
-  char *sep = keep > 0 ? path + made.separators[keep - 1] : path + outputDirLen;
+  char *sep = keep > 0 ? path + separators[keep - 1] : path + outputDirLen;
   if (keep > 0) {
     if (sep[1] == '\0') isDirectoryEntry = true;
     sep = isDirectoryEntry ? nullptr : _strchr(sep + 1, '/');
@@ -76,14 +119,14 @@ bool MakeLeadingDirectories(char *path, size_t outputDirLen, MadeDirectories &ma
     if (!isDir && zipIsStorageError(errno)) *storageErrno = errno;
     *sep = '/';
     allMade = allMade && isDir;
-    if (allMade) made.separators.push_back(static_cast<size_t>(sep - path));
+    if (allMade) made.Add(static_cast<size_t>(sep - path));
     if (sep[1] == '\0') {
       isDirectoryEntry = true;
       break;
     }
     sep = _strchr(sep + 1, '/');
   }
-  made.path.assign(path);
+  made.Remember(path, len);
   return !isDirectoryEntry;
 }
 
@@ -127,7 +170,7 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
     memcpy(path + outputDirLen + 1, entry->name, needed - outputDirLen - 1);
 
     int storageErrno = 0;
-    bool isFile = MakeLeadingDirectories(path, outputDirLen, made, &storageErrno);
+    bool isFile = MakeLeadingDirectories(path, needed - 1, outputDirLen, made, &storageErrno);
     if (isFile ? !zipReadEntry(zipFile, entry, path) : storageErrno != 0) {
       // A file whose directory could not be made fails to open: the directory's refusal is
       // the cause. A directory entry that could not be made is missing as much as a file.

@@ -3,6 +3,8 @@
 // open archives so that a second open of the same file shares the first record. The archive
 // may sit behind other bytes (the launcher's own executable image); every recorded offset is
 // turned into an absolute file position here, so later reads never need the archive start.
+// Memory comes from MemAlloc: an archive that needs more than there is ends the run as "Out of
+// memory", never as an archive that cannot be read (which the launcher reports as damaged).
 #include <ctype.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 
 #include "archive/zip_internal.h"
+#include "core/paths.h"
 
 using namespace zipfmt;
 
@@ -31,13 +34,12 @@ class NameBuffer {
   NameBuffer &operator=(const NameBuffer &) = delete;
   ~NameBuffer() { free(heap_); }
 
-  // A NUL-terminated copy of len bytes at src, or null when memory runs out.
+  // A NUL-terminated copy of len bytes at src.
   char *Copy(const unsigned char *src, size_t len) {
     if (len + 1 > capacity_) {
       size_t capacity = capacity_;
       while (capacity < len + 1) capacity *= 2;
-      char *grown = static_cast<char *>(malloc(capacity));
-      if (grown == nullptr) return nullptr;
+      char *grown = static_cast<char *>(MemAlloc(capacity));
       free(heap_);
       heap_ = grown;
       buf_ = grown;
@@ -70,13 +72,9 @@ jint initializeZip(void) {
 }
 
 jzfile *allocZip(const char *name) {
-  jzfile *zip = static_cast<jzfile *>(calloc(1, sizeof(jzfile)));
-  if (zip == nullptr) return nullptr;
-  zip->name = strdup(name);
-  if (zip->name == nullptr) {
-    free(zip);
-    return nullptr;
-  }
+  jzfile *zip = static_cast<jzfile *>(MemAlloc(sizeof(jzfile)));
+  memset(zip, 0, sizeof(jzfile));
+  zip->name = StrDup(name);
   return zip;
 }
 
@@ -116,8 +114,7 @@ jint findEND(jzfile *zip, void *endbuf) {
       memcpy(endbuf, rec, kEndHdr);
       if (lseek64(zip->fd, pos + i + kEndHdr, SEEK_SET) < 0) return -1;
       if (clen > 0) {
-        zip->comment = static_cast<char *>(malloc(static_cast<size_t>(clen) + 1));
-        if (zip->comment == nullptr) return -1;
+        zip->comment = static_cast<char *>(MemAlloc(static_cast<size_t>(clen) + 1));
         if (readFully(zip->fd, zip->comment, clen) != 0) {
           free(zip->comment);
           zip->comment = nullptr;
@@ -160,21 +157,16 @@ jint readCEN(jzfile *zip) {
   }
 
   if (lseek64(zip->fd, cenpos, SEEK_SET) < 0) return -1;
-  unsigned char *cenbuf = static_cast<unsigned char *>(malloc(cenlen > 0 ? static_cast<size_t>(cenlen) : 1));
-  if (cenbuf == nullptr) return -1;
+  unsigned char *cenbuf = static_cast<unsigned char *>(MemAlloc(static_cast<size_t>(cenlen)));
   if (readFully(zip->fd, cenbuf, cenlen) != 0) {
     free(cenbuf);
     return -1;
   }
 
-  zip->entries = static_cast<jzcell *>(calloc(total > 0 ? static_cast<size_t>(total) : 1, sizeof(jzcell)));
+  zip->entries = static_cast<jzcell *>(MemAlloc(static_cast<size_t>(total) * sizeof(jzcell)));
+  memset(zip->entries, 0, static_cast<size_t>(total) * sizeof(jzcell));
   zip->tablelen = std::max(total / 2, 1);
-  zip->table = static_cast<unsigned short *>(malloc(static_cast<size_t>(zip->tablelen) * sizeof(unsigned short)));
-  if (zip->entries == nullptr || zip->table == nullptr) {
-    FreeEntryTable(zip);
-    free(cenbuf);
-    return -1;
-  }
+  zip->table = static_cast<unsigned short *>(MemAlloc(static_cast<size_t>(zip->tablelen) * sizeof(unsigned short)));
   std::fill(zip->table, zip->table + zip->tablelen, kNoEntry);
 
   NameBuffer nameBuf;
@@ -219,10 +211,6 @@ jint readCEN(jzfile *zip) {
     zc->crc = GetJint(cp + 16);
 
     char *name = nameBuf.Copy(cp + kCenHdr, static_cast<size_t>(nlen));
-    if (name == nullptr) {
-      ok = false;
-      break;
-    }
     // An offset that cannot be a file position is kept as -1, which no seek accepts, so the
     // entry fails when it is read rather than the arithmetic overflowing here.
     const jlong locOffset = static_cast<jlong>(GetJint(cp + 42)) + locpos;
@@ -232,23 +220,12 @@ jint readCEN(jzfile *zip) {
     zc->cenpos = cenpos + off;
     zc->elen = static_cast<unsigned short>(elen);
 
-    if (isMetaName(name) && !addMetaName(zip, name)) {
-      ok = false;
-      break;
-    }
+    if (isMetaName(name)) addMetaName(zip, name);
     if (clen > 0) {
-      char *comment = static_cast<char *>(malloc(static_cast<size_t>(clen) + 1));
-      if (comment == nullptr) {
-        ok = false;
-        break;
-      }
+      char *comment = static_cast<char *>(MemAlloc(static_cast<size_t>(clen) + 1));
       memcpy(comment, cp + kCenHdr + nlen + elen, static_cast<size_t>(clen));
       comment[clen] = '\0';
-      if (!addEntryComment(zip, i, comment)) {
-        free(comment);
-        ok = false;
-        break;
-      }
+      addEntryComment(zip, i, comment);
     }
 
     const unsigned int bucket = zc->hash % static_cast<unsigned int>(zip->tablelen);
@@ -283,44 +260,36 @@ int isMetaName(char *name) {
   return 1;
 }
 
-bool addMetaName(jzfile *zip, char *name) {
-  char *copy = strdup(name);
-  if (copy == nullptr) return false;
+void addMetaName(jzfile *zip, char *name) {
+  char *copy = StrDup(name);
   if (zip->metanames == nullptr) {
-    zip->metanames = static_cast<char **>(calloc(2, sizeof(char *)));
-    if (zip->metanames == nullptr) {
-      free(copy);
-      return false;
-    }
+    zip->metanames = static_cast<char **>(MemAlloc(2 * sizeof(char *)));
+    memset(zip->metanames, 0, 2 * sizeof(char *));
     zip->metacount = 2;
   }
   for (jint i = 0; i < zip->metacount; i++) {
     if (zip->metanames[i] == nullptr) {
       zip->metanames[i] = copy;
-      return true;
+      return;
     }
   }
-  const jint count = zip->metacount;
-  char **grown = static_cast<char **>(calloc(static_cast<size_t>(count) * 2, sizeof(char *)));
-  if (grown == nullptr) {
-    free(copy);
-    return false;
-  }
-  memcpy(grown, zip->metanames, static_cast<size_t>(count) * sizeof(char *));
+  const size_t count = static_cast<size_t>(zip->metacount);
+  char **grown = static_cast<char **>(MemAlloc(count * 2 * sizeof(char *)));
+  memcpy(grown, zip->metanames, count * sizeof(char *));
+  memset(grown + count, 0, count * sizeof(char *));
   grown[count] = copy;
   free(zip->metanames);
   zip->metanames = grown;
-  zip->metacount = count * 2;
-  return true;
+  zip->metacount = static_cast<jint>(count * 2);
 }
 
-bool addEntryComment(jzfile *zip, int index, char *comment) {
+void addEntryComment(jzfile *zip, int index, char *comment) {
   if (zip->comments == nullptr) {
-    zip->comments = static_cast<char **>(calloc(zip->total > 0 ? static_cast<size_t>(zip->total) : 1, sizeof(char *)));
-    if (zip->comments == nullptr) return false;
+    const size_t slots = zip->total > 0 ? static_cast<size_t>(zip->total) : 1;
+    zip->comments = static_cast<char **>(MemAlloc(slots * sizeof(char *)));
+    memset(zip->comments, 0, slots * sizeof(char *));
   }
   zip->comments[index] = comment;
-  return true;
 }
 
 void freeZip(jzfile *zip) {
@@ -355,7 +324,6 @@ jzfile *zipOpenGeneric(const char *name, int *zerror, int mode, jlong lastModifi
   }
 
   jzfile *zip = allocZip(name);
-  if (zip == nullptr) return nullptr;
   zip->refs = 1;
   zip->lastModified = lastModified;
 

@@ -3,6 +3,8 @@
 // entry to a file (stored data copied, deflated data inflated with zlib). The archive is not
 // trusted: every length is checked against the bytes actually read, inflation is bounded by
 // the declared size, and the CRC-32 of what was written must match the central directory's.
+// Memory, zlib's included, comes from MemAlloc: running out of it ends the run as "Out of
+// memory" rather than as a damaged entry.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -13,6 +15,7 @@
 #include <algorithm>
 
 #include "archive/zip_internal.h"
+#include "core/paths.h"
 
 using namespace zipfmt;
 
@@ -34,10 +37,9 @@ void FreeEntry(jzentry *ze) {
   free(ze);
 }
 
-// An extra field with its two-byte little-endian length in front, or null without memory.
+// An extra field with its two-byte little-endian length in front.
 jbyte *NewExtra(unsigned int len) {
-  jbyte *extra = static_cast<jbyte *>(malloc(len + 2));
-  if (extra == nullptr) return nullptr;
+  jbyte *extra = static_cast<jbyte *>(MemAlloc(len + 2));
   extra[0] = static_cast<jbyte>(len & 0xFF);
   extra[1] = static_cast<jbyte>(len >> 8);
   return extra;
@@ -47,6 +49,13 @@ struct FreeGuard {
   void *p;
   ~FreeGuard() { free(p); }
 };
+
+voidpf InflateAlloc(voidpf, uInt items, uInt size) {
+  const size_t bytes = static_cast<size_t>(items) * size;
+  return MemAlloc(size != 0 && bytes / size != items ? SIZE_MAX : bytes);
+}
+
+void InflateFree(voidpf, voidpf p) { free(p); }
 
 struct InflateGuard {
   z_stream *strm;
@@ -78,8 +87,7 @@ jzentry *readLOC(jzfile *zip, jzcell *zc) {
     return nullptr;
   }
   const jint fetched = kLocHdr + zc->nelen;
-  unsigned char *loc = static_cast<unsigned char *>(malloc(static_cast<size_t>(fetched)));
-  if (loc == nullptr) return nullptr;
+  unsigned char *loc = static_cast<unsigned char *>(MemAlloc(static_cast<size_t>(fetched)));
   FreeGuard locGuard{loc};
   if (readFully(zip->fd, loc, fetched) != 0) {
     SetMsg(zip, zipmsg::kLocRead);
@@ -99,13 +107,9 @@ jzentry *readLOC(jzfile *zip, jzcell *zc) {
     return nullptr;
   }
 
-  jzentry *ze = static_cast<jzentry *>(calloc(1, sizeof(jzentry)));
-  if (ze == nullptr) return nullptr;
-  ze->name = static_cast<char *>(malloc(static_cast<size_t>(lnlen) + 1));
-  if (ze->name == nullptr) {
-    FreeEntry(ze);
-    return nullptr;
-  }
+  jzentry *ze = static_cast<jzentry *>(MemAlloc(sizeof(jzentry)));
+  memset(ze, 0, sizeof(jzentry));
+  ze->name = static_cast<char *>(MemAlloc(static_cast<size_t>(lnlen) + 1));
   memcpy(ze->name, loc + kLocHdr, static_cast<size_t>(lnlen));
   ze->name[lnlen] = '\0';
 
@@ -113,10 +117,6 @@ jzentry *readLOC(jzfile *zip, jzcell *zc) {
     // The central name length, recovered modulo 16 bits like nelen itself.
     const unsigned short cnlen = static_cast<unsigned short>(zc->nelen - zc->elen);
     ze->extra = NewExtra(zc->elen);
-    if (ze->extra == nullptr) {
-      FreeEntry(ze);
-      return nullptr;
-    }
     if (lseek64(zip->fd, static_cast<jlong>(zc->cenpos) + kCenHdr + cnlen, SEEK_SET) < 0) {
       SetMsg(zip, zipmsg::kSeekFailed);
       FreeEntry(ze);
@@ -129,10 +129,6 @@ jzentry *readLOC(jzfile *zip, jzcell *zc) {
     }
   } else if (lelen != 0) {
     ze->extra = NewExtra(static_cast<unsigned int>(lelen));
-    if (ze->extra == nullptr) {
-      FreeEntry(ze);
-      return nullptr;
-    }
     if (kLocHdr + lnlen + lelen <= fetched) {
       memcpy(ze->extra + 2, loc + kLocHdr + lnlen, static_cast<size_t>(lelen));
     } else if (lseek64(zip->fd, static_cast<jlong>(zc->pos) + kLocHdr + lnlen, SEEK_SET) < 0 ||
@@ -222,6 +218,8 @@ jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
 
   z_stream strm;
   memset(&strm, 0, sizeof strm);
+  strm.zalloc = InflateAlloc;
+  strm.zfree = InflateFree;
   if (inflateInit2_(&strm, -MAX_WBITS, "1.1.3", static_cast<int>(sizeof strm)) != Z_OK) {
     *msg = strm.msg;
     return JNI_FALSE;

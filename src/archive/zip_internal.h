@@ -37,9 +37,8 @@ jint readCEN(jzfile *zip);
 jint readFully(int fd, void *buf, jint len);
 unsigned int hash(const char *s);
 int isMetaName(char *name);
-// Both return false when memory runs out; the open then fails like on a read error.
-bool addMetaName(jzfile *zip, char *name);
-bool addEntryComment(jzfile *zip, int index, char *comment);
+void addMetaName(jzfile *zip, char *name);
+void addEntryComment(jzfile *zip, int index, char *comment);
 void freeZip(jzfile *zip);
 
 // Entry access (zip_entry.cpp).

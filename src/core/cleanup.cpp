@@ -1,5 +1,7 @@
 // The one way out that removes the working directory: the normal end of a run, the failure
-// returns once the directory exists, and the signal handlers. The handlers may interrupt
+// returns once the directory exists, the fatal errors that end the run from deep inside
+// (memory exhausted, the X connection lost in a toolkit call), and the signal handlers. The
+// fatal errors and the handlers may interrupt
 // anything, including malloc and stdio, so everything they touch is prepared beforehand and
 // the deletion of the tree is allocation-free and lock-free: directory descriptors, getdents64
 // straight from the kernel and the *at() calls relative to the descriptors. The same deletion
@@ -18,6 +20,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -217,6 +220,19 @@ void PrepareToExitFromSignal() {
 }
 
 }  // namespace
+
+void ExitAfterCleanup(int status) {
+  // A signal now would start a second clean-up on top of this one and end with its own status.
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  if (workdir != nullptr) {
+    // Not in signal context: what is buffered may go first, so the status text comes last.
+    fflush(stdout);
+    PrepareToExitFromSignal();
+  }
+  exit(status);
+}
 
 void InstallSignalDispositions(void) {
   if (signalCleanupText == nullptr) {

@@ -1,4 +1,5 @@
-// The one way out that removes the working directory: the normal end and the signal handlers.
+// The one way out that removes the working directory: the normal end, the fatal errors met deep
+// inside, and the signal handlers.
 #pragma once
 
 // Looks up the clean-up status text for the handlers (they can neither look up nor convert a
@@ -16,6 +17,11 @@ void PrepareToExit(void);
 void HandleSignalAndExit(int sig);
 // The same as HandleSignalAndExit, but ends by SIGABRT with its default effect.
 void HandleSignalAndAbort(int sig);
+// Ends the process with status after a fatal error on the main thread (memory exhausted, the X
+// connection lost inside a toolkit call), from wherever it was met: with signals blocked, the
+// clean-up of the signal handlers when a working directory exists (status text written with
+// write(2), allocation-free deletion), then exit(status), so the exit functions still run.
+[[noreturn]] void ExitAfterCleanup(int status);
 // Deletes the tree named by workdir, frees workdir and sets it to null.
 void DeleteWorkingDirectory(void);
 // Deletes the file or tree at an absolute path without following any symbolic link and without

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/cleanup.h"
 #include "i18n/locale.h"
 
 namespace {
@@ -116,7 +117,7 @@ void *MemAlloc(size_t size) {
   void *p = malloc(size != 0 ? size : 1);
   if (p == nullptr) {
     perror("Out of memory");
-    exit(1);
+    ExitAfterCleanup(1);
   }
   return p;
 }

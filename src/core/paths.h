@@ -26,8 +26,8 @@ void SetApplicationHome(char *home);
 // New string holding the current directory, or null. Grows its buffer only while getcwd
 // reports ERANGE, so a removed or unreadable current directory fails instead of looping.
 char *GetCurrentDir(void);
-// Allocation that never returns null: on exhaustion "Out of memory" goes through perror and
-// the process exits with status 1.
+// Allocation that never returns null: on exhaustion "Out of memory" goes through perror, the
+// working directory is removed and the process exits with status 1 (ExitAfterCleanup).
 void *MemAlloc(size_t size);
 char *StrDup(const char *str);
 

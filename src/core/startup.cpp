@@ -5,6 +5,7 @@
 #include "core/startup.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +14,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "archive/elf_image.h"
 #include "archive/extract.h"
 #include "archive/zip_util.h"
 #include "core/cleanup.h"
@@ -211,6 +213,39 @@ char *ClassPathOption(const char *runtime, const char *apphome) {
   return s;
 }
 
+// True when the executable file holds more than its program image, or when that cannot be
+// told: its ELF headers cannot be read, or the file is shorter than they say (a download cut
+// inside the launcher itself). Called when the file does not open as an archive: something is
+// then appended that is not a readable archive, and the file is damaged. Only a complete
+// program with nothing behind it runs as a launcher without an archive.
+bool CarriesSomethingAppended(const char *execname) {
+  int fd = open(execname, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  struct stat64 st;
+  ElfImage image;
+  bool bare = fstat64(fd, &st) == 0 && ReadElfImage(fd, &image) && image.length == st.st_size;
+  close(fd);
+  return !bare;
+}
+
+// First pass over an open archive: the sum of its entries' sizes into *total. False when the
+// archive is damaged in a way that a later read would meet only after part of it was written:
+// a local header that cannot be read, or a declared size that cannot be right (negative, or a
+// sum beyond 64 bits, should sizes ever be wider), which would also let a larger payload slip
+// past the space check.
+bool AddUpEntrySizes(jzfile *zip, unsigned long long *total) {
+  *total = 0;
+  for (jint i = 0; i < zip->total; i++) {
+    jzentry *entry = zipGetNextEntry(zip, i);
+    if (entry == nullptr) return false;
+    const jint size = entry->size, csize = entry->csize;
+    zipFreeEntry(zip, entry);
+    if (size < 0 || csize < 0) return false;
+    if (__builtin_add_overflow(*total, static_cast<unsigned long long>(size), total)) return false;
+  }
+  return true;
+}
+
 // A private runtime unpacked onto a file system mounted noexec fails the executable test
 // without a word; the user is pointed at -tmpdir instead.
 bool BundledRuntimeBlockedByNoexec(void) {
@@ -306,22 +341,29 @@ int LauncherMain(int argc, char **argv) {
   WorkingDirectoryGuard removeOnFailure;
 
   // 11. First pass over the archive: the space its contents need. From here on the
-  // application home is the working directory, if the executable carries an archive.
+  // application home is the working directory, if the executable carries an archive. Whatever
+  // is appended to the program must be a sound archive: a damaged download is reported as such,
+  // never run as a launcher without an archive (which would start any corvane.class lying
+  // beside it).
   unsigned long long requiredDisk = 0;
   int zipError = 0;
   jzfile *zipFile = zipOpen(execname, &zipError);
-  if (zipFile != nullptr) {
-    for (jint i = 0;; i++) {
-      jzentry *entry = zipGetNextEntry(zipFile, i);
-      if (entry == nullptr) break;
-      requiredDisk += static_cast<jlong>(entry->size);
-      zipFreeEntry(zipFile, entry);
-    }
+  const bool carriesArchive = zipFile != nullptr;
+  if (carriesArchive) {
+    bool sound = AddUpEntrySizes(zipFile, &requiredDisk);
     zipClose(zipFile);
+    if (!sound) {
+      Report("corrupted_zip_file", execname);
+      return 1;
+    }
     SetApplicationHome(StrDup(workdir));
+  } else if (CarriesSomethingAppended(execname)) {
+    Report("corrupted_zip_file", execname);
+    return 1;
   }
 
-  // 12-15. Free space: the archive's contents plus a margin.
+  // 12-15. Free space: the archive's contents plus a margin. (At most 65,534 sizes below 2^31
+  // sum to less than 2^47, so the margin cannot overflow.)
   requiredDisk += kSpaceMargin;
   unsigned long long availableDisk = 0;
   struct statvfs64 fs;
@@ -373,8 +415,13 @@ int LauncherMain(int argc, char **argv) {
     return 1;
   }
 
-  // 18. Second pass: the whole archive into the working directory.
+  // 18. Second pass: the whole archive into the working directory. The file opened as an
+  // archive a moment ago; if it no longer does, it has changed under the launcher.
   zipFile = zipOpen(execname, &zipError);
+  if (zipFile == nullptr && carriesArchive) {
+    Report("corrupted_zip_file", execname);
+    return 1;
+  }
   if (zipFile != nullptr) {
     Show("unzipping_files");
     if (!UnzipFiles(zipFile, workdir, nullptr)) {
@@ -414,12 +461,11 @@ int LauncherMain(int argc, char **argv) {
   ret = ExecuteJava(jrepath, numOptions, options, javaArgc, javaArgv);
 
   // 24. Status 10 asks for the upgrade script that the Java program left in the temporary
-  // directory; its own result does not matter.
+  // directory; its own result does not matter. A file refused as unsafe is not the launcher's
+  // to remove.
   char *upgradeInvokerName = Resolve(tmpdir, kUpgradeInvoker);
-  if (ret == 10) {
-    InvokeUpgradeTool(upgradeInvokerName);
+  if (ret == 10 && InvokeUpgradeTool(upgradeInvokerName) != kUpgradeScriptRefused)
     remove(upgradeInvokerName);
-  }
   free(upgradeInvokerName);
 
   // 25. The normal end.

@@ -2,6 +2,14 @@
 // name is made from the product title, the executable file's identity and the effective user.
 // The kernel drops the lock when its holder dies, so a file left behind by a killed copy never
 // blocks the next one; a normal exit removes the file.
+//
+// The name is predictable and the directory shared with other users, and the launcher often
+// runs as root. Whatever else is found at the name (a file of another user, a link, a FIFO, a
+// directory, a file with a second name) is never used: it is removed and a fresh file made in
+// its place, or, where this process may not remove it, the run ends with a message naming it.
+// Nothing found there may block the open or be followed. And a lock is good only on the file
+// that still bears the name: a copy that opened the file just before its holder removed it
+// locks a file nobody else will ever look at, so it checks and starts over.
 
 #include "host/instance_lock.h"
 
@@ -25,6 +33,58 @@ char *lockfile = nullptr;
 int lockfd = -1;
 
 constexpr char kLockFileFormat[] = "%s/%s.%lu.%llu.%lu";
+// Rounds of open, lock and check; more are needed only while others keep replacing the file.
+constexpr int kLockAttempts = 16;
+// What OpenLockFile gives instead of a descriptor.
+constexpr int kTryAgain = -1;
+constexpr int kNoLockFile = -2;
+
+constexpr int kOpenFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+bool SameFile(const struct stat &a, const struct stat &b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A file this copy may lock: a regular file of the effective user with no other name.
+bool IsUsable(const struct stat &st) {
+  return S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1;
+}
+
+// True when fd is the file that the lock file's name leads to now.
+bool StillNamed(int fd) {
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && lstat(lockfile, &named) == 0 && SameFile(held, named);
+}
+
+[[noreturn]] void ExitLockFileUnusable() {
+  char *text = GetLocalizedMessage("lock_file_unusable");
+  _fprintf(stderr, text, lockfile);
+  free(text);
+  exit(1);
+}
+
+// Opens the lock file, replacing anything unusable found at its name. A descriptor, kTryAgain
+// when the name changed meanwhile, or kNoLockFile when none can be made (as in a directory
+// that may not be written).
+int OpenLockFile() {
+  struct stat st;
+  int fd = open(lockfile, kOpenFlags, 0600);
+  if (fd >= 0) {
+    bool examined = fstat(fd, &st) == 0;
+    if (examined && IsUsable(st)) return fd;
+    close(fd);
+    if (!examined && lstat(lockfile, &st) != 0) return kTryAgain;
+  } else if (lstat(lockfile, &st) != 0) {
+    return errno == ENOENT ? kNoLockFile : kTryAgain;
+  }
+  if ((S_ISDIR(st.st_mode) ? rmdir(lockfile) : unlink(lockfile)) != 0) {
+    if (errno == ENOENT) return kTryAgain;
+    ExitLockFileUnusable();
+  }
+  fd = open(lockfile, kOpenFlags | O_EXCL, 0600);
+  if (fd < 0) return errno == EEXIST ? kTryAgain : kNoLockFile;
+  return fd;
+}
 
 }  // namespace
 
@@ -47,36 +107,49 @@ void ExitIfNotOnlyInstance(void) {
   snprintf(lockfile, static_cast<size_t>(len) + 1, kLockFileFormat, tmpdir, title, device, inode,
            euid);
 
-  // The name is predictable and lives in a shared directory: a symbolic link planted there
-  // must never lead the (often privileged) launcher to truncate the file it points to.
-  lockfd = open(lockfile, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (lockfd >= 0) {
+  for (int attempt = 0; attempt < kLockAttempts; attempt++) {
+    int fd = OpenLockFile();
+    if (fd == kNoLockFile) break;
+    if (fd == kTryAgain) continue;
     struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;
-    if (fcntl(lockfd, F_SETLK, &lock) != 0 && errno == EAGAIN) {
+    if (fcntl(fd, F_SETLK, &lock) != 0) {
       // The other copy's file stays: the exit function is not registered on this path.
-      char *key = GetMessageKeyPrefix("already_started");
-      char *text = GetLocalizedMessage(key);
-      _fprintf(stderr, "%s", text);
-      free(key);
-      free(text);
-      exit(1);
+      if (errno == EAGAIN || errno == EACCES) {
+        char *key = GetMessageKeyPrefix("already_started");
+        char *text = GetLocalizedMessage(key);
+        free(key);
+        _fprintf(stderr, "%s", text);
+        free(text);
+        exit(1);
+      }
+      lockfd = fd;  // record locks do not work here: go on without one
+      break;
     }
+    if (StillNamed(fd)) {
+      // Whatever a killed copy may have left in it goes; an untidy file would lock as well.
+      static_cast<void>(ftruncate(fd, 0) == 0);
+      lockfd = fd;
+      break;
+    }
+    close(fd);  // its holder removed it meanwhile: start over with the name
   }
   atexit(DeleteLockFile);
 }
 
 void DeleteLockFile(void) {
+  if (lockfile != nullptr) {
+    // The name goes while the lock is still held, and only if it is still this copy's file: a
+    // copy waiting to lock the old file then finds the name gone once it holds the lock.
+    if (lockfd >= 0 && StillNamed(lockfd)) unlink(lockfile);
+    free(lockfile);
+    lockfile = nullptr;
+  }
   if (lockfd >= 0) {
     close(lockfd);
     lockfd = -1;
-  }
-  if (lockfile != nullptr) {
-    unlink(lockfile);
-    free(lockfile);
-    lockfile = nullptr;
   }
 }

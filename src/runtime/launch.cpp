@@ -1,15 +1,20 @@
 // Runs the installer's Java program and the upgrade script as child processes and turns their
 // ends into the launcher's status. The Java program gets the launcher's environment with
 // LD_LIBRARY_PATH replaced, its descriptors 0 to 2 and its current directory (the application
-// home); the upgrade script gets no arguments and no environment. A child whose exec fails
+// home); the upgrade script gets no arguments and no environment. The upgrade script lies in a
+// directory that other users may write to, and the launcher often runs as root: it runs only a
+// regular file of the effective user that nobody else may change, and it executes the very file
+// it checked, through the descriptor, so that nothing can be swapped in between. A child whose exec fails
 // leaves at once with _exit: it must not run the rest of the start-up sequence or the clean-up,
 // which belong to the parent.
 #include "runtime/launch.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,6 +84,20 @@ char **ChildEnvironment(char *entry) {
   if (!placed) envp[n++] = entry;
   envp[n] = nullptr;
   return envp;
+}
+
+// The catalog key that says why the upgrade script open as fd must not run, or null when it
+// may: a regular file (not a link), of the effective user, that neither group nor others may
+// write, with no other name a stranger could reach it by.
+const char *UpgradeScriptRefusal(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return "upgrade_not_run_type";
+  if (S_ISLNK(st.st_mode)) return "upgrade_not_run_link";
+  if (!S_ISREG(st.st_mode)) return "upgrade_not_run_type";
+  if (st.st_uid != geteuid()) return "upgrade_not_run_owner";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "upgrade_not_run_writable";
+  if (st.st_nlink != 1) return "upgrade_not_run_links";
+  return nullptr;
 }
 
 void WriteAll(int fd, const char *text) {
@@ -170,15 +189,30 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
 }
 
 int InvokeUpgradeTool(const char *invokerPath) {
+  // O_PATH: looking does not open the file, so a FIFO cannot block and a device is not
+  // touched; with O_NOFOLLOW a link is seen as the link itself.
+  int fd = open(invokerPath, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (const char *refusal = UpgradeScriptRefusal(fd)) {
+    close(fd);
+    char *text = GetLocalizedMessage(refusal);
+    _fprintf(stderr, text, invokerPath);
+    free(text);
+    return kUpgradeScriptRefused;
+  }
   char *copy = StrDup(invokerPath);
   char *cmdv[] = {copy, nullptr};
   char *noEnvironment[] = {nullptr};
 
   pid_t pid = ForkRunningChild(ChildStop::Gently);
   if (pid == 0) {
-    execve(copy, cmdv, noEnvironment);
+    // A script is read by its interpreter through /dev/fd/<fd>, so the descriptor must
+    // survive the exec; in the parent it stays close-on-exec.
+    fcntl(fd, F_SETFD, 0);
+    fexecve(fd, cmdv, noEnvironment);
     _exit(127);
   }
+  close(fd);
   free(copy);
   if (pid < 0) return -1;
 

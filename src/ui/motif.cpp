@@ -15,12 +15,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <Xm/MessageB.h>
 
 #include <atomic>
 #include <type_traits>
 
+#include "core/cleanup.h"
 #include "core/paths.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
@@ -112,6 +114,8 @@ pthread_mutex_t lock;
 pthread_mutexattr_t lockattributes;
 pthread_t tid;
 bool threadStarted = false;
+// Set by the dispatch thread itself: fatal toolkit errors end differently there.
+thread_local bool onDispatchThread = false;
 
 int loadingx11 = 0;
 int nox11 = 0;
@@ -234,14 +238,29 @@ void KeepDispatchOutAtExit() {
   if (pthread_mutex_lock(&lock) == 0) dispatch = false;
 }
 
-// Xt's error entry points are declared not to return, and the compiled toolkit has no path
-// back from its handler: returning crashes. An Xt error therefore ends the run as a launcher
-// failure: console mode, the toolkit's reason on standard error, exit status 1 (the exit
-// functions run, so the lock file goes).
+// After a fatal toolkit error (the connection to the X server lost, an Xt error) there is no way
+// back into the toolkit: Xlib ends the process when its I/O error handler returns, and Xt's
+// error handlers are declared not to return (returning crashes). Met on the dispatch thread,
+// where it comes while the thread polls for events (most often while the Java program runs),
+// the error ends only the windows: the thread gives up the interface lock and stops for good
+// inside the handler, and the run goes on in console mode to its normal end. Met on the main
+// thread, inside a toolkit call, it ends the run as a launcher failure, with the clean-up.
+[[noreturn]] void EndAfterFatalToolkitError() {
+  SetPrintToConsole(1);
+  if (onDispatchThread) {
+    // Cleared before the lock is given up: a main thread that waited for the lock finds the
+    // interface gone once it has it (X11Lock), and makes no toolkit call.
+    dispatch = false;
+    pthread_mutex_unlock(&lock);  // taken for the drain in which the error came
+    for (;;) pause();             // every signal is blocked on this thread
+  }
+  ExitAfterCleanup(1);
+}
+
 [[noreturn]] void HandleXtError(String message) {
-  HandleX11Error(nullptr, nullptr);
+  SetPrintToConsole(1);
   if (message != nullptr) fprintf(stderr, "%s\n", message);
-  exit(1);
+  EndAfterFatalToolkitError();
 }
 
 }  // namespace
@@ -251,10 +270,7 @@ int HandleX11Error(Display *, XErrorEvent *) {
   return 0;
 }
 
-int HandleX11IOError(Display *) {
-  SetPrintToConsole(1);
-  return 0;
-}
+int HandleX11IOError(Display *) { EndAfterFatalToolkitError(); }
 
 void HandleX11Warning(String) {}
 
@@ -341,6 +357,7 @@ X11Functions *LoadX11(jboolean initdisplay) {
 }
 
 void *DispatchX11Events(void *) {
+  onDispatchThread = true;
   const struct timespec interval = {0, 100000000};
   while (dispatch && x11funcs != nullptr && appcontext != nullptr) {
     if (dispatch && pthread_mutex_lock(&lock) == 0) {
@@ -374,7 +391,13 @@ char *GetTextTag(void) { return localeFontList != nullptr ? kLocaleTag : kDefaul
 
 X11Lock::X11Lock() {
   X11Functions *funcs = LoadX11(JNI_TRUE);
-  if (funcs != nullptr && dispatch && pthread_mutex_lock(&lock) == 0) funcs_ = funcs;
+  if (funcs != nullptr && dispatch && pthread_mutex_lock(&lock) == 0) {
+    // The dispatch thread may have lost the connection while this thread waited.
+    if (dispatch)
+      funcs_ = funcs;
+    else
+      pthread_mutex_unlock(&lock);
+  }
 }
 
 X11Lock::~X11Lock() {

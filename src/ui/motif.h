@@ -109,9 +109,12 @@ struct X11Functions {
 // switches console mode on for good. Main thread only.
 X11Functions *LoadX11(jboolean initdisplay);
 // Xlib error handler: console mode from now on; returns 0. (An Xt error also switches to the
-// console, but ends the run: the toolkit cannot go on after one.)
+// console, and is fatal to the toolkit like an I/O error.)
 int HandleX11Error(Display *display, XErrorEvent *error);
-// Xlib I/O error handler: console mode from now on; returns 0.
+// Xlib I/O error handler (the connection is lost): console mode from now on, and never returns,
+// since Xlib would end the process. On the dispatch thread the windows end and the thread stops
+// for good, while the run goes on in console mode; on the main thread the run ends with status
+// 1 after the clean-up (ExitAfterCleanup).
 int HandleX11IOError(Display *display);
 // Xt warning handler: toolkit warnings are never shown.
 void HandleX11Warning(String message);

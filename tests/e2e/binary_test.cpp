@@ -22,13 +22,17 @@ namespace {
   return libs;
 }
 
-TEST(Binary, EveryLauncherExportsTheWholeCatalog) {
-  // As many entries per language as the English key list has keys.
+// The number of keys in a catalog list of the source tree (every language has the same keys).
+int CatalogKeys(const std::string &language) {
   int keys = 0;
-  std::string catalog = e2e::ReadFile(e2e::SourcePath("src/i18n/messages/en.txt"));
-  for (const std::string &line : e2e::Lines(catalog))
+  for (const std::string &line : e2e::Lines(e2e::ReadFile(e2e::SourcePath("src/i18n/messages/" + language + ".txt"))))
     if (!line.empty() && line[0] != '#') keys++;
-  ASSERT_GE(keys, 45);
+  return keys;
+}
+
+TEST(Binary, EveryLauncherExportsTheWholeCatalog) {
+  const int keys = CatalogKeys("en");
+  ASSERT_GT(keys, 40);
   for (const char *name : {"setup", "uninstall"}) {
     std::string out;
     ASSERT_EQ(e2e::Shell("nm -D --defined-only '" + e2e::BuiltLauncher(name) + "'", &out), 0);

@@ -46,6 +46,16 @@ std::string Read(const std::string &path) {
   return data;
 }
 
+void WriteAll(int fd, const char *text) {
+  size_t len = strlen(text);
+  while (len > 0) {
+    ssize_t n = write(fd, text, len);
+    if (n <= 0) return;
+    text += n;
+    len -= static_cast<size_t>(n);
+  }
+}
+
 void MkDir(const std::string &path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path; }
 
 void Link(const std::string &target, const std::string &path) {
@@ -379,6 +389,33 @@ TEST_F(SignalCleanup, NormalExitPathShowsTheStatusAndDeletes) {
   EXPECT_EQ(e.code, 0);
   EXPECT_EQ(e.out, "Deleting temporary files...\n");
   EXPECT_FALSE(Exists(tree));
+}
+
+// A fatal error met deep inside (memory exhausted, the X connection lost in a toolkit call):
+// the clean-up of the handlers, then exit with the status given, the exit functions included
+// (the lock file goes). Before the working directory exists it only ends the process.
+TEST_F(SignalCleanup, FatalErrorRemovesTheTreeThenExitsThroughTheExitFunctions) {
+  Populate(tree);
+  static const char kExitFunctionRan[] = "exit function\n";
+  Ending e = RunChild([&] {
+    Arm();
+    atexit([] { WriteAll(STDOUT_FILENO, kExitFunctionRan); });
+    ExitAfterCleanup(1);
+  });
+  EXPECT_TRUE(e.exited);
+  EXPECT_EQ(e.code, 1);
+  EXPECT_EQ(e.out, std::string("Deleting temporary files...\n") + kExitFunctionRan);
+  EXPECT_FALSE(Exists(tree));
+
+  MkDir(tree);
+  Populate(tree);
+  e = RunChild([&] {
+    InstallSignalDispositions();
+    ExitAfterCleanup(1);
+  });
+  EXPECT_EQ(e.code, 1);
+  EXPECT_EQ(e.out, "");
+  EXPECT_TRUE(Exists(tree + "/a/b/c/deep"));
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
 // The single-instance lock: the lock file's name, that it is really held against other
-// processes, the refusal of a second copy, a stale file from a killed copy, and a symbolic
-// link planted at the predictable name.
+// processes, the refusal of a second copy, a stale file from a killed copy, whatever else may be
+// planted at the predictable name, and a name that changes under the lock.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -195,22 +197,133 @@ TEST_F(InstanceLock, AStaleFileFromAKilledCopyIsTakenOver) {
   EXPECT_EQ(Probe(lockPath), LockState::HeldByUs);
 }
 
-// The name is predictable and the directory shared: a link planted there by someone else must
-// not make the launcher truncate, or lock, the file it points to.
-TEST_F(InstanceLock, APlantedSymbolicLinkIsNeverFollowed) {
+// The name is predictable and the directory shared: whatever else is planted there (a link to
+// a file worth keeping, a second name of such a file, another user's file that they hold
+// locked, a FIFO that would block an open, a directory) is neither followed, truncated, locked
+// nor waited for. This process may remove it (root, in the sticky /tmp), so it is replaced by a
+// fresh lock file, silently.
+TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
   std::string victim = dir + "/victim";
-  FILE *f = fopen(victim.c_str(), "w");
+  struct Case {
+    const char *name;
+    std::function<void()> plant;
+  };
+  pid_t holder = -1;
+  const Case cases[] = {
+      {"symbolic link", [&] { ASSERT_EQ(symlink(victim.c_str(), lockPath.c_str()), 0); }},
+      {"second name", [&] { ASSERT_EQ(link(victim.c_str(), lockPath.c_str()), 0); }},
+      {"another user's locked file",
+       [&] {
+         FILE *f = fopen(lockPath.c_str(), "w");
+         ASSERT_NE(f, nullptr);
+         fclose(f);
+         ASSERT_EQ(chmod(lockPath.c_str(), 0666), 0);
+         ASSERT_EQ(chown(lockPath.c_str(), 65534, 65534), 0);
+         int ready[2];
+         ASSERT_EQ(pipe(ready), 0);
+         holder = fork();
+         if (holder == 0) {
+           int fd = open(lockPath.c_str(), O_RDWR);
+           struct flock lock = {};
+           lock.l_type = F_WRLCK;
+           lock.l_whence = SEEK_SET;
+           if (fd < 0 || fcntl(fd, F_SETLK, &lock) != 0) _exit(1);
+           if (write(ready[1], "r", 1) != 1) _exit(1);
+           pause();
+           _exit(0);
+         }
+         char c;
+         ASSERT_EQ(read(ready[0], &c, 1), 1);
+         close(ready[0]);
+         close(ready[1]);
+       }},
+      {"FIFO", [&] { ASSERT_EQ(mkfifo(lockPath.c_str(), 0666), 0); }},
+      {"directory", [&] { ASSERT_EQ(mkdir(lockPath.c_str(), 0777), 0); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    FILE *f = fopen(victim.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("precious", f);
+    fclose(f);
+    c.plant();
+    ASSERT_TRUE(Exists(lockPath));
+
+    ExitIfNotOnlyInstance();
+    struct stat st;
+    ASSERT_EQ(lstat(lockPath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(Probe(lockPath), LockState::HeldByUs);
+    struct stat v;
+    ASSERT_EQ(stat(victim.c_str(), &v), 0);
+    EXPECT_EQ(v.st_nlink, 1u) << "the second name is still there";
+    EXPECT_EQ(Read(victim), "precious");
+    EXPECT_EQ(Probe(victim), LockState::Unlocked);
+
+    DeleteLockFile();
+    EXPECT_FALSE(Exists(lockPath));
+    EXPECT_EQ(Read(victim), "precious");
+    if (holder > 0) {
+      kill(holder, SIGKILL);
+      waitpid(holder, nullptr, 0);
+      holder = -1;
+    }
+  }
+}
+
+// A user who may not remove what another user planted at the name is told which file is in the
+// way, and the launcher stops: it neither claims another copy runs nor runs without the lock.
+TEST_F(InstanceLock, AnUnremovableStrangerAtTheNameStopsTheLauncherWithItsName) {
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);  // the unprivileged user must see the executable
+  std::string theirs = lockPath.substr(0, lockPath.rfind('.')) + ".65534";
+  FILE *f = fopen(theirs.c_str(), "w");
   ASSERT_NE(f, nullptr);
-  fputs("precious", f);
+  fputs("root's", f);
   fclose(f);
-  ASSERT_EQ(symlink(victim.c_str(), lockPath.c_str()), 0);
+  ASSERT_EQ(chmod(theirs.c_str(), 0644), 0);
 
-  ExitIfNotOnlyInstance();  // goes on without a lock, silently
-  EXPECT_EQ(Read(victim), "precious");
-  EXPECT_EQ(Probe(victim), LockState::Unlocked);
+  int err[2];
+  ASSERT_EQ(pipe(err), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(err[1], STDERR_FILENO);
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+        setresuid(65534, 65534, 65534) != 0)
+      _exit(3);
+    ExitIfNotOnlyInstance();
+    _exit(0);
+  }
+  close(err[1]);
+  std::string message;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(err[0], buf, sizeof buf)) > 0) message.append(buf, static_cast<size_t>(n));
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::string left = Read(theirs);
+  unlink(theirs.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(message, "Error: The lock file '" + theirs +
+                         "' is not a regular file owned by you and cannot be removed.\n"
+                         "Ask its owner or an administrator to remove it. Exiting.\n");
+  EXPECT_EQ(left, "root's");
+}
 
+// The exit function removes the name only while it still leads to this copy's file: after the
+// file was replaced (by hand, say) the new one belongs to whoever holds it now.
+TEST_F(InstanceLock, TheExitFunctionLeavesAFileThatIsNoLongerOurs) {
+  ExitIfNotOnlyInstance();
+  ASSERT_EQ(unlink(lockPath.c_str()), 0);
+  FILE *f = fopen(lockPath.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("the next copy's", f);
+  fclose(f);
   DeleteLockFile();
-  EXPECT_EQ(Read(victim), "precious");
+  EXPECT_EQ(Read(lockPath), "the next copy's");
 }
 
 TEST_F(InstanceLock, GoesOnWithoutALockWhenTheExecutableCannotBeExamined) {

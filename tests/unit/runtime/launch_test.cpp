@@ -1,15 +1,17 @@
 // Starting the Java program and the upgrade script: the class-file check, the refusals that
-// start nothing, and children whose exec fails, which must leave at once instead of going on
-// with the caller's code. Calls that may fork run in a helper process that records, once per
+// start nothing, upgrade scripts that are not safe to run, and children whose exec fails, which
+// must leave at once instead of going on with the caller's code. Calls that may fork run in a helper process that records, once per
 // process that returns, its pid and the result, so a child that came back would show.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
+#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -129,7 +131,10 @@ TEST_F(Upgrade, RunsTheScriptWithoutArgumentsOrEnvironmentAndGivesItsCode) {
                 "\n/bin/cat /proc/$$/environ >> " + standin::Quote(report) + "\nexit 3\n",
             0755);
   EXPECT_EQ(InvokeUpgradeTool(path.c_str()), 3);
-  EXPECT_EQ(ReadFile(report), "0\n" + path + "\n");
+  // No arguments and an empty environment. The script is run from the descriptor that was
+  // checked, so its interpreter reads it as /dev/fd/<n>.
+  std::string got = ReadFile(report);
+  EXPECT_TRUE(std::regex_match(got, std::regex("0\n/dev/fd/[0-9]+\n"))) << got;
 }
 
 TEST_F(Upgrade, APathLongerThan150BytesIsRunWhole) {
@@ -143,12 +148,71 @@ TEST_F(Upgrade, APathLongerThan150BytesIsRunWhole) {
 TEST_F(Upgrade, AScriptThatCannotRunEndsItsChildAtOnce) {
   std::string missing = dir / "UpgradeInvoker.sh";
   Isolated r = RunIsolated(dir, [&] { return InvokeUpgradeTool(missing.c_str()); });
-  EXPECT_EQ(r.returns, Line(r.pid, 127)) << "only the parent returns";
+  EXPECT_EQ(r.returns, Line(r.pid, -1)) << "no file: nothing is started";
   EXPECT_EQ(r.err, "");
 
   WriteFile(missing, "#!/bin/sh\nexit 0\n", 0644);
   r = RunIsolated(dir, [&] { return InvokeUpgradeTool(missing.c_str()); });
-  EXPECT_EQ(r.returns, Line(r.pid, 127));
+  EXPECT_EQ(r.returns, Line(r.pid, 127)) << "only the parent returns";
+  EXPECT_EQ(r.err, "");
+}
+
+// Each way a file at the script's path may be unsafe to run: it is not run, not touched, and
+// the reason is named on standard error.
+TEST_F(Upgrade, AScriptThatIsNotSafeToRunIsRefusedAndLeftInPlace) {
+  const std::string ran = dir / "ran";
+  const std::string body = "#!/bin/sh\n: > " + standin::Quote(ran) + "\nexit 0\n";
+  const std::string path = dir / "UpgradeInvoker.sh";
+  const std::string target = dir / "target.sh";
+  struct Case {
+    const char *name;
+    std::function<void()> plant;
+    const char *reason;
+  };
+  const Case cases[] = {
+      {"symbolic link",
+       [&] {
+         WriteFile(target, body, 0755);
+         ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+       },
+       "because it is a symbolic link.\n"},
+      {"FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0755), 0); },
+       "because it is not a regular file.\n"},
+      {"directory", [&] { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); },
+       "because it is not a regular file.\n"},
+      {"another user's file",
+       [&] {
+         WriteFile(path, body, 0755);
+         ASSERT_EQ(chown(path.c_str(), geteuid() + 1, static_cast<gid_t>(-1)), 0);
+       },
+       "because it belongs to another user.\n"},
+      {"group-writable file", [&] { WriteFile(path, body, 0775); },
+       "because users other than its owner may change it.\n"},
+      {"world-writable file", [&] { WriteFile(path, body, 0757); },
+       "because users other than its owner may change it.\n"},
+      {"file with a second name",
+       [&] {
+         WriteFile(path, body, 0755);
+         ASSERT_EQ(link(path.c_str(), target.c_str()), 0);
+       },
+       "because it has more than one name (hard links).\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink(target.c_str());
+    unlink(path.c_str());
+    rmdir(path.c_str());
+    c.plant();
+    struct stat before;
+    ASSERT_EQ(lstat(path.c_str(), &before), 0);
+    Isolated r = RunIsolated(dir, [&] { return InvokeUpgradeTool(path.c_str()); });
+    EXPECT_EQ(r.returns, Line(r.pid, kUpgradeScriptRefused));
+    EXPECT_EQ(r.err, "Error: The upgrade script '" + path + "' was not run " + c.reason);
+    EXPECT_NE(access(ran.c_str(), F_OK), 0) << "it ran";
+    struct stat after;
+    ASSERT_EQ(lstat(path.c_str(), &after), 0) << "it was removed";
+    EXPECT_EQ(after.st_ino, before.st_ino);
+  }
 }
 
 TEST_F(Upgrade, AScriptKilledByASignalGivesMinusOne) {
