@@ -1,0 +1,147 @@
+// What `cmake --install` leaves where a vendor takes the launchers from: stripped launchers
+// under libexec/corvane from which a working installer is packed, the launchers' manual pages
+// rendering cleanly, and documentation whose links all lead to files the install carries.
+// Every case installs the build under test into a prefix of its own.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+using e2e::Result;
+using e2e::RunOptions;
+using e2e::Sandbox;
+
+namespace {
+
+std::string Quote(const std::string &s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class Install : public ::testing::Test {
+ protected:
+  Sandbox box;
+  std::string prefix = box.Path("prefix");
+
+  void SetUp() override {
+    std::string out;
+    ASSERT_EQ(e2e::Shell("'" LAUNCHER_CMAKE_COMMAND "' --install '" LAUNCHER_BUILD_DIR
+                         "' --prefix " + Quote(prefix),
+                         &out),
+              0)
+        << out;
+  }
+
+  // Paths under the prefix of the installed files matching a find(1) -name pattern.
+  std::vector<std::string> Installed(const std::string &pattern) {
+    std::string out;
+    EXPECT_EQ(e2e::Shell("cd " + Quote(prefix) + " && find . -name " + Quote(pattern) +
+                             " | cut -c3- | sort",
+                         &out),
+              0)
+        << out;
+    return e2e::Lines(out);
+  }
+};
+
+TEST_F(Install, LaunchersAreInstalledStrippedAndAnInstallerPackedFromThemRuns) {
+  std::vector<std::string> launchers = Installed("*");
+  std::vector<std::string> found;
+  for (const std::string &rel : launchers)
+    if (rel.rfind("libexec/corvane/", 0) == 0) found.push_back(rel.substr(16));
+  std::vector<std::string> want = {"setup", "uninstall"};
+  if (e2e::Exists(e2e::BuiltLauncher("setup-gui"))) want = {"setup", "setup-gui", "uninstall"};
+  ASSERT_EQ(found, want);
+  for (const std::string &name : found) {
+    std::string out;
+    ASSERT_EQ(e2e::Shell("readelf -S " + Quote(prefix + "/libexec/corvane/" + name), &out), 0);
+    EXPECT_EQ(out.find(".symtab"), std::string::npos) << name << " is not stripped";
+    EXPECT_EQ(out.find(".debug_"), std::string::npos) << name << " carries debugging sections";
+  }
+
+  std::string report = box.MkDir("report");
+  e2e::StandInJava java;
+  java.reportDir = report;
+  std::string jre = e2e::MakeRuntime(box.Path("jre"), java);
+  box.Write("payload/corvane.class", "class bytes");
+  box.Write("payload/package/PackageFormat.jar", "jar bytes");
+  box.Zip("payload", "payload.zip");
+  std::string installer = box.Path("installer");
+  std::string out;
+  ASSERT_EQ(e2e::Shell("cat " + Quote(prefix + "/libexec/corvane/setup") + " " +
+                           Quote(box.Path("payload.zip")) + " > " + Quote(installer) +
+                           " && chmod 755 " + Quote(installer),
+                       &out),
+            0)
+      << out;
+  RunOptions opts;
+  opts.args = {"-console", "-tmpdir", box.MkDir("tmp"), "-javahome", jre};
+  opts.env["LC_ALL"] = "C";
+  Result r = e2e::Run(installer, opts);
+  EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+  std::vector<std::string> argv = e2e::Lines(e2e::ReadFile(report + "/argv.txt"));
+  ASSERT_GE(argv.size(), 2u) << "the Java program did not run";
+  EXPECT_EQ(argv[argv.size() - 2], "corvane");
+  EXPECT_EQ(argv.back(), "-nodisplay");
+  // The catalog is looked up by name in the dynamic symbol table, which stripping keeps.
+  EXPECT_NE(r.out.find("Extracting installation files..."), std::string::npos) << r.out;
+}
+
+// Rendered at several widths, the launchers' pages make groff neither complain nor end a line
+// in a hyphen, whether one of its own (U+2010) or one of a word: options are typed as shown, and
+// one split across two lines reads as two words.
+TEST_F(Install, LauncherManualPagesRenderWithoutHyphenatedWords) {
+  std::vector<std::string> pages = Installed("*.1");
+  for (const char *page : {"share/man/man1/setup.1", "share/man/man1/uninstall.1"}) {
+    ASSERT_NE(std::find(pages.begin(), pages.end(), page), pages.end()) << page << " not installed";
+    for (int width : {50, 65, 80, 100}) {
+      SCOPED_TRACE(std::string(page) + " at " + std::to_string(width) + " columns");
+      std::string rendered = box.Path("rendered"), warnings = box.Path("warnings");
+      // With captured output Shell adds no ">/dev/null 2>&1", which would override these.
+      std::string out;
+      ASSERT_EQ(e2e::Shell("groff -man -Tutf8 -P-cbou -rLL=" + std::to_string(width) + "n " +
+                               Quote(prefix + "/" + page) + " > " + Quote(rendered) + " 2> " +
+                               Quote(warnings),
+                           &out),
+                0)
+          << out;
+      EXPECT_EQ(e2e::ReadFile(warnings), "");
+      std::string text = e2e::ReadFile(rendered);
+      EXPECT_NE(text.find("-javahome"), std::string::npos);
+      for (const std::string &line : e2e::Lines(text)) {
+        bool hyphen = (!line.empty() && line.back() == '-') ||
+                      (line.size() >= 3 && line.compare(line.size() - 3, 3, "\xe2\x80\x90") == 0);
+        EXPECT_FALSE(hyphen) << line;
+      }
+    }
+  }
+}
+
+// A link in any installed document names a file (relative to the document) that is installed.
+TEST_F(Install, DocumentationLinksLeadToInstalledFiles) {
+  std::vector<std::string> docs = Installed("*.md");
+  ASSERT_FALSE(docs.empty());
+  int links = 0;
+  for (const std::string &doc : docs) {
+    std::string text = e2e::ReadFile(prefix + "/" + doc);
+    std::string dir = doc.substr(0, doc.rfind('/'));
+    for (size_t p = text.find("]("); p != std::string::npos; p = text.find("](", p + 2)) {
+      size_t end = text.find(')', p);
+      ASSERT_NE(end, std::string::npos) << doc;
+      std::string target = text.substr(p + 2, end - p - 2);
+      target = target.substr(0, target.find('#'));
+      if (target.empty() || target.find("://") != std::string::npos ||
+          target.rfind("mailto:", 0) == 0)
+        continue;
+      links++;
+      EXPECT_TRUE(e2e::Exists(prefix + "/" + dir + "/" + target)) << doc << " links " << target;
+    }
+  }
+  EXPECT_GE(links, 5) << "the README's links were not found";
+}
+
+}  // namespace
