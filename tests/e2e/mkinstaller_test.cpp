@@ -19,7 +19,7 @@ struct ToolRun {
 
 ToolRun Tool(const std::string &args) {
   ToolRun r;
-  r.status = e2e::Shell("'" + e2e::SourcePath("tools/mkinstaller") + "' " + args, &r.output);
+  r.status = e2e::Shell("'" + e2e::BuiltLauncher("mkinstaller") + "' " + args, &r.output);
   return r;
 }
 
@@ -82,7 +82,7 @@ TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
 
 TEST_F(Mkinstaller, BundledRuntimeIsReported) {
   box.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
-  box.Write("payload/package/jre/lib/i386/libjava.so", "");
+  box.Write(std::string("payload/package/jre/lib/") + e2e::ArchDir() + "/libjava.so", "");
   box.MkDir("out");
   ToolRun r = Tool("'" + launcher + "' '" + box.Path("payload") + "' '" + box.Path("out/inst") + "'");
   ASSERT_EQ(r.status, 0) << r.output;
@@ -120,7 +120,7 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
   box.MkDir("locked", 0555);
   std::string out;
   int rc = e2e::Shell("setpriv --reuid=65534 --regid=65534 --clear-groups '" +
-                          e2e::SourcePath("tools/mkinstaller") + "' '" + launcher + "' " + p + " '" +
+                          e2e::BuiltLauncher("mkinstaller") + "' '" + launcher + "' " + p + " '" +
                           box.Path("locked/inst") + "'",
                       &out);
   EXPECT_EQ(rc, 1) << out;
