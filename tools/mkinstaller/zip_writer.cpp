@@ -329,7 +329,7 @@ bool ZipWriter::AddFile(const std::string &name, const std::string &path, uint32
 bool ZipWriter::Finish(std::string *fileSha256) {
   if (failed_) return false;
   const int64_t cenPos = pos_;
-  if (!Append(central_.data(), central_.size())) return false;
+  if (!CheckLength(0) || !Append(central_.data(), central_.size())) return false;
   unsigned char end[kEndHdr] = {};
   Put32(end, kEndSig);
   Put16(end + 8, static_cast<uint32_t>(count_));
@@ -337,7 +337,7 @@ bool ZipWriter::Finish(std::string *fileSha256) {
   Put32(end + 12, static_cast<uint32_t>(central_.size()));
   Put32(end + 16, static_cast<uint32_t>(absolute_ ? base_ + cenPos : cenPos));
   Put16(end + 20, static_cast<uint32_t>(kDigestRecordLength));
-  if (!CheckLength(0) || !Flush()) return false;
+  if (!Flush()) return false;
 
   // Everything in front of the end record is final now: hash it as it lies in the file.
   Sha256 hash;
