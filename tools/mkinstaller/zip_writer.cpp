@@ -106,6 +106,8 @@ bool ZipWriter::Append(const void *data, size_t len) {
 }
 
 bool ZipWriter::PatchAt(int64_t archivePos, const unsigned char *data, size_t len) {
+  // Part in the file, part still buffered: the buffer goes out first, or it would undo the patch.
+  if (archivePos < bufferStart_ && archivePos + static_cast<int64_t>(len) > bufferStart_ && !Flush()) return false;
   if (archivePos >= bufferStart_) {
     memcpy(buffer_.data() + (archivePos - bufferStart_), data, len);
     return true;
