@@ -335,7 +335,7 @@ jzfile *zipOpenGeneric(const char *name, int *zerror, int mode, jlong lastModifi
     return nullptr;
   }
   off64_t len = lseek64(zip->fd, 0, SEEK_END);
-  if (len < 0 || len > INT32_MAX || readCEN(zip) <= 0) {
+  if (len < 0 || len > kMaxFileLength || readCEN(zip) <= 0) {
     if (zerror != nullptr) *zerror = -2;
     close(zip->fd);
     freeZip(zip);

@@ -1,6 +1,8 @@
 // Internals of the zip_util module shared by its two source files and by its unit tests:
 // the on-disk record sizes, little-endian field access, and the steps of opening an archive
-// and building an entry. Nothing outside src/archive and its tests includes this header.
+// and building an entry. Outside src/archive and its tests only the packaging tool includes
+// this header, for the record layout and the limits below: it must never write an archive
+// that this reader refuses.
 #pragma once
 
 #include <stdint.h>
@@ -18,6 +20,13 @@ constexpr int kLocHdr = 30;
 // The end record must begin within this many bytes of the end of the file.
 constexpr int kEndSearch = 0xFFFF;
 constexpr int kMaxEntries = 0xFFFE;
+// Positions and sizes are jint: the whole file (executable and archive) and every entry's
+// sizes must fit, and negative sizes are refused.
+constexpr jlong kMaxFileLength = INT32_MAX;
+constexpr jlong kMaxEntrySize = INT32_MAX;
+// Name lengths are 16-bit fields; the cell keeps name and extra length together in 16 bits,
+// so an archive without extra fields may use all of them for the name.
+constexpr int kMaxNameLength = 0xFFFF;
 constexpr unsigned short kNoEntry = 0xFFFF;
 
 // Archive integers are little-endian and may sit at any byte offset.

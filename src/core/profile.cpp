@@ -22,8 +22,8 @@ struct ProfileData {
   jboolean stateFileRequired;
 };
 
-constexpr ProfileData kInstaller = {"corvane", "setup_", JNI_TRUE};
-constexpr ProfileData kUninstaller = {"corvane_uninstall", "uninstall_", JNI_FALSE};
+constexpr ProfileData kInstaller = {kInstallerClassName, "setup_", JNI_TRUE};
+constexpr ProfileData kUninstaller = {kUninstallerClassName, "uninstall_", JNI_FALSE};
 
 const char *const classpath_elements[] = {"/package/PackageFormat.jar"};
 constexpr const char kBundledJREEntries[] = "package/jre";

@@ -7,6 +7,15 @@
 
 enum class Product { Installer, Uninstaller };
 
+// The two products' main classes.
+constexpr char kInstallerClassName[] = "corvane";
+constexpr char kUninstallerClassName[] = "corvane_uninstall";
+// Both executables contain both profiles, so each also names its own product's main class in an
+// ELF note of this owner and type (core/main.cpp): the packaging tool reads it to tell an
+// installer launcher from an uninstaller launcher without running either.
+constexpr char kProductNoteOwner[] = "corvane";
+constexpr unsigned kProductNoteType = 1;
+
 void SelectProduct(Product product);
 Product GetProduct(void);
 

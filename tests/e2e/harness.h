@@ -14,9 +14,9 @@ namespace e2e {
 
 // The processor directory of a runtime for the launcher under test ("i386" or "amd64").
 const char *ArchDir();
-// Absolute path of a built launcher (setup, uninstall, setup-gui).
+// Absolute path of a built program (setup, uninstall, setup-gui, mkinstaller).
 std::string BuiltLauncher(const std::string &name);
-// Absolute path of a file of the source tree (tools/mkinstaller).
+// Absolute path of a file of the source tree.
 std::string SourcePath(const std::string &rel);
 
 std::string ReadFile(const std::string &path);

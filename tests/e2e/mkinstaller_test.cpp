@@ -1,8 +1,14 @@
 // The packaging tool: every bad input gives its message and status and leaves no output file;
-// the same payload packs to the same bytes; listing and checking read existing installers.
+// the same payload packs to the same bytes in any time zone, under any umask, whatever its
+// modes; links arrive at the launcher's run as the files they point to; --check finds a flipped
+// byte anywhere; an installed toolkit packs without naming a launcher.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -12,16 +18,21 @@ using e2e::Sandbox;
 
 namespace {
 
+std::string Q(const std::string &s) { return "'" + s + "'"; }
+
 struct ToolRun {
   int status;
   std::string output;
 };
 
-ToolRun Tool(const std::string &args) {
+ToolRun Tool(const std::string &args, const std::string &env = "") {
   ToolRun r;
-  r.status = e2e::Shell("'" + e2e::SourcePath("tools/mkinstaller") + "' " + args, &r.output);
+  r.status = e2e::Shell(env + " '" + e2e::BuiltLauncher("mkinstaller") + "' " + args, &r.output);
   return r;
 }
+
+// The processor directory of the other launcher build.
+std::string OtherArchDir() { return std::string(e2e::ArchDir()) == "i386" ? "amd64" : "i386"; }
 
 class Mkinstaller : public ::testing::Test {
  protected:
@@ -37,6 +48,13 @@ class Mkinstaller : public ::testing::Test {
     e2e::Shell("ls -A '" + box.Path("out") + "'", &out);
     return out;
   }
+  // Packs payload (relative) into out/<name> with extra arguments; the tool's output.
+  ToolRun Pack(const std::string &name, const std::string &args = "-q", const std::string &payload = "payload",
+               const std::string &env = "") {
+    box.MkDir("out");
+    return Tool(args + " " + Q(launcher) + " " + Q(box.Path(payload)) + " " + Q(box.Path("out/" + name)), env);
+  }
+  std::string Out(const std::string &name) { return e2e::ReadFile(box.Path("out/" + name)); }
   Sandbox box;
   std::string launcher;
 };
@@ -82,7 +100,7 @@ TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
 
 TEST_F(Mkinstaller, BundledRuntimeIsReported) {
   box.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
-  box.Write("payload/package/jre/lib/i386/libjava.so", "");
+  box.Write(std::string("payload/package/jre/lib/") + e2e::ArchDir() + "/libjava.so", "");
   box.MkDir("out");
   ToolRun r = Tool("'" + launcher + "' '" + box.Path("payload") + "' '" + box.Path("out/inst") + "'");
   ASSERT_EQ(r.status, 0) << r.output;
@@ -120,7 +138,7 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
   box.MkDir("locked", 0555);
   std::string out;
   int rc = e2e::Shell("setpriv --reuid=65534 --regid=65534 --clear-groups '" +
-                          e2e::SourcePath("tools/mkinstaller") + "' '" + launcher + "' " + p + " '" +
+                          e2e::BuiltLauncher("mkinstaller") + "' '" + launcher + "' " + p + " '" +
                           box.Path("locked/inst") + "'",
                       &out);
   EXPECT_EQ(rc, 1) << out;
@@ -156,6 +174,298 @@ TEST_F(Mkinstaller, CheckFindsADamagedPayload) {
   EXPECT_NE(r.output.find("damaged"), std::string::npos) << r.output;
   // A plain launcher has no payload to list.
   EXPECT_EQ(Tool("--list '" + launcher + "'").status, 1);
+}
+
+TEST_F(Mkinstaller, RefusalsNameTheFileAndTheRule) {
+  box.MkDir("out");
+  struct Case {
+    std::string setup, expected;
+  };
+  const std::string p = box.Path("payload");
+  const Case cases[] = {
+      // One byte more than an entry may have (a sparse file: nothing is read before the refusal).
+      {"truncate -s 2147483648 " + Q(p + "/package/huge.bin"), "'" + p + "/package/huge.bin': it is 2147483648 bytes"},
+      {"ln -s missing.txt " + Q(p + "/dangling"), "'" + p + "/dangling' points to 'missing.txt', which does not exist"},
+      {"ln -s /etc/passwd " + Q(p + "/package/passwd"), "'" + p + "/package/passwd' points to '/etc/passwd', outside the payload"},
+      {"ln -s .. " + Q(p + "/package/up"), "'" + p + "/package/up' points to '..', a directory that holds the link itself"},
+      {"mkfifo " + Q(p + "/pipe"), "'" + p + "/pipe': it is a named pipe"},
+  };
+  for (const Case &c : cases) {
+    ASSERT_EQ(e2e::Shell(c.setup), 0) << c.setup;
+    ToolRun r = Pack("inst");
+    EXPECT_EQ(r.status, 1) << c.setup << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.expected), std::string::npos) << r.output;
+    e2e::Shell("rm -f " + Q(p + "/package/huge.bin") + " " + Q(p + "/dangling") + " " + Q(p + "/package/passwd") +
+               " " + Q(p + "/package/up") + " " + Q(p + "/pipe"));
+  }
+  ToolRun r = Pack("inst");
+  EXPECT_EQ(r.status, 0) << r.output;
+  // Stored, two entries that each fit make an installer larger than the launcher reads: refused
+  // before anything is written.
+  ASSERT_EQ(e2e::Shell("truncate -s 1100000000 " + Q(p + "/a.bin") + " " + Q(p + "/b.bin")), 0);
+  r = Pack("big", "-q -l 0");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("the installer would be 22"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("at most 2147483647 bytes"), std::string::npos) << r.output;
+  EXPECT_EQ(OutListing(), "inst\n");
+}
+
+TEST_F(Mkinstaller, MoreEntriesThanTheLauncherReadsAreRefusedAndTheLimitPacks) {
+  // corvane.class, package/, package/PackageFormat.jar, package/data/, package/data/notes.txt,
+  // many/ and its files: 65,535 entries, one more than the reader takes.
+  box.MkDir("payload/many");
+  for (int i = 0; i < 65529; i++) {
+    int fd = open(box.Path("payload/many/" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    close(fd);
+  }
+  ToolRun r = Pack("inst");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("has 65535 entries (files and directories together), and the launcher reads at most 65534"),
+            std::string::npos)
+      << r.output;
+  EXPECT_FALSE(e2e::Exists(box.Path("out/inst")));
+  unlink(box.Path("payload/many/0").c_str());
+  r = Pack("inst", "");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("65534 entries (65531 files, 3 directories)"), std::string::npos) << r.output;
+  ToolRun check = Tool("--check " + Q(box.Path("out/inst")));
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_NE(check.output.find("every entry is intact (65534 entries)"), std::string::npos) << check.output;
+}
+
+TEST_F(Mkinstaller, TheLauncherMustBeOneOfOursOfTheRightKindAndProcessor) {
+  box.MkDir("out");
+  // An ELF program that is no launcher.
+  box.CopyLauncher("catalog_gen", "program");
+  ToolRun r = Tool("-q " + Q(box.Path("program")) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/i")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("is not a corvane launcher"), std::string::npos) << r.output;
+
+  // An installer payload behind the uninstaller launcher, and the other way round.
+  const std::string uninstall = box.CopyLauncher("uninstall", "uninstall");
+  r = Tool("-q " + Q(uninstall) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/i")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("is the uninstaller launcher (main class corvane_uninstall), but the payload is an installer's"),
+            std::string::npos)
+      << r.output;
+  box.Write("upayload/corvane_uninstall.class", "u");
+  r = Tool("-q -u " + Q(launcher) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("is the installer launcher (main class corvane), but the payload is an uninstaller's"),
+            std::string::npos)
+      << r.output;
+  r = Tool("-q " + Q(launcher) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("it holds corvane_uninstall.class, an uninstaller's: add -u"), std::string::npos) << r.output;
+  r = Tool("-u " + Q(uninstall) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("uninstaller launcher"), std::string::npos) << r.output;
+  EXPECT_EQ(OutListing(), "u\n");
+
+  // A runtime for the other processor: the launcher would never find it.
+  box.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
+  box.Write("payload/package/jre/lib/" + OtherArchDir() + "/libjava.so", "");
+  r = Pack("i");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("is for lib/" + OtherArchDir()), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(OtherArchDir() == "i386" ? "pack it behind the 32-bit launcher (the i386 build)"
+                                                   : "pack it behind the 64-bit launcher (the x86_64 build)"),
+            std::string::npos)
+      << r.output;
+  box.Write(std::string("payload/package/jre/lib/") + e2e::ArchDir() + "/libjava.so", "");
+  r = Pack("i", "");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find(std::string("bundled Java runtime: yes, for ") + e2e::ArchDir()), std::string::npos) << r.output;
+
+  // Installers made by hand get the same verdicts from --check and --info.
+  box.Zip("payload", "payload.zip");
+  const std::string wrongKind = box.MakeInstaller("payload.zip", "wrong-kind", "uninstall");
+  r = Tool("--check " + Q(wrongKind));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("has no corvane_uninstall.class at its root"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("(it holds corvane.class: an installer payload behind the uninstaller launcher)"),
+            std::string::npos)
+      << r.output;
+  r = Tool("--info " + Q(wrongKind));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find(": uninstaller launcher, " + std::string(sizeof(void *) == 8 ? "64-bit x86-64" : "32-bit i386")),
+            std::string::npos)
+      << r.output;
+  e2e::Shell("rm " + Q(box.Path(std::string("payload/package/jre/lib/") + e2e::ArchDir() + "/libjava.so")));
+  box.Zip("payload", "payload.zip");
+  r = Tool("--check " + Q(box.MakeInstaller("payload.zip", "wrong-arch")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("is for lib/" + OtherArchDir()), std::string::npos) << r.output;
+}
+
+TEST_F(Mkinstaller, SameBytesInAnyTimeZoneUmaskAndModesAndWithSourceDateEpoch) {
+  ASSERT_EQ(e2e::Shell("touch -d @1700000000 " + Q(box.Path("payload/package/data/notes.txt"))), 0);
+  ASSERT_EQ(Pack("utc", "-q", "payload", "TZ=UTC").status, 0);
+  ASSERT_EQ(Pack("tokyo", "-q", "payload", "TZ=Asia/Tokyo").status, 0);
+  EXPECT_EQ(Out("utc"), Out("tokyo"));
+  // The time stamp is the modification time in UTC, whatever the zone of the listing.
+  ToolRun list = Tool("--list " + Q(box.Path("out/tokyo")), "TZ=Asia/Tokyo");
+  EXPECT_NE(list.output.find("2023-11-14 22:13:20  package/data/notes.txt"), std::string::npos) << list.output;
+
+  // The same files with other modes, packed under another umask.
+  ASSERT_EQ(e2e::Shell("cp -a " + Q(box.Path("payload")) + " " + Q(box.Path("private")) + " && chmod -R go-rwx " +
+                       Q(box.Path("private")) + " && chmod 700 " + Q(box.Path("private/corvane.class"))),
+            0);
+  ASSERT_EQ(Pack("private", "-q", "private", "umask 077 &&").status, 0);
+  EXPECT_EQ(Out("private"), Out("utc"));
+
+  // Other modification times give other bytes, unless SOURCE_DATE_EPOCH fixes every time stamp.
+  ASSERT_EQ(e2e::Shell("touch -d @1600000000 " + Q(box.Path("private/package/data/notes.txt"))), 0);
+  ASSERT_EQ(Pack("touched", "-q", "private").status, 0);
+  EXPECT_NE(Out("touched"), Out("utc"));
+  ASSERT_EQ(Pack("epoch1", "-q", "payload", "SOURCE_DATE_EPOCH=1700000000 TZ=America/New_York").status, 0);
+  ASSERT_EQ(Pack("epoch2", "-q", "private", "SOURCE_DATE_EPOCH=1700000000 TZ=UTC").status, 0);
+  EXPECT_EQ(Out("epoch1"), Out("epoch2"));
+  list = Tool("--list " + Q(box.Path("out/epoch2")));
+  EXPECT_NE(list.output.find("2023-11-14 22:13:20  corvane.class"), std::string::npos) << list.output;
+  ToolRun bad = Pack("bad", "-q", "payload", "SOURCE_DATE_EPOCH=yesterday");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.output.find("SOURCE_DATE_EPOCH is 'yesterday', not a number of seconds"), std::string::npos);
+}
+
+// A bundled runtime made of links (bin/java and lib/ point elsewhere in the payload) and data
+// reached through links: the real launcher finds the runtime, runs its java, and the program
+// sees plain files with the contents of what the links pointed to.
+TEST_F(Mkinstaller, LinksArriveAsTheFilesTheyPointToWhenTheLauncherRuns) {
+  const std::string report = box.MkDir("report");
+  const std::string tmp = box.MkDir("tmp");
+  std::string script = "#!/bin/sh\n";
+  script += "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.4.2\"' >&2; exit 0; fi\n";
+  script += "for f in data/link.txt docs/real.txt docs/link.txt package/jre/bin/java package/jre/lib/" +
+            std::string(e2e::ArchDir()) + "/libjava.so; do\n";
+  script += "  if [ -f \"$f\" ] && [ ! -L \"$f\" ]; then echo \"$f: $(head -c 13 \"$f\")\"; else echo \"$f: missing\"; fi\n";
+  script += "done > " + Q(report + "/files") + "\n";
+  script += "[ -d docs ] && [ ! -L docs ] && echo docs: directory >> " + Q(report + "/files") + "\n";
+  script += "exit 0\n";
+  box.Write("payload/tools/java.sh", script, 0755);
+  box.Write(std::string("payload/runtime/lib/") + e2e::ArchDir() + "/libjava.so", "the library");
+  box.Write("payload/data/real.txt", "real contents");
+  box.MkDir("payload/package/jre/bin");
+  ASSERT_EQ(e2e::Shell("cd " + Q(box.Path("payload")) + " && ln -s ../../../tools/java.sh package/jre/bin/java && " +
+                       "ln -s ../../runtime/lib package/jre/lib && ln -s real.txt data/link.txt && ln -s data docs"),
+            0);
+  ToolRun r = Pack("inst", "");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("5 symbolic links stored as what they point to"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(std::string("bundled Java runtime: yes, for ") + e2e::ArchDir()), std::string::npos)
+      << r.output;
+
+  e2e::RunOptions opts;
+  opts.args = {"-tmpdir", tmp};
+  opts.env["LC_ALL"] = "C";
+  opts.env["PATH"] = "/usr/bin:/bin";
+  opts.unset = {"JAVA_HOME", "LD_LIBRARY_PATH"};
+  e2e::Result run = e2e::Run(box.Path("out/inst"), opts);
+  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(e2e::ReadFile(report + "/files"),
+            "data/link.txt: real contents\n"
+            "docs/real.txt: real contents\n"
+            "docs/link.txt: real contents\n"
+            "package/jre/bin/java: #!/bin/sh\nif \n"
+            "package/jre/lib/" + std::string(e2e::ArchDir()) + "/libjava.so: the library\n"
+            "docs: directory\n");
+}
+
+TEST_F(Mkinstaller, CheckFindsAFlippedByteAnywhereAndPrintsTheFilesDigest) {
+  ASSERT_EQ(Pack("inst").status, 0);
+  const std::string inst = box.Path("out/inst");
+  std::string sum;
+  ASSERT_EQ(e2e::Shell("sha256sum " + Q(inst) + " | cut -c1-64", &sum), 0);
+  ToolRun ok = Tool("--check " + Q(inst));
+  EXPECT_EQ(ok.status, 0) << ok.output;
+  EXPECT_NE(ok.output.find("the SHA-256 recorded when it was made matches\nSHA-256: " + sum), std::string::npos)
+      << ok.output;
+  const std::string bytes = e2e::ReadFile(inst);
+  const size_t launcherSize = e2e::ReadFile(launcher).size();
+  // Some forty places spread over the archive, its first and last bytes, and the launcher.
+  std::vector<size_t> places = {launcherSize, bytes.size() - 1, launcherSize / 3, launcherSize - 1};
+  for (size_t at = launcherSize; at < bytes.size(); at += (bytes.size() - launcherSize) / 40 + 1) places.push_back(at);
+  for (size_t at : places) {
+    std::string damaged = bytes;
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x20);
+    e2e::WriteFile(box.Path("out/damaged"), damaged, 0755);
+    ToolRun r = Tool("--check " + Q(box.Path("out/damaged")));
+    EXPECT_EQ(r.status, 1) << "byte " << at << "\n" << r.output;
+    EXPECT_NE(r.output.find("damaged"), std::string::npos) << "byte " << at << "\n" << r.output;
+  }
+}
+
+TEST_F(Mkinstaller, AnInstalledToolkitPacksWithoutALauncherPath) {
+  const std::string prefix = box.Path("prefix");
+  std::string out;
+  ASSERT_EQ(e2e::Shell("cmake --install " + Q(LAUNCHER_BUILD_DIR) + " --prefix " + Q(prefix), &out), 0) << out;
+  const std::string tool = prefix + "/bin/mkinstaller";
+  box.MkDir("out");
+  ASSERT_EQ(e2e::Shell(Q(tool) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/inst")), &out), 0) << out;
+  EXPECT_NE(out.find("out/inst: installer launcher"), std::string::npos) << out;
+  box.Write("upayload/corvane_uninstall.class", "u");
+  ASSERT_EQ(e2e::Shell(Q(tool) + " -u " + Q(box.Path("upayload")) + " " + Q(box.Path("out/uninst")), &out), 0) << out;
+  EXPECT_NE(out.find("out/uninst: uninstaller launcher"), std::string::npos) << out;
+  // The installer starts with the installed launcher, byte for byte.
+  const std::string installed = e2e::ReadFile(prefix + "/libexec/corvane/uninstall");
+  ASSERT_FALSE(installed.empty());
+  EXPECT_EQ(e2e::ReadFile(box.Path("out/uninst")).compare(0, installed.size(), installed), 0);
+  EXPECT_EQ(e2e::Shell(Q(tool) + " --check " + Q(box.Path("out/uninst"))), 0);
+  // Without its launchers the toolkit says where it looked.
+  ASSERT_EQ(e2e::Shell("rm -r " + Q(prefix + "/libexec/corvane")), 0);
+  EXPECT_EQ(e2e::Shell(Q(tool) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/again")), &out), 1);
+  EXPECT_NE(out.find("no launcher given, and none is installed beside mkinstaller ('" + prefix +
+                     "/bin/../libexec/corvane/setup': no such file)"),
+            std::string::npos)
+      << out;
+}
+
+// A payload that takes seconds to pack: progress on a terminal only, and an interrupted run
+// leaves no temporary file behind.
+class SlowPayload : public Mkinstaller {
+ protected:
+  void SetUp() override {
+    Mkinstaller::SetUp();
+    // Text-like data deflates slowly at level 9.
+    std::string out;
+    ASSERT_EQ(e2e::Shell("head -c 24000000 /dev/urandom | base64 > " + Q(box.Path("payload/package/data/big.txt")), &out),
+              0)
+        << out;
+    box.MkDir("out");
+  }
+};
+
+TEST_F(SlowPayload, ProgressIsShownOnATerminalOnly) {
+  const std::string args = "-l 9 " + Q(launcher) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/inst"));
+  std::string out;
+  ASSERT_EQ(e2e::Shell("script -qec " + Q(e2e::BuiltLauncher("mkinstaller") + " " + args) + " /dev/null", &out), 0)
+      << out;
+  EXPECT_NE(out.find("\rpacking: "), std::string::npos) << out;
+  EXPECT_NE(out.find("entries"), std::string::npos);
+  out.clear();
+  ASSERT_EQ(e2e::Shell("script -qec " + Q(e2e::BuiltLauncher("mkinstaller") + " -q " + args) + " /dev/null", &out), 0);
+  EXPECT_EQ(out, "");
+  ToolRun plain = Tool(args);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.output.find('\r'), std::string::npos);
+}
+
+TEST_F(SlowPayload, AnInterruptedRunLeavesNoTemporaryFile) {
+  e2e::RunOptions opts;
+  opts.args = {"-q", "-l", "9", launcher, box.Path("payload"), box.Path("out/inst")};
+  e2e::Process tool(e2e::BuiltLauncher("mkinstaller"), opts, box.MkDir("run"));
+  // Once the temporary file exists, the tool is packing.
+  bool started = false;
+  for (int i = 0; i < 500 && !started; i++) {
+    usleep(20000);
+    started = OutListing().find(".inst.") != std::string::npos;
+  }
+  ASSERT_TRUE(started);
+  tool.Signal(SIGTERM);
+  e2e::Result r = tool.Wait();
+  EXPECT_EQ(r.termSignal, SIGTERM);
+  EXPECT_EQ(OutListing(), "");
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// What a launcher executable says about itself without being run: its ELF class and machine,
+// the extent of its program image (anything behind it is an appended archive), whether it
+// exports this project's message catalog, and which product it is, from the note that every
+// launcher carries (see core/main.cpp).
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+enum class LauncherKind { Unknown, Installer, Uninstaller };
+
+struct LauncherFile {
+  int elfClass = 0;  // 32 or 64
+  int machine = 0;
+  int64_t imageLength = 0;
+  int64_t fileLength = 0;
+  bool exportsCatalog = false;
+  bool hasProductNote = false;
+  std::string noteClass;  // the main class the note names
+  LauncherKind kind = LauncherKind::Unknown;
+};
+
+// Reads the headers of the file open as fd. False when it is not a readable little-endian ELF
+// file; everything else is reported through the fields.
+bool ReadLauncherFile(int fd, LauncherFile *launcher);
+
+// Why the file cannot serve as a launcher of this project ("" when it can): not an x86
+// program, no message catalog, no product note. Worded to follow the file's name.
+std::string LauncherProblem(const LauncherFile &launcher);
+
+// The processor directory the launcher looks for in a Java runtime (lib/<dir>/libjava.so),
+// as its runtime discovery names it: "amd64" in the 64-bit build, "i386" in the 32-bit one.
+const char *RuntimeArchDir(int elfClass);
+// "installer", "uninstaller".
+const char *KindName(LauncherKind kind);
+// The built executable of a kind: "setup", "uninstall".
+const char *LauncherName(LauncherKind kind);
+// The main class of a kind and the class file the payload must hold at its root.
+const char *MainClass(LauncherKind kind);
+std::string MainClassFile(LauncherKind kind);
+// "64-bit x86-64", "32-bit i386".
+std::string DescribeElf(const LauncherFile &launcher);

@@ -1,0 +1,112 @@
+// Name rules, time stamps and the stored-file list of the packaging tool. The civil-date
+// arithmetic is done here rather than with gmtime, so that neither the time zone nor the width
+// of time_t (32 bits in the i386 build) changes a time stamp.
+#include "zip_format.h"
+
+#include <stdio.h>
+#include <string.h>
+
+bool HasParentComponent(std::string_view name) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find('/', start);
+    const std::string_view component = name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (component == "..") return true;
+    if (end == std::string_view::npos) return false;
+    start = end + 1;
+  }
+}
+
+std::string NameProblem(std::string_view name, const ArchiveLimits &limits) {
+  if (name.empty() || name == "/") return "an entry needs a name";
+  if (name.find('\0') != std::string_view::npos) return "a name may not contain a NUL byte";
+  if (name[0] == '/') return "a name may not start with \"/\"";
+  if (HasParentComponent(name)) return "the launcher refuses names with a \"..\" component";
+  if (static_cast<int64_t>(name.size()) > limits.maxNameLength) {
+    return "the name is " + std::to_string(name.size()) + " bytes long; a ZIP entry name holds at most " +
+           std::to_string(limits.maxNameLength);
+  }
+  return "";
+}
+
+namespace {
+
+// Days since 1970-01-01 to the civil date (proleptic Gregorian calendar).
+void CivilFromDays(int64_t days, int64_t *year, int *month, int *day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *year = yoe + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+constexpr uint32_t kDosMin = (0u << 25 | 1u << 21 | 1u << 16);                         // 1980-01-01 00:00:00
+constexpr uint32_t kDosMax = (127u << 25 | 12u << 21 | 31u << 16 | 23u << 11 | 59u << 5 | 29u);  // 2107-12-31 23:59:58
+
+}  // namespace
+
+uint32_t DosDateTime(int64_t seconds) {
+  int64_t days = seconds / 86400;
+  int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    days--;
+  }
+  int64_t year;
+  int month, day;
+  CivilFromDays(days, &year, &month, &day);
+  if (year < 1980) return kDosMin;
+  if (year > 2107) return kDosMax;
+  const uint32_t date = static_cast<uint32_t>(year - 1980) << 9 | static_cast<uint32_t>(month) << 5 |
+                        static_cast<uint32_t>(day);
+  const uint32_t time = static_cast<uint32_t>(rest / 3600) << 11 | static_cast<uint32_t>(rest / 60 % 60) << 5 |
+                        static_cast<uint32_t>(rest % 60 / 2);
+  return date << 16 | time;
+}
+
+std::string FormatDosDateTime(uint32_t dos) {
+  const uint32_t date = dos >> 16, time = dos & 0xFFFF;
+  char text[32];
+  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
+           time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  return text;
+}
+
+bool ParseSourceDateEpoch(const char *text, int64_t *seconds) {
+  if (text == nullptr || *text == '\0') return false;
+  int64_t value = 0;
+  for (const char *p = text; *p != '\0'; p++) {
+    if (*p < '0' || *p > '9') return false;
+    if (value > (INT64_MAX - (*p - '0')) / 10) return false;
+    value = value * 10 + (*p - '0');
+  }
+  *seconds = value;
+  return true;
+}
+
+bool IsCompressedAlready(std::string_view name) {
+  static constexpr const char *kSuffixes[] = {
+      ".jar", ".zip", ".war", ".ear", ".jmod", ".pack", ".gz",  ".tgz", ".bz2", ".tbz2", ".xz",   ".txz",
+      ".lz",  ".lzma", ".zst", ".7z",  ".png",  ".jpg",  ".jpeg", ".gif", ".webp", ".woff2", ".mp3", ".ogg"};
+  for (const char *suffix : kSuffixes) {
+    const size_t len = strlen(suffix);
+    if (name.size() <= len) continue;
+    const std::string_view tail = name.substr(name.size() - len);
+    bool same = true;
+    for (size_t i = 0; i < len && same; i++) {
+      char c = tail[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      same = c == suffix[i];
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+std::string Count(int64_t n, const char *one, const char *many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
