@@ -119,6 +119,7 @@ Isolated RunIsolated(const Settings &s, const IsolatedRun &run) {
                run.canary ? "1" : "0", run.removeName.empty() ? "-" : run.removeName, "--"};
   opts.args.insert(opts.args.end(), run.command.begin(), run.command.end());
   opts.timeoutSeconds = run.seconds + 60;
+  opts.cwd = run.cwd;
   e2e::Result pr = RunToEnd(s.self, opts, run.dir);
   r.out = pr.out;
   r.err = pr.err;

@@ -90,6 +90,7 @@ struct IsolatedRun {
   std::string removeName;     // a file of the tmpfs to delete before listing (the filler)
   std::vector<std::string> command;
   std::vector<std::string> env;  // added to the launcher environment
+  std::string cwd;               // where the command starts (empty: the soak's own)
 };
 struct Isolated {
   bool ok = false;
