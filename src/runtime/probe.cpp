@@ -5,9 +5,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,8 +95,15 @@ char *CheckJREVersion(const char *path) {
   char *noEnvironment[] = {nullptr};
 
   fflush(nullptr);
+  const pid_t launcher = getpid();
   pid_t pid = fork();
   if (pid == 0) {
+    // A signal that ends the launcher mid-probe must not leave the probe running on its own
+    // (it may be a runtime unpacked into the working directory that is being deleted, or one
+    // that never ends): the kernel ends it with the launcher. A launcher already gone before
+    // this took effect is caught by the parent check.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != launcher) _exit(127);
     setbuf(stdout, nullptr);
     // A launcher started with descriptor 2 closed may have been given it for the pipe; dup2
     // onto itself would then keep the close-on-exec flag.
