@@ -33,8 +33,8 @@ const char *SignalName(int sig) {
 constexpr int kProbeMs = 800;
 constexpr int kUpgradeMs = 1000;
 // The longest wait after a phase begins before the signal; the extraction of the payload below
-// takes about this long on an idle machine, the clean-up a small part of it.
-constexpr double kExtractionWindowMs = 1000;
+// takes a second or two on the machine this was written on, the clean-up a small part of it.
+constexpr double kExtractionWindowMs = 600;
 constexpr double kCleanupWindowMs = 25;
 constexpr int kPayloadFiles = 1500;
 constexpr size_t kPayloadFileSize = 6000;
@@ -128,6 +128,7 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
     if (!Exited(p.pid())) {
       o.actual = PhaseNow(tmp, report);
       p.Signal(o.sig);
+
       o.sent = true;
     }
   }
