@@ -101,10 +101,10 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
 
   double window = 0;
   switch (o.target) {
-    case kProbe: window = kProbeMs; break;
+    case kProbe: window = kProbeMs * 0.75; break;
     case kExtraction: window = kExtractionWindowMs; break;
     case kJava: window = 10500; break;
-    case kUpgrade: window = kUpgradeMs; break;
+    case kUpgrade: window = kUpgradeMs * 0.75; break;
     default: window = kCleanupWindowMs; break;
   }
   double delay = rnd.Uniform(0, window);
@@ -151,8 +151,8 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
                 (reached ? "" : " (phase never reached)");
   }
 
-  // Give a child that the launcher signalled a moment to go, then look.
-  SleepMs(300);
+  // A child that the launcher (or the kernel, on its death) signalled gets a moment to go.
+  SleepMs(100);
   for (const Recorded &rec : ReadRecorded(report)) {
     if (StillRunning(rec)) {
       o.childLeft = true;
