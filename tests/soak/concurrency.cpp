@@ -63,7 +63,12 @@ Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const st
       kill(rec.pid, SIGKILL);
     }
   }
-  for (pid_t g : groups) b.childLeft = GroupAlive(g) || b.childLeft;
+  for (pid_t g : groups) {
+    for (pid_t pid : StandInsOfGroup(g, s.self)) {
+      b.childLeft = true;
+      kill(pid, SIGKILL);
+    }
+  }
   for (const std::string &name : Entries(tmp)) b.left.push_back(name);
   for (const std::string &exe : exes) {
     std::string lock = LockPath(exe);

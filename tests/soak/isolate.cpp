@@ -83,9 +83,14 @@ int Isolate(int argc, char **argv) {
     }
     SleepMs(20);
   }
-  // Whatever the launcher started and left running is still in its process group.
-  bool groupLeft = GroupAlive(pid);
-  if (groupLeft) kill(-pid, SIGKILL);
+  // Whatever the launcher started and left running is still in its process group: the
+  // stand-ins, which are this program.
+  char self[4096];
+  ssize_t selfLen = readlink("/proc/self/exe", self, sizeof self - 1);
+  self[selfLen > 0 ? selfLen : 0] = '\0';
+  std::vector<pid_t> leftovers = StandInsOfGroup(pid, self);
+  bool groupLeft = !leftovers.empty();
+  for (pid_t p : leftovers) kill(p, SIGKILL);
 
   if (removeName != "-") unlink((mountPoint + "/" + removeName).c_str());
   std::string result = "status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +

@@ -159,7 +159,7 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
       o.detail += " " + rec.kind + " left running";
     }
   }
-  if (!o.childLeft && GroupAlive(p.pid())) {
+  if (!o.childLeft && !StandInsOfGroup(p.pid(), s.self).empty()) {
     o.childLeft = true;
     o.detail += " a process of the launcher's group left running";
   }
@@ -174,7 +174,7 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   }
 
   // Only now are the leftovers ended: they are this run's own processes.
-  kill(-p.pid(), SIGKILL);
+  for (pid_t pid : StandInsOfGroup(p.pid(), s.self)) kill(pid, SIGKILL);
   for (const Recorded &rec : ReadRecorded(report)) {
     if (StillRunning(rec)) kill(rec.pid, SIGKILL);
   }

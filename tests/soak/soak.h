@@ -135,9 +135,10 @@ bool Contains(const std::string &haystack, const std::string &needle);
 
 // The single-instance lock file of the launcher at exe under the English title.
 std::string LockPath(const std::string &exe);
-// True when a process of the group is still running (zombies do not count: they have ended
-// and only wait for whoever adopted them).
-bool GroupAlive(pid_t group);
+// The stand-ins (processes running `self`) of a process group that are still running; zombies
+// do not count (they have ended and only wait for whoever adopted them). Only these are ever
+// killed: a group whose members are all gone may have had its number reused by now.
+std::vector<pid_t> StandInsOfGroup(pid_t group, const std::string &self);
 // True when a write lock on path cannot be had right now (another process holds it).
 bool LockHeld(const std::string &path);
 

@@ -170,25 +170,25 @@ std::string LockPath(const std::string &exe) {
          std::to_string(geteuid());
 }
 
-bool GroupAlive(pid_t group) {
+std::vector<pid_t> StandInsOfGroup(pid_t group, const std::string &self) {
+  std::vector<pid_t> found;
   DIR *d = opendir("/proc");
-  if (d == nullptr) return false;
-  bool alive = false;
+  if (d == nullptr) return found;
   while (struct dirent *e = readdir(d)) {
     if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    std::string stat = ReadAll(std::string("/proc/") + e->d_name + "/stat");
+    std::string proc = std::string("/proc/") + e->d_name;
+    std::string stat = ReadAll(proc + "/stat");
     size_t paren = stat.rfind(')');
     if (paren == std::string::npos) continue;
     char state = 0;
     long ppid = 0, pgrp = 0;
     if (sscanf(stat.c_str() + paren + 1, " %c %ld %ld", &state, &ppid, &pgrp) != 3) continue;
-    if (pgrp == group && state != 'Z' && state != 'X') {
-      alive = true;
-      break;
-    }
+    if (pgrp != group || state == 'Z' || state == 'X') continue;
+    // The first argument up to its NUL: the program the "#!" line named.
+    if (ReadAll(proc + "/cmdline").c_str() == self) found.push_back(static_cast<pid_t>(atol(e->d_name)));
   }
   closedir(d);
-  return alive;
+  return found;
 }
 
 bool LockHeld(const std::string &path) {
