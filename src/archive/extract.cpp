@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/zip_internal.h"
 #include "core/paths.h"
 #include "i18n/locale.h"
 
@@ -43,8 +44,10 @@ struct MadeDirectories {
 };
 
 // Makes every directory on the way to the entry at path; false when the entry names a
-// directory (path ends with "/"), which then needs no writing.
-bool MakeLeadingDirectories(char *path, size_t outputDirLen, MadeDirectories &made) {
+// directory (path ends with "/"), which then needs no writing. A directory that the file
+// system refused for want of space (or by an I/O error) leaves that errno in *storageErrno.
+bool MakeLeadingDirectories(char *path, size_t outputDirLen, MadeDirectories &made,
+                            int *storageErrno) {
   size_t common = 0;
   while (common < made.path.size() && path[common] == made.path[common]) common++;
   size_t keep = 0;
@@ -70,6 +73,7 @@ bool MakeLeadingDirectories(char *path, size_t outputDirLen, MadeDirectories &ma
     if (found == 0 && !S_ISDIR(st.st_mode)) unlink(path);
     // An existing directory is the normal case; other failures show when the entry is written.
     bool isDir = mkdir(path, 0700) == 0 || (found == 0 && S_ISDIR(st.st_mode));
+    if (!isDir && zipIsStorageError(errno)) *storageErrno = errno;
     *sep = '/';
     allMade = allMade && isDir;
     if (allMade) made.separators.push_back(static_cast<size_t>(sep - path));
@@ -87,6 +91,7 @@ bool MakeLeadingDirectories(char *path, size_t outputDirLen, MadeDirectories &ma
 
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
   if (zipFile == nullptr || outputDir == nullptr) return JNI_FALSE;
+  zipFile->writeErrno = 0;
   const size_t outputDirLen = strlen(outputDir);
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
   size_t pathSize = kInitialPathSize;
@@ -121,7 +126,13 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
     path[outputDirLen] = '/';
     memcpy(path + outputDirLen + 1, entry->name, needed - outputDirLen - 1);
 
-    if (MakeLeadingDirectories(path, outputDirLen, made) && !zipReadEntry(zipFile, entry, path)) {
+    int storageErrno = 0;
+    bool isFile = MakeLeadingDirectories(path, outputDirLen, made, &storageErrno);
+    if (isFile ? !zipReadEntry(zipFile, entry, path) : storageErrno != 0) {
+      // A file whose directory could not be made fails to open: the directory's refusal is
+      // the cause. A directory entry that could not be made is missing as much as a file.
+      if (zipFile->writeErrno == 0) zipFile->writeErrno = storageErrno;
+      if (!isFile) zipFile->msg = const_cast<char *>(zipmsg::kWriteFailed);
       zipFreeEntry(zipFile, entry);
       result = JNI_FALSE;
       break;

@@ -3,6 +3,7 @@
 // entry to a file (stored data copied, deflated data inflated with zlib). The archive is not
 // trusted: every length is checked against the bytes actually read, inflation is bounded by
 // the declared size, and the CRC-32 of what was written must match the central directory's.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -51,6 +52,23 @@ struct InflateGuard {
   z_stream *strm;
   ~InflateGuard() { inflateEnd(strm); }
 };
+
+// Writes all of buf to the entry's file. A file system that is nearly full takes part of a
+// write and refuses the rest only on the next one, so short writes are continued until the
+// refusal, whose errno is kept in zip->writeErrno.
+bool WriteFully(jzfile *zip, int fd, const unsigned char *buf, size_t len) {
+  while (len > 0) {
+    ssize_t n = write(fd, buf, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      zip->writeErrno = n < 0 ? errno : EIO;
+      return false;
+    }
+    buf += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -259,7 +277,10 @@ jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
         *msg = Text(zipmsg::kTooLarge);
         return JNI_FALSE;
       }
-      if (write(fd, out, static_cast<size_t>(produced)) != produced) return JNI_FALSE;
+      if (!WriteFully(zip, fd, out, static_cast<size_t>(produced))) {
+        *msg = Text(zipmsg::kWriteFailed);
+        return JNI_FALSE;
+      }
       crc = crc32(crc, out, static_cast<uInt>(produced));
       written += produced;
     } while (!ended && (strm.avail_in > 0 || strm.avail_out == 0));
@@ -289,8 +310,8 @@ bool CopyStored(jzfile *zip, jzentry *entry, int fd, const char **reason) {
       *reason = zip->msg != nullptr ? zip->msg : zipmsg::kShortCopy;
       return false;
     }
-    if (write(fd, buf, static_cast<size_t>(r)) != r) {
-      *reason = zip->msg;
+    if (!WriteFully(zip, fd, buf, static_cast<size_t>(r))) {
+      *reason = zipmsg::kWriteFailed;
       return false;
     }
     crc = crc32(crc, buf, static_cast<uInt>(r));
@@ -305,7 +326,12 @@ bool CopyStored(jzfile *zip, jzentry *entry, int fd, const char **reason) {
 
 }  // namespace
 
+jboolean zipIsStorageError(int err) {
+  return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS || err == EIO;
+}
+
 jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path) {
+  zip->writeErrno = 0;
   if (entry->size < 0 || entry->csize < 0) {
     SetMsg(zip, zipmsg::kBadSize);
     return JNI_FALSE;
@@ -314,6 +340,8 @@ jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path) {
   // entry's place is refused rather than followed.
   int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0700);
   if (fd < 0) {
+    // Other refusals (a directory or a too long name in the way) come from the entry's name.
+    if (zipIsStorageError(errno)) zip->writeErrno = errno;
     SetMsg(zip, zipmsg::kCannotOpen);
     return JNI_FALSE;
   }
@@ -326,7 +354,9 @@ jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path) {
     ok = inflateFully(zip, entry, fd, &inflateReason);
     reason = inflateReason != nullptr && inflateReason[0] != '\0' ? inflateReason : zip->msg;
   }
+  // Some file systems (NFS among them) report a full disk only here.
   if (close(fd) != 0 && ok) {
+    zip->writeErrno = errno;
     ok = false;
     reason = zipmsg::kWriteFailed;
   }

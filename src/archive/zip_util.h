@@ -49,6 +49,11 @@ struct jzfile {
   jint metacount;
   char **comments;
   jlong lastModified;
+  // Set with msg when writing an entry out failed rather than reading it: the errno of the
+  // failed write or close of the output file, or of an open or mkdir that the file system
+  // refused for want of space or by an I/O error (ENOSPC, EDQUOT, EIO, ...). 0 when the last
+  // failure lay in the archive itself.
+  int writeErrno;
 };
 
 jzfile *zipOpen(const char *name, int *zerror);
@@ -61,5 +66,9 @@ jzentry *zipFindEntry(jzfile *zip, const char *name, jint *sizeP, jint *nameLenP
 void zipFreeEntry(jzfile *jz, jzentry *ze);
 jint zipRead(jzfile *zip, jzentry *entry, jint pos, void *buf, jint len);
 // Writes the entry's contents to path (created 0700, truncated, never through a symbolic link)
-// and checks them against the entry's CRC-32. On failure the reason text is left in zip->msg.
+// and checks them against the entry's CRC-32. On failure the reason text is left in zip->msg,
+// and zip->writeErrno tells a failed write (non-zero) from bad archive data (0).
 jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path);
+// True for the errors by which a file system refuses to store more (ENOSPC, EDQUOT, EFBIG,
+// EROFS) or fails to (EIO).
+jboolean zipIsStorageError(int err);

@@ -31,6 +31,7 @@
 #include "core/profile.h"
 #include "core/startup.h"
 #include "i18n/locale.h"
+#include "runtime/child.h"
 #include "ui/output.h"
 
 #ifndef RENAME_NOREPLACE
@@ -203,9 +204,11 @@ void WriteAll(int fd, const char *text, size_t len) {
 }
 
 // PrepareToExit for signal context: the same steps, with nothing that allocates, converts or
-// takes a lock. workdir is not freed; the process ends right after.
+// takes a lock. workdir is not freed; the process ends right after. A running Java program or
+// upgrade script is stopped first: it must not go on with its files deleted under it.
 void PrepareToExitFromSignal() {
   int savedErrno = errno;
+  StopRunningChild();
   if (signalCleanupText != nullptr) WriteAll(STDOUT_FILENO, signalCleanupText, signalCleanupLength);
   if (doCleanup) Cleanup();
   const char *dir = workdir;

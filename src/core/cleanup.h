@@ -10,9 +10,11 @@ void InstallSignalDispositions(void);
 // Shows "performing_cleanup", runs the profile's Cleanup hook when doCleanup is set, and
 // deletes the working directory.
 void PrepareToExit(void);
-// The same clean-up from signal context (status text written with write(2)), then _exit(255).
+// Stops a running child first (the Java program or the upgrade script: SIGTERM, up to 10
+// seconds, then SIGKILL; the version probe: SIGKILL to its group), then the same clean-up from
+// signal context (status text written with write(2)), then _exit(255).
 void HandleSignalAndExit(int sig);
-// The same clean-up from signal context, then death by SIGABRT with its default effect.
+// The same as HandleSignalAndExit, but ends by SIGABRT with its default effect.
 void HandleSignalAndAbort(int sig);
 // Deletes the tree named by workdir, frees workdir and sets it to null.
 void DeleteWorkingDirectory(void);

@@ -32,6 +32,7 @@ Product product = Product::Installer;
 char *title = nullptr;
 char *bundledJREPath = nullptr;
 char *bundledLibPath = nullptr;
+int bundledWriteError = 0;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
@@ -96,7 +97,10 @@ const char *GetBundledJREPath(void) {
       char *text = GetLocalizedMessage("unzipping_java_files");
       statusf("%s", text);
       free(text);
-      if (UnzipFiles(zip, home, kBundledJREEntries)) bundledJREPath = GetJREPath(candidate);
+      if (UnzipFiles(zip, home, kBundledJREEntries))
+        bundledJREPath = GetJREPath(candidate);
+      else
+        bundledWriteError = zip->writeErrno;
     }
     if (zip != nullptr) zipClose(zip);
   }
@@ -115,6 +119,8 @@ jboolean HasBundledJREEntries(void) {
   return found;
 }
 
+int GetBundledJREWriteError(void) { return bundledWriteError; }
+
 const char *GetBundledLibraryPath(void) {
   if (bundledLibPath == nullptr) {
     const char *home = GetApplicationHome();
@@ -132,4 +138,5 @@ void ResetProfileForTesting(void) {
   bundledJREPath = nullptr;
   free(bundledLibPath);
   bundledLibPath = nullptr;
+  bundledWriteError = 0;
 }

@@ -25,6 +25,9 @@ jboolean IsStateFileRequired(void);
 const char *GetBundledJREPath(void);
 // True when the executable's archive has entries under "package/jre".
 jboolean HasBundledJREEntries(void);
+// When unpacking the private runtime failed because writing failed (a full disk, an I/O
+// error): that errno; else 0.
+int GetBundledJREWriteError(void);
 // The application home followed by "/package", or null without an application home.
 const char *GetBundledLibraryPath(void);
 // Product clean-up hook, run by the normal exit path.

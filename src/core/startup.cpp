@@ -43,6 +43,10 @@ int javaArgc = 0;
 char **javaArgv = nullptr;
 // The selected Java runtime; kept for the whole run.
 char *jrepath = nullptr;
+// The directory in which the working directory was made, or was last to be made: tempnam's
+// choice, which is an inherited TMPDIR naming a directory rather than tmpdir when there is
+// one. Messages about the working directory's place name this one.
+char *workdirParent = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
 constexpr const char kMinimumJavaVersion[] = "1.4.1";
 constexpr const char kJavaDownloadPage[] = "http://java.com/download/";
@@ -67,10 +71,56 @@ void Show(const char *key) {
   free(text);
 }
 
+// The directory that messages about the working directory's place name: where it was (to be)
+// made; before any name was drawn, the temporary directory asked for, or the default one that
+// was refused.
+const char *UsedTempDir(const char *tmpdir) {
+  if (workdirParent != nullptr) return workdirParent;
+  return tmpdir != nullptr ? tmpdir : kDefaultTempDir;
+}
+
 int ReportNoTempDir(const char *tmpdir) {
-  Report("no_writable_system_tmpdir", tmpdir);
+  Report("no_writable_system_tmpdir", UsedTempDir(tmpdir));
   Report("no_writable_system_tmpdir_usage", progname);
   return 1;
+}
+
+// The disk filled up (or failed) while the archive was being written out: not the archive's
+// fault, so not "corrupted".
+int ReportWriteFailure(const char *tmpdir) {
+  Report("write_failed_system_tmpdir", UsedTempDir(tmpdir));
+  Report("no_writable_system_tmpdir_usage", progname);
+  return 1;
+}
+
+// Without -tmpdir, tempnam prefers an inherited TMPDIR that names a directory. A relative one
+// would give a relative working directory, which the clean-up refuses to delete and the Java
+// program, running in another directory, could not use; it is made absolute here, for tempnam
+// and for the Java program alike. When the current directory cannot be determined it cannot
+// be placed at all, and is dropped.
+void MakeInheritedTmpdirAbsolute(void) {
+  const char *value = getenv("TMPDIR");
+  if (value == nullptr || value[0] == '\0' || IsAbsolutePath(value)) return;
+  char *cwd = GetCurrentDir();
+  if (cwd == nullptr) {
+    unsetenv("TMPDIR");
+    return;
+  }
+  char *absolute = Resolve(cwd, value);
+  setenv("TMPDIR", absolute, 1);
+  free(absolute);
+  free(cwd);
+}
+
+// Records the directory part of a name that tempnam drew.
+void NoteWorkdirParent(const char *name) {
+  free(workdirParent);
+  workdirParent = StrDup(name);
+  char *slash = _strrchr(workdirParent, '/');
+  if (slash == workdirParent)
+    slash[1] = '\0';  // "/" itself
+  else if (slash != nullptr)
+    *slash = '\0';
 }
 
 // Draws working directory names until mkdir makes one; false when no name could be had.
@@ -80,6 +130,7 @@ bool MakeWorkingDirectory(const char *tmpdir) {
   for (int attempt = 0; attempt < kMaxWorkdirAttempts; attempt++) {
     char *candidate = tempnam(tmpdir, progname);
     if (candidate == nullptr) return false;
+    NoteWorkdirParent(candidate);
     sigset_t all, previous;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, &previous);
@@ -117,28 +168,39 @@ char *Option(const char *prefix, const char *value) {
   return s;
 }
 
+// The development kit that the runtime root belongs to: K for the root K/jre, where the kit
+// keeps its runtime, or the root itself for a kit that is its own runtime root. New string.
+char *KitDirectory(const char *runtime) {
+  char *kit = StrDup(runtime);
+  char *slash = _strrchr(kit, '/');
+  if (slash != nullptr && strcmp(slash, "/jre") == 0) *slash = '\0';
+  return kit;
+}
+
 // "-Djava.class.path=": a kit's two entries, the application home, then the profile's elements
 // under the application home, separated by ":".
 char *ClassPathOption(const char *runtime, const char *apphome) {
   constexpr const char kPrefix[] = "-Djava.class.path=";
   const char *const *elements;
   int count = GetJavaClasspathElements(&elements);
-  jboolean jdk = IsJDK(runtime);
+  // The kit's own tools.jar and classes, which sit beside its jre directory, not inside it.
+  char *kit = IsJDK(runtime) ? KitDirectory(runtime) : nullptr;
 
   size_t len = sizeof kPrefix + strlen(apphome);
-  if (jdk) {
-    for (const char *suffix : jdkClassPath) len += strlen(runtime) + strlen(suffix) + 1;
+  if (kit != nullptr) {
+    for (const char *suffix : jdkClassPath) len += strlen(kit) + strlen(suffix) + 1;
   }
   for (int i = 0; i < count; i++) len += 1 + strlen(apphome) + strlen(elements[i]);
 
   char *s = static_cast<char *>(MemAlloc(len));
   strcpy(s, kPrefix);
-  if (jdk) {
+  if (kit != nullptr) {
     for (const char *suffix : jdkClassPath) {
-      strcat(s, runtime);
+      strcat(s, kit);
       strcat(s, suffix);
       strcat(s, ":");
     }
+    free(kit);
   }
   strcat(s, apphome);
   for (int i = 0; i < count; i++) {
@@ -155,6 +217,46 @@ bool BundledRuntimeBlockedByNoexec(void) {
   struct statvfs64 fs;
   if (statvfs64(workdir, &fs) != 0 || (fs.f_flag & ST_NOEXEC) == 0) return false;
   return HasBundledJREEntries();
+}
+
+// Appends the text of key, formatted with a and b, to *text (a new string, or null).
+void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr) {
+  char *format = GetLocalizedMessage(key);
+  int len = snprintf(nullptr, 0, format, OrEmpty(a), OrEmpty(b));
+  size_t have = *text != nullptr ? strlen(*text) : 0;
+  if (len > 0) {
+    char *grown = static_cast<char *>(MemAlloc(have + static_cast<size_t>(len) + 1));
+    if (*text != nullptr) memcpy(grown, *text, have);
+    snprintf(grown + have, static_cast<size_t>(len) + 1, format, OrEmpty(a), OrEmpty(b));
+    free(*text);
+    *text = grown;
+  }
+  free(format);
+}
+
+// After the "no runtime" messages: every runtime that was found but refused, and why, so that
+// a user with, say, only a Java 17 installed learns that it was seen and not taken. One line
+// each, printed together (in the windows: one message box).
+void ReportRefusedRuntimes(void) {
+  char seconds[16];
+  snprintf(seconds, sizeof seconds, "%d", kProbeTimeLimitSeconds);
+  char *text = nullptr;
+  for (const RefusedRuntime *r = GetRefusedRuntimes(); r != nullptr; r = r->next) {
+    switch (r->reason) {
+      case RefusalReason::Unsupported:
+        AppendReport(&text, "refused_java_version", r->root, r->version);
+        break;
+      case RefusalReason::NoVersion:
+        AppendReport(&text, "refused_java_no_version", r->root);
+        break;
+      case RefusalReason::TimedOut:
+        AppendReport(&text, "refused_java_timeout", r->root, seconds);
+        break;
+    }
+  }
+  if (text == nullptr) return;
+  _fprintf(stderr, "%s", text);
+  free(text);
 }
 
 }  // namespace
@@ -194,7 +296,10 @@ int LauncherMain(int argc, char **argv) {
   // working directory would be refused by the clean-up and outlive the run, and the Java
   // program, which runs elsewhere, could not use a relative TMPDIR or temp.dir either.
   const char *tmpdir = GetTempDir();
-  if (tmpdirArg != nullptr) setenv("TMPDIR", tmpdir, 1);
+  if (tmpdirArg != nullptr)
+    setenv("TMPDIR", tmpdir, 1);
+  else
+    MakeInheritedTmpdirAbsolute();
 
   // 9, 10. The working directory.
   if (tmpdir == nullptr || !MakeWorkingDirectory(tmpdir)) return ReportNoTempDir(tmpdir);
@@ -232,7 +337,7 @@ int LauncherMain(int argc, char **argv) {
     char required[32], available[32];
     snprintf(required, sizeof required, "%lli", static_cast<long long>(requiredDisk));
     snprintf(available, sizeof available, "%lli", static_cast<long long>(availableDisk));
-    Report("no_space_system_tmpdir", tmpdir, required, available);
+    Report("no_space_system_tmpdir", UsedTempDir(tmpdir), required, available);
     Report("no_writable_system_tmpdir_usage", progname);
     return 1;
   }
@@ -260,6 +365,10 @@ int LauncherMain(int argc, char **argv) {
   }
   if (ret == 1) {
     Report("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadPage, progname);
+    ReportRefusedRuntimes();
+    // The private runtime may be missing only because the disk filled up while it was being
+    // unpacked.
+    if (GetBundledJREWriteError() != 0) return ReportWriteFailure(tmpdir);
     if (BundledRuntimeBlockedByNoexec()) Report("no_writable_system_tmpdir_usage", progname);
     return 1;
   }
@@ -269,6 +378,7 @@ int LauncherMain(int argc, char **argv) {
   if (zipFile != nullptr) {
     Show("unzipping_files");
     if (!UnzipFiles(zipFile, workdir, nullptr)) {
+      if (zipFile->writeErrno != 0) return ReportWriteFailure(tmpdir);
       Report("corrupted_zip_file", execname);
       return 1;
     }

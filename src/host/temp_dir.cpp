@@ -37,7 +37,7 @@ jboolean SetTempDir(const char *path) {
 }
 
 const char *GetTempDir(void) {
-  if (tmpdir == nullptr) SetTempDir("/tmp");
+  if (tmpdir == nullptr) SetTempDir(kDefaultTempDir);
   return tmpdir;
 }
 

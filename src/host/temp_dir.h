@@ -3,6 +3,9 @@
 
 #include "core/types.h"
 
+// The temporary directory unless -tmpdir names another.
+constexpr const char kDefaultTempDir[] = "/tmp";
+
 // Accepts path (made absolute against the current directory) when the real user may read,
 // write and search it and it is a directory; records it and returns true.
 jboolean SetTempDir(const char *path);

@@ -206,6 +206,11 @@ char *GetLocalizedMessage(const char *key) {
   return ret != nullptr ? ret : StrDup("");
 }
 
+// Names come from archives, directories and the environment in whatever encoding their makers
+// used, so bytes that are no character of the locale are common (UTF-8 names under "C", say).
+// Such a byte counts as a character of its own and the walk goes on; stopping there would hide
+// every "/" after it. A valid multibyte character is still stepped over whole, so a trail
+// byte that equals the byte searched for is never taken for it.
 jboolean IsMultiByteChar(const char *s, int pos) {
   if (pos == 0) return JNI_TRUE;
   GetLocale();
@@ -214,7 +219,10 @@ jboolean IsMultiByteChar(const char *s, int pos) {
   mblen(nullptr, 0);
   while (curpos < pos) {
     int charsize = mblen(s + curpos, len - curpos);
-    if (charsize < 0) return JNI_FALSE;
+    if (charsize < 0) {
+      mblen(nullptr, 0);  // a stateful encoding starts again from its initial state
+      charsize = 1;
+    }
     curpos += charsize > 0 ? charsize : 1;
   }
   return curpos == pos;

@@ -14,7 +14,8 @@ const char *UpdateLocale(void);
 // New string: the text of key for the current locale, converted; never null ("" when the key
 // has no entry or the text cannot be converted). The caller frees it.
 char *GetLocalizedMessage(const char *key);
-// True when a character of s begins at byte offset pos.
+// True when a character of s begins at byte offset pos. A byte that begins no valid character
+// of the locale counts as a character of its own.
 jboolean IsMultiByteChar(const char *s, int pos);
 // strchr/strrchr that match c only where a character begins.
 char *_strchr(const char *s, int c);

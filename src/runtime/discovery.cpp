@@ -83,11 +83,33 @@ void AddProbed(Places *places, char *root) {
   *list = info;
 }
 
+// A relative path taken against the current directory: "" and "." are the current directory
+// itself, anything else a path inside it. Null when the current directory cannot be
+// determined. The search keeps only absolute roots: the Java program runs in another
+// directory, and a relative root would name another place there (or none).
+char *AbsolutePath(const char *element) {
+  char *cwd = GetCurrentDir();
+  if (cwd == nullptr) return nullptr;
+  // "./bin" names cwd/bin, and is shown so.
+  while (element[0] == '.' && element[1] == '/') {
+    element += 2;
+    while (element[0] == '/') element++;
+  }
+  if (element[0] == '\0' || strcmp(element, ".") == 0) return cwd;
+  char *absolute = Resolve(cwd, element);
+  free(cwd);
+  return absolute;
+}
+
 void GatherBundled(Places *places) {
   const char *root = GetBundledJREPath();
   if (root == nullptr) return;
-  jvminfo *info = NewInfo(nullptr, StrDup(root));
-  if (IsJDK(root))
+  // Relative only when the launcher was found through a relative PATH element and carries no
+  // archive, so that the application home is the launcher's own directory.
+  char *path = IsAbsolutePath(root) ? StrDup(root) : AbsolutePath(root);
+  if (path == nullptr) return;
+  jvminfo *info = NewInfo(nullptr, path);
+  if (IsJDK(path))
     places->bundledjdk = info;
   else
     places->bundledjre = info;
@@ -111,19 +133,6 @@ void GatherUsrJava(Places *places) {
     if (root != nullptr) AddProbed(places, root);
   }
   closedir(dir);
-}
-
-// A search-list element without a "/" (the empty element, ".", "bin") has no parent to cut
-// off, so it is taken against the current directory first: "" and "." are the current
-// directory itself, anything else a name inside it. Null when the current directory cannot
-// be determined; the element is then skipped.
-char *AbsoluteElement(const char *element) {
-  char *cwd = GetCurrentDir();
-  if (cwd == nullptr) return nullptr;
-  if (element[0] == '\0' || strcmp(element, ".") == 0) return cwd;
-  char *absolute = Resolve(cwd, element);
-  free(cwd);
-  return absolute;
 }
 
 // Ends path at its last "/"; false when it has none.
@@ -159,9 +168,9 @@ void GatherSearchList(Places *places) {
     char *sep = _strchr(element, ':');
     if (sep != nullptr) *sep = '\0';
     char *java = nullptr;
-    if (_strchr(element, '/') != nullptr) {
+    if (IsAbsolutePath(element)) {
       java = Resolve(element, "java");
-    } else if (char *absolute = AbsoluteElement(element)) {
+    } else if (char *absolute = AbsolutePath(element)) {
       java = Resolve(absolute, "java");
       free(absolute);
     }

@@ -141,7 +141,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   char *aborted = GetLocalizedMessage("java_aborted");
 
   fflush(nullptr);
-  pid_t pid = fork();
+  pid_t pid = ForkRunningChild(ChildStop::Gently);
   if (pid == 0) {
     execve(command, cmdv, envp);
     WriteAll(STDERR_FILENO, aborted);
@@ -164,7 +164,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   if (!console) HideStatusWindow();
 
   int status = 0;
-  if (WaitForChild(pid, &status) != pid) return 1;
+  if (WaitForRunningChild(pid, &status) != pid) return 1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 1;
 }
@@ -174,7 +174,7 @@ int InvokeUpgradeTool(const char *invokerPath) {
   char *cmdv[] = {copy, nullptr};
   char *noEnvironment[] = {nullptr};
 
-  pid_t pid = fork();
+  pid_t pid = ForkRunningChild(ChildStop::Gently);
   if (pid == 0) {
     execve(copy, cmdv, noEnvironment);
     _exit(127);
@@ -183,7 +183,7 @@ int InvokeUpgradeTool(const char *invokerPath) {
   if (pid < 0) return -1;
 
   int status = 0;
-  if (WaitForChild(pid, &status) != pid) return -1;
+  if (WaitForRunningChild(pid, &status) != pid) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return -1;
 }

@@ -1,18 +1,31 @@
 // The version probe: a runtime's bin/java runs with "-version" in a child process with an
 // empty environment and its standard error on a pipe; the quoted text on the first line of
 // that output is the version, accepted when it begins with one of the supported prefixes.
+//
+// A runtime is a program from outside and may hang, or end while something it started still
+// holds its standard error. So the probe waits for the child itself to end, never for the end
+// of the pipe, and only for a bounded time: the child runs in a process group of its own, and
+// a child that has not ended in time is killed with its whole group and gives no version.
+// While it waits, the probe keeps the first bytes of the output and drains the rest, so that a
+// child writing more than a pipe holds is never blocked by it.
+//
+// Every runtime that a probe refuses is recorded with what it reported, so that the user can
+// be told what was found when no runtime is usable.
 #include "runtime/probe.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "core/paths.h"
 #include "i18n/locale.h"
@@ -27,6 +40,11 @@ constexpr const char *supported_vm_versions[] = {
 };
 
 constexpr size_t kKeptOutput = 512;
+// How often the wait looks whether the child has ended while its output is quiet.
+constexpr int kPollMilliseconds = 20;
+
+RefusedRuntime *refused = nullptr;
+RefusedRuntime **refusedEnd = &refused;
 
 // Closes a descriptor once, on every path out of the probe.
 class Fd {
@@ -45,20 +63,60 @@ class Fd {
   int fd_;
 };
 
-// Reads fd to its end, keeping the first kKeptOutput bytes in buf (terminated) and discarding
-// the rest, so that a child writing more than the pipe holds never blocks.
-void ReadKept(int fd, char *buf) {
-  size_t kept = 0;
+long long Milliseconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// The child's output as far as it is kept: the first kKeptOutput bytes.
+struct Kept {
+  char *buf;
+  size_t len = 0;
+};
+
+// One read from fd: kept while there is room, dropped after. False at the end of the output.
+bool ReadSome(int fd, Kept *kept) {
   char scratch[4096];
+  char *dest = kept->len < kKeptOutput ? kept->buf + kept->len : scratch;
+  size_t room = kept->len < kKeptOutput ? kKeptOutput - kept->len : sizeof scratch;
+  ssize_t n = read(fd, dest, room);
+  if (n < 0) return errno == EINTR || errno == EAGAIN;
+  if (n == 0) return false;
+  if (dest != scratch) kept->len += static_cast<size_t>(n);
+  return true;
+}
+
+// Collects output until the child pid has ended; false when the time limit came first.
+bool CollectUntilEnd(int fd, pid_t pid, Kept *kept) {
+  const long long deadline = Milliseconds() + kProbeTimeLimitSeconds * 1000LL;
+  bool outputOpen = true;
   for (;;) {
-    char *dest = kept < kKeptOutput ? buf + kept : scratch;
-    size_t room = kept < kKeptOutput ? kKeptOutput - kept : sizeof scratch;
-    ssize_t n = read(fd, dest, room);
+    if (RunningChildEnded(pid)) return true;
+    const long long left = deadline - Milliseconds();
+    if (left <= 0) return false;
+    const int wait = static_cast<int>(std::min<long long>(left, kPollMilliseconds));
+    if (outputOpen) {
+      struct pollfd p = {fd, POLLIN, 0};
+      if (poll(&p, 1, wait) > 0) outputOpen = ReadSome(fd, kept);
+    } else {
+      struct timespec step = {0, wait * 1000000L};
+      nanosleep(&step, nullptr);
+    }
+  }
+}
+
+// After the child's end: what the pipe already holds, up to the kept size, without waiting for
+// whatever else may still hold the pipe's other end.
+void TakeWhatIsLeft(int fd, Kept *kept) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return;
+  while (kept->len < kKeptOutput) {
+    ssize_t n = read(fd, kept->buf + kept->len, kKeptOutput - kept->len);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    if (dest == buf + kept) kept += static_cast<size_t>(n);
+    kept->len += static_cast<size_t>(n);
   }
-  buf[kept] = '\0';
 }
 
 // The version text of the first line: the text between its last two double quotes, everything
@@ -72,18 +130,10 @@ char *ParseVersion(char *text) {
   return StrDup(quote != nullptr ? quote + 1 : text);
 }
 
-}  // namespace
-
-jboolean CheckVersion(const char *version) {
-  for (const char *prefix : supported_vm_versions) {
-    if (strncmp(prefix, version, strlen(prefix)) == 0) return JNI_TRUE;
-  }
-  return JNI_FALSE;
-}
-
-char *CheckJREVersion(const char *path) {
-  if (access(path, F_OK) != 0) return nullptr;
-
+// Runs path's bin/java with "-version": the version text of its first line (new string), or
+// null when the child could not be run, was killed, or had not ended in time (*timedOut).
+char *RunProbe(const char *path, bool *timedOut) {
+  *timedOut = false;
   // Both ends are close-on-exec: the child's standard error is a dup2 copy, which is not.
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
@@ -95,15 +145,8 @@ char *CheckJREVersion(const char *path) {
   char *noEnvironment[] = {nullptr};
 
   fflush(nullptr);
-  const pid_t launcher = getpid();
-  pid_t pid = fork();
+  pid_t pid = ForkRunningChild(ChildStop::WholeGroup);
   if (pid == 0) {
-    // A signal that ends the launcher mid-probe must not leave the probe running on its own
-    // (it may be a runtime unpacked into the working directory that is being deleted, or one
-    // that never ends): the kernel ends it with the launcher. A launcher already gone before
-    // this took effect is caught by the parent check.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != launcher) _exit(127);
     setbuf(stdout, nullptr);
     // A launcher started with descriptor 2 closed may have been given it for the pipe; dup2
     // onto itself would then keep the close-on-exec flag.
@@ -117,26 +160,73 @@ char *CheckJREVersion(const char *path) {
     _exit(127);
   }
   free(command);
-  // Without the parent's copy, the read below ends when the child (and whatever inherited its
+  // Without the parent's copy, the pipe ends when the child (and whatever inherited its
   // standard error) has gone, whether or not it wrote anything.
   writeEnd.Close();
   if (pid < 0) return nullptr;
 
-  char *buf = static_cast<char *>(MemAlloc(kKeptOutput + 1));
-  ReadKept(readEnd.get(), buf);
-
+  Kept kept;
+  kept.buf = static_cast<char *>(MemAlloc(kKeptOutput + 1));
+  const bool ended = CollectUntilEnd(readEnd.get(), pid, &kept);
+  if (!ended) kill(-pid, SIGKILL);
   int status = 0;
+  const bool reaped = WaitForRunningChild(pid, &status) == pid;
+  if (ended) TakeWhatIsLeft(readEnd.get(), &kept);
+  kept.buf[kept.len] = '\0';
+
   struct stat st;
   char *version = nullptr;
-  if (WaitForChild(pid, &status) == pid && WIFEXITED(status) && fstat(readEnd.get(), &st) == 0) {
-    version = ParseVersion(buf);
-    if (!CheckVersion(version)) {
-      free(version);
-      version = nullptr;
+  if (!ended) {
+    *timedOut = true;
+  } else if (reaped && WIFEXITED(status) && fstat(readEnd.get(), &st) == 0) {
+    version = ParseVersion(kept.buf);
+  }
+  free(kept.buf);
+  return version;
+}
+
+// Records root as refused, once; reported is the version text it gave, if any.
+void NoteRefusal(const char *root, RefusalReason reason, const char *reported) {
+  for (const RefusedRuntime *r = refused; r != nullptr; r = r->next) {
+    if (strcmp(r->root, root) == 0) return;
+  }
+  RefusedRuntime *r = static_cast<RefusedRuntime *>(MemAlloc(sizeof(RefusedRuntime)));
+  r->root = StrDup(root);
+  r->reason = reason;
+  r->version = nullptr;
+  r->next = nullptr;
+  if (reason == RefusalReason::Unsupported) {
+    // Shown to the user: the runtime's bytes, but no control characters for the terminal.
+    r->version = StrDup(reported);
+    for (char *p = r->version; *p != '\0'; p++) {
+      unsigned char c = static_cast<unsigned char>(*p);
+      if (c < 0x20 || c == 0x7f) *p = '?';
     }
   }
-  free(buf);
-  return version;
+  *refusedEnd = r;
+  refusedEnd = &r->next;
+}
+
+}  // namespace
+
+jboolean CheckVersion(const char *version) {
+  for (const char *prefix : supported_vm_versions) {
+    if (strncmp(prefix, version, strlen(prefix)) == 0) return JNI_TRUE;
+  }
+  return JNI_FALSE;
+}
+
+char *CheckJREVersion(const char *path) {
+  if (access(path, F_OK) != 0) return nullptr;
+  bool timedOut = false;
+  char *version = RunProbe(path, &timedOut);
+  if (version != nullptr && CheckVersion(version)) return version;
+  RefusalReason reason = timedOut                                 ? RefusalReason::TimedOut
+                         : version != nullptr && version[0] != '\0' ? RefusalReason::Unsupported
+                                                                    : RefusalReason::NoVersion;
+  NoteRefusal(path, reason, version);
+  free(version);
+  return nullptr;
 }
 
 jboolean CheckJavaVersion(const char *jrepath) {
@@ -144,4 +234,17 @@ jboolean CheckJavaVersion(const char *jrepath) {
   if (version == nullptr) return JNI_FALSE;
   free(version);
   return JNI_TRUE;
+}
+
+const RefusedRuntime *GetRefusedRuntimes(void) { return refused; }
+
+void ForgetRefusedRuntimesForTesting(void) {
+  while (refused != nullptr) {
+    RefusedRuntime *next = refused->next;
+    free(refused->root);
+    free(refused->version);
+    free(refused);
+    refused = next;
+  }
+  refusedEnd = &refused;
 }

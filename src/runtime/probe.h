@@ -3,7 +3,33 @@
 
 #include "core/types.h"
 
+// How long one probe may take; a runtime that has not ended by then gives no version.
+constexpr int kProbeTimeLimitSeconds = 30;
+
 jboolean CheckVersion(const char *version);
-// New accepted version text of the runtime root path, or null.
+// New accepted version text of the runtime root path, or null. A root that exists but gives no
+// accepted version is recorded among the refused runtimes.
 char *CheckJREVersion(const char *path);
 jboolean CheckJavaVersion(const char *jrepath);
+
+// Why a probe refused a runtime.
+enum class RefusalReason {
+  Unsupported,  // it reported a version text that no supported prefix begins
+  NoVersion,    // it reported nothing, could not be run, or was ended by a signal
+  TimedOut,     // it had not ended after kProbeTimeLimitSeconds and was killed
+};
+
+// One refused runtime. Owned by this module for the whole run.
+struct RefusedRuntime {
+  char *root;
+  RefusalReason reason;
+  char *version;  // Unsupported: the text it reported, control characters shown as "?"; else null
+  RefusedRuntime *next;
+};
+
+// The runtimes refused so far, each root once, in the order of their first refusal; null when
+// none was.
+const RefusedRuntime *GetRefusedRuntimes(void);
+
+// For tests: forgets the refused runtimes.
+void ForgetRefusedRuntimesForTesting(void);

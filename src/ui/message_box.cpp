@@ -18,7 +18,8 @@ namespace {
 // Separate from the status window's: a pending error text is completed only by the next box.
 char *cachedmessage = nullptr;
 
-char kTag[] = "FONTLIST_DEFAULT_TAG_STRING";
+// The title goes to the window manager, not through the box's fonts (see the status window).
+char kTitleTag[] = "FONTLIST_DEFAULT_TAG_STRING";
 
 constexpr int kInformation = 2;
 
@@ -63,12 +64,15 @@ int PrintToMessageBox(int type, const char *format, va_list args) {
     keptPending = true;
   } else {
     message[len - 1] = '\0';
-    if ((xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), kTag)) == nullptr ||
-        (xmessage = funcs->XmStringCreateLtoR(message, kTag)) == nullptr ||
-        (xok = funcs->XmStringCreateLtoR(ok, kTag)) == nullptr) {
+    char *title = const_cast<char *>(GetTitle());
+    char *tag = GetTextTag();
+    if ((xtitle = funcs->XmStringCreateLtoR(title, kTitleTag)) == nullptr ||
+        (xmessage = funcs->XmStringCreateLtoR(message, tag)) == nullptr ||
+        (xok = funcs->XmStringCreateLtoR(ok, tag)) == nullptr) {
       err = true;
     } else {
-      Arg xargs[7];
+      Arg xargs[9];
+      Cardinal count = 7;
       SetArg(xargs[0], "dialogTitle", reinterpret_cast<XtArgVal>(xtitle));
       SetArg(xargs[1], "messageString", reinterpret_cast<XtArgVal>(xmessage));
       SetArg(xargs[2], "defaultButtonType", XmDIALOG_OK_BUTTON);
@@ -76,12 +80,18 @@ int PrintToMessageBox(int type, const char *format, va_list args) {
       SetArg(xargs[4], "mwmDecorations", kDecorations);
       SetArg(xargs[5], "mwmFunctions", kFunctions);
       SetArg(xargs[6], "okLabelString", reinterpret_cast<XtArgVal>(xok));
+      // The text and the OK button in the locale's font set, where it has one.
+      if (XmFontList fonts = GetLocaleFontList()) {
+        SetArg(xargs[count++], "labelFontList", reinterpret_cast<XtArgVal>(fonts));
+        SetArg(xargs[count++], "buttonFontList", reinterpret_cast<XtArgVal>(fonts));
+      }
       if (static_cast<unsigned char>(type) == kInformation)
         dialog = funcs->XmCreateInformationDialog(GetAppShell(),
-                                                  const_cast<char *>("Information"), xargs, 7);
+                                                  const_cast<char *>("Information"), xargs,
+                                                  count);
       else
         dialog = funcs->XmCreateErrorDialog(GetAppShell(), const_cast<char *>("Error"), xargs,
-                                            7);
+                                            count);
       if (dialog == nullptr) err = true;
     }
   }

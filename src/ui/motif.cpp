@@ -1,9 +1,10 @@
 // The Motif loader: opens the Motif library at run time, resolves the function table, connects
-// to the X server, realises an invisible application shell and starts the event-dispatch thread
-// that keeps the windows alive while the main thread works. Every failure on the way tears all
-// of it down again and switches console mode on for good, so the launcher runs unchanged where
-// there is no X server or no Motif library. After the shell is realised, every toolkit call is
-// made with the one recursive interface lock held.
+// to the X server, realises an invisible application shell, makes the font set that multibyte
+// texts are drawn with, and starts the event-dispatch thread that keeps the windows alive while
+// the main thread works. Every failure on the way tears all of it down again and switches
+// console mode on for good, so the launcher runs unchanged where there is no X server or no
+// Motif library (a server without fonts for the locale is no failure). After the shell is
+// realised, every toolkit call is made with the one recursive interface lock held.
 #include "ui/motif.h"
 
 #include <dlfcn.h>
@@ -61,9 +62,15 @@ LAUNCHER_CHECK_SIGNATURE(XtUnmanageChild);
 LAUNCHER_CHECK_SIGNATURE(XtVaAppInitialize);
 LAUNCHER_CHECK_SIGNATURE(XtVaSetValues);
 LAUNCHER_CHECK_SIGNATURE(XtWindowOfObject);
+LAUNCHER_CHECK_SIGNATURE(XCreateFontSet);
+LAUNCHER_CHECK_SIGNATURE(XFreeFontSet);
+LAUNCHER_CHECK_SIGNATURE(XFreeStringList);
+LAUNCHER_CHECK_SIGNATURE(XmFontListEntryCreate);
+LAUNCHER_CHECK_SIGNATURE(XmFontListAppendEntry);
+LAUNCHER_CHECK_SIGNATURE(XmFontListEntryFree);
 #undef LAUNCHER_CHECK_SIGNATURE
 #pragma GCC diagnostic pop
-static_assert(sizeof(X11Functions) == 28 * sizeof(void (*)(void)), "28 entry points");
+static_assert(sizeof(X11Functions) == 34 * sizeof(void (*)(void)), "34 entry points");
 
 namespace {
 
@@ -85,6 +92,18 @@ Display *display = nullptr;
 XtAppContext appcontext = nullptr;
 Widget appshell = nullptr;
 Widget statusdialog = nullptr;
+XmFontList localeFontList = nullptr;
+
+char kDefaultTag[] = "FONTLIST_DEFAULT_TAG_STRING";
+char kLocaleTag[] = "LOCALE_FONTSET";
+
+// Base names of the locale's font set, tried in this order for each character set of the
+// locale: the toolkit's own default font first (so that Latin letters look as in the other
+// languages), then the plain fixed faces at the sizes that go with it, then any upright medium
+// face, then anything at all.
+const char kFontSetBaseNames[] =
+    "fixed,-*-fixed-medium-r-normal--14-*,-*-fixed-medium-r-normal--16-*,"
+    "-*-*-medium-r-normal--*,-*-*-*-*-*--*";
 
 // The dispatch thread reads this without the lock; the main thread clears it to stop the
 // thread and then joins it.
@@ -117,6 +136,7 @@ X11Functions *TearDown() {
   appcontext = nullptr;
   appshell = nullptr;
   statusdialog = nullptr;
+  localeFontList = nullptr;
   if (libgui != nullptr) dlclose(libgui);
   libgui = nullptr;
   loadingx11 = 0;
@@ -163,8 +183,46 @@ bool ResolveFunctions(X11Functions *f) {
   LAUNCHER_BIND(XtVaAppInitialize);
   LAUNCHER_BIND(XtVaSetValues);
   LAUNCHER_BIND(XtWindowOfObject);
+  LAUNCHER_BIND(XCreateFontSet);
+  LAUNCHER_BIND(XFreeFontSet);
+  LAUNCHER_BIND(XFreeStringList);
+  LAUNCHER_BIND(XmFontListEntryCreate);
+  LAUNCHER_BIND(XmFontListAppendEntry);
+  LAUNCHER_BIND(XmFontListEntryFree);
 #undef LAUNCHER_BIND
   return true;
+}
+
+// The catalog's texts arrive in the character set of the process locale. Two things stand
+// between a multibyte text and its glyphs. The toolkit's default font is one ISO 8859-1 font,
+// which draws the text byte by byte. And Motif does not take the character set of a text under
+// its default tag from the process locale but from LANG (read once), and draws with the UTF-8
+// calls when LANG names UTF-8; the launcher runs in the non-UTF-8 form of a UTF-8 locale, and
+// LC_ALL or LC_CTYPE may name another locale than LANG, so the two disagree often. In a multibyte
+// locale the windows therefore draw their texts with a font set of the process locale, under a
+// tag of their own: text under any other tag Motif hands to the multibyte calls of Xlib, which
+// read it in the font set's locale. A server that lacks fonts for any of the locale's character
+// sets keeps the default font, and nothing is said: fonts are the X server's matter.
+void MakeLocaleFontList() {
+  if (MB_CUR_MAX <= 1) return;
+  // The toolkit's own connection: the widgets draw there.
+  Display *toolkitDisplay = DisplayOfScreen(x11funcs->XtScreenOfObject(appshell));
+  char **missing = nullptr;
+  int count = 0;
+  char *defaultString = nullptr;
+  XFontSet fontset = x11funcs->XCreateFontSet(toolkitDisplay, kFontSetBaseNames, &missing,
+                                              &count, &defaultString);
+  if (missing != nullptr) x11funcs->XFreeStringList(missing);
+  if (fontset == nullptr) return;
+  XmFontListEntry entry = nullptr;
+  if (count == 0)
+    entry = x11funcs->XmFontListEntryCreate(kLocaleTag, XmFONT_IS_FONTSET, fontset);
+  if (entry != nullptr) {
+    localeFontList = x11funcs->XmFontListAppendEntry(nullptr, entry);
+    x11funcs->XmFontListEntryFree(&entry);
+  }
+  // The font set lives as long as the interface, which is never shut down.
+  if (localeFontList == nullptr) x11funcs->XFreeFontSet(toolkitDisplay, fontset);
 }
 
 // The interface is never shut down; the process simply ends. But while the exit functions and
@@ -247,6 +305,7 @@ X11Functions *LoadX11(jboolean initdisplay) {
   x11funcs->XtAppSetErrorHandler(appcontext, HandleXtError);
   x11funcs->XtAppSetWarningHandler(appcontext, HandleX11Warning);
   x11funcs->XtRealizeWidget(appshell);
+  MakeLocaleFontList();
 
   if (pthread_mutexattr_init(&lockattributes) != 0) return TearDown();
   if (pthread_mutexattr_settype(&lockattributes, PTHREAD_MUTEX_RECURSIVE) != 0 ||
@@ -308,6 +367,10 @@ Widget GetAppShell(void) { return appshell; }
 Widget GetStatusDialog(void) { return statusdialog; }
 
 void SetStatusDialog(Widget dialog) { statusdialog = dialog; }
+
+XmFontList GetLocaleFontList(void) { return localeFontList; }
+
+char *GetTextTag(void) { return localeFontList != nullptr ? kLocaleTag : kDefaultTag; }
 
 X11Lock::X11Lock() {
   X11Functions *funcs = LoadX11(JNI_TRUE);

@@ -2,7 +2,7 @@
 // event-dispatch thread and the interface lock, the status window and the message box.
 //
 // Nothing here is linked against X11, Xt or Motif. Their headers are used at compile time only,
-// for the types and the published signatures of the 28 functions that the table holds; every
+// for the types and the published signatures of the 34 functions that the table holds; every
 // call goes through a pointer that dlsym found in the Motif library opened with dlopen.
 #pragma once
 
@@ -53,8 +53,17 @@ typedef Widget (*XtVaAppInitialize_t)(XtAppContext *app_context_return,
                                       _XtString *argv_in_out, String *fallback_resources, ...);
 typedef void (*XtVaSetValues_t)(Widget widget, ...);
 typedef Window (*XtWindowOfObject_t)(Widget object);
+typedef XFontSet (*XCreateFontSet_t)(Display *display, const char *base_font_name_list,
+                                     char ***missing_charset_list, int *missing_charset_count,
+                                     char **def_string);
+typedef void (*XFreeFontSet_t)(Display *display, XFontSet font_set);
+typedef void (*XFreeStringList_t)(char **list);
+typedef XmFontListEntry (*XmFontListEntryCreate_t)(char *tag, XmFontType type, XtPointer font);
+typedef XmFontList (*XmFontListAppendEntry_t)(XmFontList old, XmFontListEntry entry);
+typedef void (*XmFontListEntryFree_t)(XmFontListEntry *entry);
 
-// The 28 entry points, in the order in which they are resolved. Allocated once per successful
+// The entry points, in the order in which they are resolved: the 28 that the windows have always
+// used, then the six that make a font set for a multibyte locale. Allocated once per successful
 // load and owned by the loader.
 struct X11Functions {
   XCloseDisplay_t XCloseDisplay;
@@ -85,6 +94,12 @@ struct X11Functions {
   XtVaAppInitialize_t XtVaAppInitialize;
   XtVaSetValues_t XtVaSetValues;
   XtWindowOfObject_t XtWindowOfObject;
+  XCreateFontSet_t XCreateFontSet;
+  XFreeFontSet_t XFreeFontSet;
+  XFreeStringList_t XFreeStringList;
+  XmFontListEntryCreate_t XmFontListEntryCreate;
+  XmFontListAppendEntry_t XmFontListAppendEntry;
+  XmFontListEntryFree_t XmFontListEntryFree;
 };
 
 // --- Loader and dispatch thread (motif.cpp) ---
@@ -110,6 +125,15 @@ Widget GetAppShell(void);
 // The status window: made and destroyed by the status window code, forgotten on tear-down.
 Widget GetStatusDialog(void);
 void SetStatusDialog(Widget dialog);
+// In a multibyte locale, the font list that the windows' texts are drawn with: one font set of
+// the process locale, covering every character set of the locale, under the tag that
+// GetTextTag gives. Null in single-byte locales and when the X server lacks fonts for the locale;
+// the windows then keep the toolkit's default font. Owned by the loader.
+XmFontList GetLocaleFontList(void);
+// The tag of every compound string that the windows draw (their texts and the OK button; not
+// the titles, which the window manager shows): the locale font list's tag when there is such a
+// list, else the toolkit's default tag ("FONTLIST_DEFAULT_TAG_STRING").
+char *GetTextTag(void);
 
 // Holds the interface lock for a scope, once the interface is up (LoadX11(TRUE)), dispatching,
 // and the recursive mutex was taken; false otherwise, and then no toolkit call may be made.

@@ -17,7 +17,9 @@ namespace {
 
 char *cachedmessage = nullptr;
 
-char kTag[] = "FONTLIST_DEFAULT_TAG_STRING";
+// The title goes to the window manager, not through the window's fonts; under the default tag
+// the toolkit converts it from the process locale, and an ASCII title stays a plain string.
+char kTitleTag[] = "FONTLIST_DEFAULT_TAG_STRING";
 
 void SetArg(Arg &arg, const char *name, XtArgVal value) {
   arg.name = const_cast<String>(name);
@@ -75,10 +77,11 @@ int PrintToStatusWindow(const char *format, va_list args) {
   XmString xmessage = nullptr;
 
   if (GetStatusDialog() == nullptr) {
-    xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), kTag);
+    xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), kTitleTag);
     Widget dialog = nullptr;
     if (xtitle != nullptr) {
-      Arg xargs[8];
+      Arg xargs[9];
+      Cardinal count = 8;
       SetArg(xargs[0], "dialogTitle", reinterpret_cast<XtArgVal>(xtitle));
       SetArg(xargs[1], "mwmDecorations", 0);
       SetArg(xargs[2], "mwmFunctions", 0);
@@ -87,8 +90,10 @@ int PrintToStatusWindow(const char *format, va_list args) {
       SetArg(xargs[5], "resizePolicy", XmRESIZE_GROW);
       SetArg(xargs[6], "messageAlignment", XmALIGNMENT_CENTER);
       SetArg(xargs[7], "dialogStyle", XmDIALOG_MODELESS);
+      if (XmFontList fonts = GetLocaleFontList())
+        SetArg(xargs[count++], "labelFontList", reinterpret_cast<XtArgVal>(fonts));
       dialog = funcs->XmCreateTemplateDialog(GetAppShell(), const_cast<char *>("Status"), xargs,
-                                             8);
+                                             count);
     }
     if (dialog != nullptr) {
       SetStatusDialog(dialog);
@@ -104,7 +109,7 @@ int PrintToStatusWindow(const char *format, va_list args) {
     size_t len = strlen(message);
     if (len > 0 && message[len - 1] == '\n') {
       message[len - 1] = '\0';
-      xmessage = funcs->XmStringCreateLtoR(message, kTag);
+      xmessage = funcs->XmStringCreateLtoR(message, GetTextTag());
       if (xmessage == nullptr) {
         err = true;
       } else {

@@ -76,6 +76,26 @@ std::string Joined(const std::vector<std::string> &names) {
   return s;
 }
 
+// True while the process runs (a zombie waiting to be reaped does not count).
+bool Running(const std::string &pid) {
+  if (pid.empty()) {
+    ADD_FAILURE() << "no process ID";
+    return false;
+  }
+  std::string stat = e2e::ReadFile("/proc/" + pid + "/stat");
+  if (stat.empty()) return false;
+  size_t paren = stat.rfind(')');
+  return paren == std::string::npos || stat.compare(paren + 1, 3, " Z ") != 0;
+}
+
+// The first line of a file, once it is complete (a process that writes its ID may not have
+// got past the redirection yet); "" until then.
+std::string FirstLine(const std::string &path) {
+  std::string text = e2e::ReadFile(path);
+  size_t nl = text.find('\n');
+  return nl == std::string::npos ? "" : text.substr(0, nl);
+}
+
 bool EndsWith(const std::string &s, const std::string &suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -485,16 +505,23 @@ struct Interrupted {  // a run ended by a signal during extraction
 
 class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<int> {
  protected:
-  // Starts a launcher whose Java program runs for long, and sends sig once it runs.
+  // Starts a launcher whose Java program runs for long, and sends sig once it runs. The Java
+  // program must not outlive the launcher.
   Result SignalDuringJava(int sig, const std::string &setup) {
     StandInJava java;
     java.sleepSeconds = 60;
+    java.reportDir = box.MkDir("report");
+    java.extraScript = "echo $$ > '" + java.reportDir + "/java.pid'";
     std::string jre = Runtime(java);
     auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-    EXPECT_TRUE(WaitUntil([&] { return JavaStarted(); })) << p->OutSoFar();
+    EXPECT_TRUE(WaitUntil([&] { return !FirstLine(box.Path("report/java.pid")).empty(); }))
+        << p->OutSoFar();
     EXPECT_EQ(Entries(tmp).size(), 1u);
     p->Signal(sig);
-    return p->Wait();
+    Result r = p->Wait();
+    std::string javaPid = FirstLine(box.Path("report/java.pid"));
+    EXPECT_FALSE(Running(javaPid)) << "the Java program " << javaPid << " outlived the launcher";
+    return r;
   }
 
   // Makes an installer with a large archive and sends sig while it is being extracted.
@@ -564,6 +591,127 @@ INSTANTIATE_TEST_SUITE_P(QuitAndSegv, AbortSignals, ::testing::Values(SIGQUIT, S
                          [](const ::testing::TestParamInfo<int> &info) {
                            return std::string(info.param == SIGQUIT ? "SIGQUIT" : "SIGSEGV");
                          });
+
+// ---- Signals while a child runs ----
+
+// An installer whose Java program notes, when it is asked to end, whether its files are still
+// there, takes a moment to wind up and exits; or ignores the request. Its current directory is
+// the working directory, which holds the extracted corvane.class.
+class ChildSignals : public Lifecycle {
+ protected:
+  std::string report = box.MkDir("report");
+
+  std::string PayloadInstaller() {
+    box.Write("payload/corvane.class", "classes");
+    box.Zip("payload", "payload.zip");
+    return Installer("payload.zip");
+  }
+
+  // bin/java: answers the probe, then records its pid and waits (interruptibly) for a minute.
+  std::string JavaScript(const std::string &trap, const std::string &more = "") const {
+    return "#!/bin/sh\n"
+           "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.4.2\"' >&2; exit 0; fi\n" +
+           trap + "\n" + more +
+           "echo $$ > '" + report + "/java.pid'\n"
+           "/bin/sleep 60 &\n"
+           "wait $!\n";
+  }
+
+  std::string MakeJava(const std::string &script) {
+    std::string jre = e2e::MakeRuntime(box.Path("jre"), StandInJava{});
+    e2e::WriteFile(jre + "/bin/java", script, 0755);
+    return jre;
+  }
+
+  std::string WhenTerminated() const {
+    return "trap 'if [ -e corvane.class ]; then echo files-present; else echo files-gone; fi > \"" +
+           report + "/term\"; /bin/sleep 1; echo wound-up >> \"" + report + "/term\"; exit 3' TERM";
+  }
+};
+
+TEST_F(ChildSignals, SigtermStopsTheJavaProgramBeforeItsFilesAreDeleted) {
+  std::string setup = PayloadInstaller();
+  std::string jre = MakeJava(JavaScript(WhenTerminated()));
+  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/java.pid").empty(); })) << p->OutSoFar();
+  p->Signal(SIGTERM);
+  Result r = p->Wait();
+  EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
+  EXPECT_EQ(e2e::ReadFile(report + "/term"), "files-present\nwound-up\n");
+  EXPECT_FALSE(Running(FirstLine(report + "/java.pid")));
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_LT(r.seconds, 30.0);
+}
+
+TEST_F(ChildSignals, AJavaProgramThatIgnoresSigtermIsKilledAfterTenSeconds) {
+  std::string setup = PayloadInstaller();
+  std::string jre = MakeJava(JavaScript("trap '' TERM"));
+  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/java.pid").empty(); })) << p->OutSoFar();
+  std::string javaPid = FirstLine(report + "/java.pid");
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  double signalled = ts.tv_sec + ts.tv_nsec / 1e9;
+  p->Signal(SIGTERM);
+  // The working directory stays while the Java program may still use it.
+  usleep(3000000);
+  EXPECT_TRUE(Running(javaPid));
+  EXPECT_EQ(Entries(tmp).size(), 1u) << "deleted under the running Java program";
+  Result r = p->Wait();
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  double ended = ts.tv_sec + ts.tv_nsec / 1e9;
+  EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
+  EXPECT_GE(ended - signalled, 9.5);
+  EXPECT_LT(ended - signalled, 20.0);
+  EXPECT_FALSE(Running(javaPid));
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+}
+
+// Ctrl-C in a terminal signals the whole process group: the Java program ends by it at once
+// and the launcher cleans up as before, without waiting.
+TEST_F(ChildSignals, SigintToTheWholeGroupEndsEverythingPromptly) {
+  std::string setup = PayloadInstaller();
+  std::string jre = MakeJava(JavaScript(""));
+  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/java.pid").empty(); })) << p->OutSoFar();
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  double signalled = ts.tv_sec + ts.tv_nsec / 1e9;
+  kill(-p->pid(), SIGINT);
+  Result r = p->Wait();
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
+  EXPECT_LT(ts.tv_sec + ts.tv_nsec / 1e9 - signalled, 5.0);
+  EXPECT_FALSE(Running(FirstLine(report + "/java.pid")));
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+}
+
+// The upgrade script that the Java program asks for (exit status 10) is stopped the same way.
+TEST_F(ChildSignals, SigtermStopsTheUpgradeScriptFirst) {
+  std::string setup = PayloadInstaller();
+  std::string upgrade = tmp + "/UpgradeInvoker.sh";
+  std::string leave = "printf '%s\\n' '#!/bin/sh' \"trap 'echo stopped > " + report +
+                      "/upgrade-term; exit 0' TERM\" 'echo $$ > " + report +
+                      "/upgrade.pid' '/bin/sleep 60 &' 'wait $!' > '" + upgrade +
+                      "'\n/bin/chmod 755 '" + upgrade + "'\nexit 10\n";
+  std::string jre = MakeJava(
+      "#!/bin/sh\n"
+      "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.4.2\"' >&2; exit 0; fi\n" +
+      leave);
+  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/upgrade.pid").empty(); }))
+      << p->OutSoFar();
+  EXPECT_EQ(Entries(tmp).size(), 2u) << "the working directory and the script";
+  p->Signal(SIGTERM);
+  Result r = p->Wait();
+  EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
+  EXPECT_EQ(e2e::ReadFile(report + "/upgrade-term"), "stopped\n");
+  EXPECT_FALSE(Running(FirstLine(report + "/upgrade.pid")));
+  EXPECT_EQ(Joined(Entries(tmp)), "UpgradeInvoker.sh ") << "only the working directory goes";
+  unlink(upgrade.c_str());
+}
 
 TEST_F(Lifecycle, HangupPowerAndWindowSignalsDoNotStopTheLauncher) {
   std::string setup = Launcher();

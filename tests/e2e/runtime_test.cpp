@@ -49,6 +49,14 @@ constexpr const char kTmpdirUsage[] =
     "directory>\n";
 constexpr const char kSystemPath[] = "/usr/bin:/bin";
 
+// True while the process runs (a zombie waiting to be reaped does not count).
+bool Running(const std::string &pid) {
+  std::string stat = ReadFile("/proc/" + pid + "/stat");
+  if (stat.empty()) return false;
+  size_t paren = stat.rfind(')');
+  return paren == std::string::npos || stat.compare(paren + 1, 3, " Z ") != 0;
+}
+
 double WallClock() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -231,8 +239,8 @@ TEST_F(RuntimeRun, KitAddsToolsAndClassesAndFlagsAddTheirOptionsInOrder) {
       "-Djava.awt.headless=true",
       "-Djava.io.tmpdir=" + w,
       "-Dtemp.dir=" + tmp,
-      "-Djava.class.path=" + root + "/lib/tools.jar:" + root + "/classes:" + w + ":" + w +
-          "/package/PackageFormat.jar",
+      "-Djava.class.path=" + box.Path("j2sdk") + "/lib/tools.jar:" + box.Path("j2sdk") +
+          "/classes:" + w + ":" + w + "/package/PackageFormat.jar",
       "-Djava.endorsed.dirs=",
       "-Xmx256m",
       "-Ddebug=true",
@@ -503,9 +511,10 @@ TEST_F(RuntimeRun, JavahomeIsUsedWhenItsVersionIsSupported) {
   std::vector<std::string> argv = Argv();
   ASSERT_GE(argv.size(), 4u);
   EXPECT_EQ(argv[0], chosen + "/bin/java");
-  EXPECT_EQ(argv[3].rfind("-Djava.class.path=" + chosen + "/lib/tools.jar:" + chosen +
-                              "/classes:",
-                          0),
+  // The kit's own files, beside its jre directory.
+  std::string kit = box.Path("j2sdk1.4.1");
+  EXPECT_EQ(chosen, kit + "/jre");
+  EXPECT_EQ(argv[3].rfind("-Djava.class.path=" + kit + "/lib/tools.jar:" + kit + "/classes:", 0),
             0u)
       << argv[3];
 }
@@ -523,23 +532,128 @@ TEST_F(RuntimeRun, AnUnsupportedJavahomeFallsBackToTheSearchSilently) {
   EXPECT_EQ(argv[0], found + "/bin/java");
 }
 
-TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHint) {
+// The specified messages, then one line for every runtime that was found and refused, in the
+// order probed, each named once: what it reported, or that it reported nothing.
+TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
   Payload();
   std::string setup = Installer();
   // Refused by the version table: a runtime of the 11 series, and one that is too old.
   std::string eleven = MakeRuntime(box.Path("eleven"), Java(0, "11.0.2"));
   std::string old = MakeRuntime(box.Path("old"), Java(0, "1.4.0_02"));
-  Result r = e2e::Run(setup, Options({}, eleven + "/bin:" + old + "/bin"));
+  // One that prints nothing at all, and one whose version line carries a control character.
+  std::string mute = MakeRuntime(box.Path("mute"), Java());
+  e2e::WriteFile(mute + "/bin/java", "#!/bin/sh\nexit 0\n", 0755);
+  std::string odd = MakeRuntime(box.Path("odd"), Java());
+  e2e::WriteFile(odd + "/bin/java", "#!/bin/sh\nprintf 'java version \"17\\033[2J\"\\n' >&2\n",
+                 0755);
+  std::string path = eleven + "/bin:" + old + "/bin:" + mute + "/bin:" + eleven + "/bin:" + odd +
+                     "/bin";
+  Result r = e2e::Run(setup, Options({}, path));
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.err, std::string(kNoFindJava) + kNoFindJavaUsage);
+  EXPECT_EQ(r.err, std::string(kNoFindJava) + kNoFindJavaUsage +
+                       "The Java(TM) runtime in '" + eleven +
+                       "' reports version '11.0.2', which is not supported.\n"
+                       "The Java(TM) runtime in '" + old +
+                       "' reports version '1.4.0_02', which is not supported.\n"
+                       "The Java(TM) runtime in '" + mute + "' reports no version.\n"
+                       "The Java(TM) runtime in '" + odd +
+                       "' reports version '17?[2J', which is not supported.\n");
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava});
 
+  // The -javahome runtime was found and refused as well.
   r = e2e::Run(setup, Options({"-javahome", box.Path("old")}));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err,
             "Error: Could not find the required version of the Java(TM) 2 Runtime Environment "
-            "in '" + box.Path("old") + "'.\n" + kNoFindJavaUsage);
+            "in '" + box.Path("old") + "'.\n" + kNoFindJavaUsage + "The Java(TM) runtime in '" +
+                old + "' reports version '1.4.0_02', which is not supported.\n");
   EXPECT_FALSE(JavaRan());
+
+  // Nothing is said about refused runtimes when one is selected.
+  std::string good = MakeRuntime(box.Path("good"), Java());
+  r = e2e::Run(setup, Options({}, eleven + "/bin:" + good + "/bin"));
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
+// A runtime whose "-version" never ends is killed with everything it started after the time
+// limit and counts as giving no version; the search goes on with the next candidate. Two
+// launchers run side by side, so that the limit is waited for once: one finds a good runtime
+// after the hanging one, the other none, and says which runtime did not answer in time.
+TEST_F(RuntimeRun, AHangingVersionProbeIsCutOffAfterThirtySeconds) {
+  Payload();
+  box.Zip("payload", "payload.zip");
+  auto hanging = [&](const std::string &name) {
+    std::string root = MakeRuntime(box.Path(name), Java());
+    std::string pids = box.Path(name + ".pids");
+    e2e::WriteFile(root + "/bin/java",
+                   "#!/bin/sh\n"
+                   "/bin/sleep 1000 &\n"
+                   "echo $$ $! > '" + pids + "'\n"
+                   "echo 'java version \"1.4' >&2\n"
+                   "wait\n",
+                   0755);
+    return root;
+  };
+  std::string hang1 = hanging("hang1"), hang2 = hanging("hang2");
+  std::string good = MakeRuntime(box.Path("good"), Java(0, "1.4.2"));
+  std::string eleven = MakeRuntime(box.Path("eleven"), Java(0, "11.0.2"));
+
+  std::string found = box.MakeInstaller("payload.zip", "found/setup");
+  std::string none = box.MakeInstaller("payload.zip", "none/setup");
+  RunOptions foundOpts = Options({}, hang1 + "/bin:" + good + "/bin");
+  RunOptions noneOpts = Options({}, hang2 + "/bin:" + eleven + "/bin");
+  noneOpts.args = {"-tmpdir", box.MkDir("tmp-none")};
+  e2e::Process foundRun(found, foundOpts, box.MkDir("out-found"));
+  e2e::Process noneRun(none, noneOpts, box.MkDir("out-none"));
+  Result f = foundRun.Wait(), n = noneRun.Wait();
+
+  EXPECT_EQ(f.exitStatus, 0) << f.err;
+  EXPECT_EQ(f.err, "");
+  ASSERT_TRUE(JavaRan());
+  EXPECT_EQ(Argv()[0], good + "/bin/java");
+  // The limit, plus the 10 seconds the launcher waits after starting Java.
+  EXPECT_GE(f.seconds, 40.0);
+  EXPECT_LT(f.seconds, 80.0);
+
+  EXPECT_EQ(n.exitStatus, 1);
+  EXPECT_EQ(n.err, std::string(kNoFindJava) + kNoFindJavaUsage + "The Java(TM) runtime in '" +
+                       hang2 + "' did not report its version within 30 seconds.\n" +
+                       "The Java(TM) runtime in '" + eleven +
+                       "' reports version '11.0.2', which is not supported.\n");
+  EXPECT_GE(n.seconds, 30.0);
+  EXPECT_LT(n.seconds, 70.0);
+
+  // The hanging probes and what they started are gone.
+  for (const char *name : {"hang1", "hang2"}) {
+    std::vector<std::string> pids = Lines(ReadFile(box.Path(std::string(name) + ".pids")));
+    ASSERT_EQ(pids.size(), 1u) << name;
+    std::string sh = pids[0].substr(0, pids[0].find(' '));
+    std::string sleeper = pids[0].substr(pids[0].find(' ') + 1);
+    EXPECT_FALSE(Running(sh)) << name << " " << sh;
+    EXPECT_FALSE(Running(sleeper)) << name << " " << sleeper;
+  }
+}
+
+// A runtime that answers and ends at once, but leaves something running that holds its
+// standard error, does not hold the launcher: the probe waits for the runtime, not for the
+// end of its output.
+TEST_F(RuntimeRun, AProbeEndsWithTheRuntimeNotWithItsOutput) {
+  Payload();
+  std::string setup = Installer();
+  std::string root = MakeRuntime(box.Path("jre"), Java());
+  std::string pid = box.Path("holder.pid");
+  std::string script = ReadFile(root + "/bin/java");
+  script.replace(script.find("  exit 0\n"), 0,
+                 "  /bin/sleep 1000 &\n  echo $! > '" + pid + "'\n");
+  e2e::WriteFile(root + "/bin/java", script, 0755);
+  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  std::string holder = Lines(ReadFile(pid)).at(0);
+  EXPECT_TRUE(Running(holder)) << "the test did not hold the probe's output";
+  kill(atoi(holder.c_str()), SIGKILL);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_TRUE(JavaRan());
+  EXPECT_LT(r.seconds, 25.0);
 }
 
 // A private runtime unpacked onto a file system mounted noexec cannot run; the launcher then

@@ -70,17 +70,18 @@ class Windowed : public ::testing::Test {
 
   // Waits for the next message box (not `previous`), checks that it is centred and titled, and
   // presses OK.
-  TopLevel DismissBox(unsigned long previous = 0) {
+  TopLevel DismissBox(unsigned long previous = 0) { return DismissBoxOn(server, previous); }
+  static TopLevel DismissBoxOn(const xtest::XServer &on, unsigned long previous = 0) {
     TopLevel b;
-    EXPECT_TRUE(xtest::WaitForWindow(server.display(), "Error_popup", &b, previous))
+    EXPECT_TRUE(xtest::WaitForWindow(on.display(), "Error_popup", &b, previous))
         << "no message box";
     if (b.id == 0) return b;
     EXPECT_EQ(b.name, "Setup");
-    EXPECT_EQ(b.x, (server.width() - b.width) / 2);
-    EXPECT_EQ(b.y, (server.height() - b.height) / 2);
-    bool closed = xtest::PressOk(server.display(), b);
+    EXPECT_EQ(b.x, (on.width() - b.width) / 2);
+    EXPECT_EQ(b.y, (on.height() - b.height) / 2);
+    bool closed = xtest::PressOk(on.display(), b);
     EXPECT_TRUE(closed) << "OK did not close the box";
-    if (!closed) xtest::ClickAnyButton(server.display(), b);
+    if (!closed) xtest::ClickAnyButton(on.display(), b);
     return b;
   }
 
@@ -183,6 +184,34 @@ TEST_F(Windowed, NoRuntimeErrorComesInABoxThatTheTestDismisses) {
       << c.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
+}
+
+// In Japanese, on a server with the Japanese fonts and on one with no fonts but its built-in
+// ones: the same windows and exit status, and not a word on the console either way (fonts are
+// the X server's matter).
+TEST_F(Windowed, JapaneseRunShowsItsWindowsWithOrWithoutJapaneseFonts) {
+  xtest::XServer bare(1024, 768, "built-ins");
+  ASSERT_TRUE(bare.ok()) << "Xvfb did not start";
+  std::string tmp = box.MkDir("tmp");
+  for (const xtest::XServer *on : {&server, &bare}) {
+    SCOPED_TRACE(on == &server ? "with the Japanese fonts" : "with the built-in fonts only");
+    RunOptions opts = Options({"-tmpdir", tmp});
+    opts.env["DISPLAY"] = on->display();
+    opts.env["LC_ALL"] = "ja_JP.eucJP";
+    opts.env["LANG"] = "en_US.UTF-8";
+    opts.env["PATH"] = "/usr/bin:/bin";
+    opts.unset.push_back("JAVA_HOME");
+    Process p(gui, opts, box.dir());
+    TopLevel status;
+    EXPECT_TRUE(xtest::WaitForWindow(on->display(), "Status_popup", &status));
+    EXPECT_EQ(status.width, 400);
+    TopLevel error = DismissBoxOn(*on);
+    DismissBoxOn(*on, error.id);
+    Result r = p.Wait();
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 TEST_F(Windowed, SilentSwitchesToTheConsole) {

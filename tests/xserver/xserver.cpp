@@ -56,7 +56,8 @@ bool Describe(const std::string &display, unsigned long id, TopLevel *w, bool *v
 
 }  // namespace
 
-XServer::XServer(int width, int height) : width_(width), height_(height) {
+XServer::XServer(int width, int height, const std::string &fontPath)
+    : width_(width), height_(height) {
   int fds[2];
   if (pipe(fds) != 0) return;
   std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
@@ -75,8 +76,12 @@ XServer::XServer(int width, int height) : width_(width), height_(height) {
     close(w);
     // -displayfd: the server takes the first free display number and writes it to fd 3 once it
     // accepts connections.
-    execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten",
-           "tcp", "-noreset", static_cast<char *>(nullptr));
+    if (fontPath.empty())
+      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten",
+             "tcp", "-noreset", static_cast<char *>(nullptr));
+    else
+      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten",
+             "tcp", "-noreset", "-fp", fontPath.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
   close(fds[1]);

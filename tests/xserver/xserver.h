@@ -11,10 +11,12 @@
 
 namespace xtest {
 
-// Xvfb on a free display number, stopped when the object goes.
+// Xvfb on a free display number, stopped when the object goes. An empty font path keeps the
+// server's own; "built-ins" leaves it only the two fonts compiled into it (fixed and cursor), as
+// on a server without any font packages.
 class XServer {
  public:
-  XServer(int width = 1024, int height = 768);
+  XServer(int width = 1024, int height = 768, const std::string &fontPath = "");
   ~XServer();
   XServer(const XServer &) = delete;
   XServer &operator=(const XServer &) = delete;

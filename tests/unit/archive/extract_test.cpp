@@ -1,7 +1,11 @@
 // Extraction into a directory: the tree that comes out, directory entries, files in the way,
 // the prefix filter, long paths, and the refusals that keep a damaged or hostile archive from
 // becoming a silently broken installation or writing outside the output directory.
+#include <errno.h>
 #include <ftw.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -247,6 +251,7 @@ TEST_F(Extract, CorruptedEntriesFailTheExtraction) {
   ASSERT_NE(OpenFile(scratch.Path("damaged.zip")), nullptr);
   const std::string out = scratch.Path("out");
   EXPECT_FALSE(Unzip(out));
+  EXPECT_EQ(zip->writeErrno, 0) << "bad data is no write failure";
   EXPECT_EQ(ReadFile(out + "/first"), Noise(30000, 3));
 
   // A local header that cannot be read: the entries after it would silently be missing.
@@ -257,6 +262,35 @@ TEST_F(Extract, CorruptedEntriesFailTheExtraction) {
   EXPECT_FALSE(Unzip(scratch.Path("out2")));
   EXPECT_EQ(ReadFile(scratch.Path("out2/first")), Noise(30000, 3));
   EXPECT_FALSE(Exists(scratch.Path("out2/second")));
+}
+
+// An extraction that fails because the file system stops taking data (here the file size
+// limit, with SIGXFSZ ignored) says so in writeErrno; the next extraction starts clean.
+TEST_F(Extract, AFailedWriteIsToldFromBadData) {
+  ASSERT_NE(
+      Open({Stored("small", "s"), Deflated("dir/big", Noise(200000, 9)), Stored("after", "a")}),
+      nullptr);
+  struct sigaction ignore, previous;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 100000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const std::string out = scratch.Path("out");
+  const jboolean ok = Unzip(out);
+  const int error = zip->writeErrno;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  sigaction(SIGXFSZ, &previous, nullptr);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(error, EFBIG);
+  EXPECT_STREQ(zip->msg, zipmsg::kWriteFailed);
+  EXPECT_FALSE(Exists(out + "/after"));
+
+  ASSERT_TRUE(Unzip(scratch.Path("again")));
+  EXPECT_EQ(zip->writeErrno, 0);
 }
 
 TEST_F(Extract, LongPathsGrowTheBuffer) {

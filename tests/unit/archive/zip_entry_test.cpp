@@ -1,7 +1,11 @@
 // Entries: what a local header contributes, the one-entry cache, raw reads, the stored copy,
 // every way inflation can fail, and how entry files are written.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -440,15 +444,82 @@ TEST_F(ZipEntry, OutputFilesAreTruncatedPrivateAndNeverFollowLinks) {
   }
 }
 
-TEST_F(ZipEntry, WriteFailuresFailTheEntry) {
+// A failed write is told from bad data: the reason text says so and writeErrno keeps the
+// system's error, which is 0 after a failure of the archive's own.
+TEST_F(ZipEntry, WriteFailuresFailTheEntryWithTheirError) {
   ASSERT_NE(Open({Stored("s", Noise(20000)), Deflated("d", Noise(20000))}), nullptr);
   for (jint n : {0, 1}) {
     jzentry *e = zipGetNextEntry(zip, n);
     ASSERT_NE(e, nullptr);
     const int before = OpenDescriptors();
     EXPECT_FALSE(zipReadEntry(zip, e, "/dev/full")) << n;
+    EXPECT_STREQ(zip->msg, zipmsg::kWriteFailed) << n;
+    EXPECT_EQ(zip->writeErrno, ENOSPC) << n;
     EXPECT_EQ(OpenDescriptors(), before);
+    // The next entry written well clears it.
+    EXPECT_TRUE(zipReadEntry(zip, e, scratch.Path("ok").c_str())) << n;
+    EXPECT_EQ(zip->writeErrno, 0);
     zipFreeEntry(zip, e);
+  }
+  // Names the file system refuses for what they are, not for want of space, are no write
+  // failure: a directory in the entry's place, a missing directory.
+  jzentry *e = zipGetNextEntry(zip, 0);
+  ASSERT_NE(e, nullptr);
+  EXPECT_FALSE(zipReadEntry(zip, e, scratch.MkDir("a-directory").c_str()));
+  EXPECT_STREQ(zip->msg, zipmsg::kCannotOpen);
+  EXPECT_EQ(zip->writeErrno, 0);
+  EXPECT_FALSE(zipReadEntry(zip, e, scratch.Path("no/such/dir").c_str()));
+  EXPECT_EQ(zip->writeErrno, 0);
+  zipFreeEntry(zip, e);
+}
+
+TEST_F(ZipEntry, BadDataLeavesNoWriteError) {
+  const Layout l = Build({Stored("s", Noise(5000, 2))});
+  std::string bytes = l.bytes;
+  bytes[l.loc[0] + 30 + 1 + 100] ^= 0x01;
+  ASSERT_NE(Open(bytes), nullptr);
+  jzentry *e = zipGetNextEntry(zip, 0);
+  ASSERT_NE(e, nullptr);
+  EXPECT_FALSE(zipReadEntry(zip, e, "/dev/full"));
+  EXPECT_EQ(zip->writeErrno, ENOSPC) << "the write failed first";
+  EXPECT_FALSE(zipReadEntry(zip, e, scratch.Path("out").c_str()));
+  EXPECT_STREQ(zip->msg, zipmsg::kStoredCrc);
+  EXPECT_EQ(zip->writeErrno, 0);
+  zipFreeEntry(zip, e);
+}
+
+// A file system that is nearly full takes part of a write and refuses the rest only on the
+// next write. The file size limit behaves alike (with SIGXFSZ ignored): the refusal must be
+// reached and reported, not taken for a short write without an error.
+TEST_F(ZipEntry, AWriteCutShortIsContinuedUntilTheRefusal) {
+  ASSERT_NE(Open({Stored("s", Noise(100000, 5)), Deflated("d", Noise(100000, 6))}), nullptr);
+  struct sigaction ignore, previous;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 30000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool results[2];
+  int errors[2];
+  const char *reasons[2];
+  for (jint n : {0, 1}) {
+    jzentry *e = zipGetNextEntry(zip, n);
+    const std::string out = scratch.Path("limited" + std::to_string(n));
+    results[n] = e != nullptr && zipReadEntry(zip, e, out.c_str());
+    errors[n] = zip->writeErrno;
+    reasons[n] = zip->msg;
+    if (e != nullptr) zipFreeEntry(zip, e);
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  sigaction(SIGXFSZ, &previous, nullptr);
+  for (jint n : {0, 1}) {
+    EXPECT_FALSE(results[n]) << n;
+    EXPECT_EQ(errors[n], EFBIG) << n;
+    EXPECT_STREQ(reasons[n], zipmsg::kWriteFailed) << n;
+    EXPECT_EQ(ReadFile(scratch.Path("limited" + std::to_string(n))).size(), 30000u) << n;
   }
 }
 

@@ -208,10 +208,36 @@ TEST_F(Search, ElementsWithoutASlashAreTakenAgainstTheCurrentDirectory) {
   ASSERT_EQ(chdir(root.c_str()), 0);
   setenv("PATH", "bin", 1);
   EXPECT_EQ(Str(GetPublicJREPath()), root);
-  // An element with a "/" stays relative.
+}
+
+// The Java program runs in another directory than the search: every root the search keeps is
+// absolute, taken against the current directory at the time of the search.
+TEST_F(Search, RelativeElementsAndJavaHomeGiveAbsoluteRoots) {
+  std::string root = Runtime("rt", "1.4.2");
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
-  setenv("PATH", "rt/bin", 1);
-  EXPECT_EQ(Str(GetPublicJREPath()), "rt");
+  for (const char *element : {"rt/bin", "./rt/bin", ".//rt/bin", "./rt/../rt/bin"}) {
+    setenv("PATH", element, 1);
+    std::string found = Str(GetPublicJREPath());
+    EXPECT_EQ(found.rfind(dir.path() + "/", 0), 0u) << element << " gave " << found;
+    struct stat a, b;
+    ASSERT_EQ(stat(found.c_str(), &a), 0) << found;
+    ASSERT_EQ(stat(root.c_str(), &b), 0);
+    EXPECT_TRUE(a.st_ino == b.st_ino && a.st_dev == b.st_dev) << element << " gave " << found;
+  }
+  setenv("PATH", "./rt/bin", 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), root);
+  unsetenv("PATH");
+  setenv("JAVA_HOME", "rt", 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), root);
+
+  // Between equal versions the later find still wins, now under its absolute name.
+  std::string other = Runtime("other", "1.4.2");
+  unsetenv("JAVA_HOME");
+  setenv("PATH", (other + "/bin:rt/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), root);
+  ASSERT_EQ(chdir(other.c_str()), 0);
+  setenv("PATH", (root + "/bin:bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), other);
 }
 
 TEST_F(Search, AJavaThatMayNotBeExecutedIsSkipped) {

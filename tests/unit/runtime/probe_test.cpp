@@ -2,12 +2,15 @@
 // line of "-version" output, how the child's end counts, and the child's surroundings (empty
 // environment, standard input and output closed, no launcher descriptors).
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -184,6 +187,79 @@ TEST(CheckJREVersion, ProbesAgainOnEveryCall) {
   EXPECT_EQ(Probe(root), "1.4.2");
   EXPECT_EQ(Probe(root), "1.4.2");
   EXPECT_EQ(standin::ReadFile(count), "run\nrun\n");
+}
+
+// A runtime that answers and ends, but leaves a process behind that holds its standard error:
+// the probe ends with the runtime, not with the output.
+TEST(CheckJREVersion, EndsWithTheRuntimeNotWithItsOutput) {
+  ScratchDir dir;
+  std::string pid = dir / "holder";
+  std::string root = MakeRuntime(
+      dir / "r", OutputScript("java version \"1.4.2\"\n",
+                              "/bin/sleep 60 &\necho $! > " + standin::Quote(pid) + "\nexit 0"));
+  double start = Now();
+  EXPECT_EQ(Probe(root), "1.4.2");
+  EXPECT_LT(Now() - start, 10.0);
+  int holder = atoi(standin::ReadFile(pid).c_str());
+  ASSERT_GT(holder, 0);
+  EXPECT_EQ(kill(holder, 0), 0) << "the holder was not running";
+  kill(holder, SIGKILL);
+}
+
+TEST(CheckJREVersion, RunsTheRuntimeInAProcessGroupOfItsOwn) {
+  ScratchDir dir;
+  std::string stat = dir / "stat";
+  std::string script = "#!/bin/sh\n/bin/cat /proc/$$/stat > " + standin::Quote(stat) +
+                       "\necho 'java version \"1.4.2\"' >&2\n";
+  EXPECT_EQ(Probe(MakeRuntime(dir / "r", script)), "1.4.2");
+  // "pid (comm) state ppid pgrp ..."
+  std::string text = standin::ReadFile(stat);
+  size_t paren = text.rfind(')');
+  ASSERT_NE(paren, std::string::npos) << text;
+  int pid = atoi(text.c_str()), ppid = 0, pgrp = 0;
+  char state = 0;
+  ASSERT_EQ(sscanf(text.c_str() + paren + 1, " %c %d %d", &state, &ppid, &pgrp), 3) << text;
+  EXPECT_EQ(pgrp, pid);
+  EXPECT_NE(pgrp, getpgrp());
+}
+
+// What the start-up sequence lists when no runtime is usable: every refused root once, in the
+// order of refusal, with the text it reported (control characters shown as "?") or none.
+TEST(RefusedRuntimes, AreRecordedOnceWithWhatTheyReported) {
+  ForgetRefusedRuntimesForTesting();
+  ScratchDir dir;
+  std::string eleven = MakeRuntime(dir / "eleven", VersionScript("11.0.2"));
+  std::string mute = MakeRuntime(dir / "mute", "#!/bin/sh\nexit 0\n");
+  std::string killed = MakeRuntime(
+      dir / "killed", OutputScript("java version \"1.4.2\"\n", "kill -KILL $$\nexit 0"));
+  std::string odd = MakeRuntime(dir / "odd", OutputScript("java version \"\x1b[31m9\x7f\"\n"));
+  std::string good = MakeRuntime(dir / "good", VersionScript("1.4.2"));
+  for (const std::string &root : {eleven, mute, good, killed, eleven, odd, dir / "missing"})
+    Probe(root);
+  EXPECT_FALSE(CheckJavaVersion(eleven.c_str()));
+
+  struct Seen {
+    std::string root;
+    RefusalReason reason;
+    std::string version;
+  };
+  std::vector<Seen> seen;
+  for (const RefusedRuntime *r = GetRefusedRuntimes(); r != nullptr; r = r->next)
+    seen.push_back({r->root, r->reason, r->version != nullptr ? r->version : "<null>"});
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].root, eleven);
+  EXPECT_EQ(seen[0].reason, RefusalReason::Unsupported);
+  EXPECT_EQ(seen[0].version, "11.0.2");
+  EXPECT_EQ(seen[1].root, mute);
+  EXPECT_EQ(seen[1].reason, RefusalReason::NoVersion);
+  EXPECT_EQ(seen[1].version, "<null>");
+  EXPECT_EQ(seen[2].root, killed);
+  EXPECT_EQ(seen[2].reason, RefusalReason::NoVersion);
+  EXPECT_EQ(seen[3].root, odd);
+  EXPECT_EQ(seen[3].reason, RefusalReason::Unsupported);
+  EXPECT_EQ(seen[3].version, "?[31m9?");
+  ForgetRefusedRuntimesForTesting();
+  EXPECT_EQ(GetRefusedRuntimes(), nullptr);
 }
 
 TEST(CheckJavaVersion, IsTheBooleanFormOfTheProbe) {

@@ -38,6 +38,13 @@ struct BoxContents {
   std::string text, ok, title;
   int type = -1, style = -1, defaultButton = -1;
   bool okManaged = false, cancelManaged = true, helpManaged = true;
+  // The fonts: the tags of the text and of the OK label, the font-set entries (tag empty when
+  // none) that the message and the OK button draw with, and whether the toolkit draws the text
+  // as Xlib's multibyte call draws its bytes in the message's font set.
+  std::vector<std::string> textTags, okTags;
+  std::string textFontSetTag, okFontSetTag;
+  int missingCharsets = -1;
+  bool drawnAsText = false;
 };
 
 void Inspect(XtPointer data, XtIntervalId *) {
@@ -61,6 +68,20 @@ void Inspect(XtPointer data, XtIntervalId *) {
   c->okManaged = managed(XmDIALOG_OK_BUTTON);
   c->cancelManaged = managed(XmDIALOG_CANCEL_BUTTON);
   c->helpManaged = managed(XmDIALOG_HELP_BUTTON);
+  c->textTags = uitest::SegmentTags(box, "messageString");
+  c->okTags = uitest::SegmentTags(box, "okLabelString");
+  XmFontList textFonts =
+      uitest::FontListOf(f->XmMessageBoxGetChild(box, XmDIALOG_MESSAGE_LABEL));
+  uitest::FontSetEntry text = uitest::FindFontSet(textFonts);
+  uitest::FontSetEntry ok =
+      uitest::FindFontSet(uitest::FontListOf(f->XmMessageBoxGetChild(box, XmDIALOG_OK_BUTTON)));
+  c->textFontSetTag = text.tag;
+  c->okFontSetTag = ok.tag;
+  if (text.fontset != nullptr) {
+    c->missingCharsets = uitest::MissingCharsets(text.fontset);
+    uitest::Drawings d = uitest::DrawBoth(box, "messageString", textFonts, text.fontset, c->text);
+    c->drawnAsText = d.width > 0 && d.InkedColumns() > d.width / 2 && d.toolkit == d.xlib;
+  }
   c->seen = true;
 }
 
@@ -157,6 +178,11 @@ TEST_F(MessageBox, ErrorTextWaitsInAModalErrorBoxUntilOkIsPressed) {
   ExpectOnlyOk(contents);
   EXPECT_EQ(contents.type, XmDIALOG_ERROR);
   EXPECT_EQ(contents.text, text.substr(0, text.size() - 1));
+  // A single-byte locale keeps the toolkit's default font and tag.
+  EXPECT_EQ(contents.textTags, std::vector<std::string>{"FONTLIST_DEFAULT_TAG_STRING"});
+  EXPECT_EQ(contents.okTags, std::vector<std::string>{"FONTLIST_DEFAULT_TAG_STRING"});
+  EXPECT_EQ(contents.textFontSetTag, "");
+  EXPECT_EQ(contents.okFontSetTag, "");
   // Destroyed, not just hidden.
   EXPECT_NE(xtest::RunWithDisplay(server->display(),
                                   "xwininfo -id " + std::to_string(boxes[0].window.id) +
@@ -243,6 +269,36 @@ TEST_F(MessageBox, WithoutTheDispatchThreadEveryKindGoesToStandardError) {
   _fprintf(stderr, "Error: %s\n", "broken");
   EXPECT_EQ(out.Release(), "");
   EXPECT_EQ(err.Release(), "Version 1\nError: broken\n");
+}
+
+// In a multibyte locale the box's text and its OK button are drawn with the locale's font set,
+// under LANG=en_US.UTF-8 as well (the toolkit would read default-tagged texts as UTF-8).
+class MessageBoxInJapanese : public MessageBox {
+ protected:
+  void BeforeLoad() override { uitest::UseLocale("ja_JP.eucJP", "en_US.UTF-8"); }
+};
+
+TEST_F(MessageBoxInJapanese, TextAndOkAreDrawnWithTheLocalesFontSet) {
+  ASSERT_STREQ(GetLocale(), "ja_JP") << "the locale ja_JP.eucJP is missing (scripts/bootstrap)";
+  std::string text = Message("checking_java");
+  BoxContents contents;
+  contents.name = "Error";
+  Captured out(1);
+  Captured err(2);
+  ShowAndDismiss("Error_popup", 1, [&] { return _fprintf(stderr, "%s", text.c_str()); },
+                 &contents);
+  EXPECT_EQ(out.Release(), "");
+  EXPECT_EQ(err.Release(), "");
+  ASSERT_EQ(boxes.size(), 1u);
+  ExpectCentredBox(boxes[0], "Error_popup");
+  ExpectOnlyOk(contents);
+  EXPECT_EQ(contents.text, text.substr(0, text.size() - 1));
+  ASSERT_NE(contents.textFontSetTag, "") << "the text is drawn with a single font";
+  EXPECT_EQ(contents.missingCharsets, 0);
+  EXPECT_EQ(contents.textTags, std::vector<std::string>{contents.textFontSetTag});
+  EXPECT_EQ(contents.okFontSetTag, contents.textFontSetTag);
+  EXPECT_EQ(contents.okTags, std::vector<std::string>{contents.okFontSetTag});
+  EXPECT_TRUE(contents.drawnAsText) << "the box draws other glyphs than the text's";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// Takes the pictures of the interface that the documentation shows: the status window with the
-// first progress line, and the error box for a missing Java runtime, each on a private 640 x 480
-// Xvfb, in English. Usage: ui_screenshots <output directory>  (see scripts/screenshots).
+// Takes the pictures of the interface that the README shows: the status window with one
+// progress line, and the error box for a missing Java runtime, on a private 640 x 480 Xvfb, in
+// the locale given. The interface stays up for the rest of a process and the locale is read
+// once, so each language takes a process of its own (scripts/screenshots runs one per language).
+// Usage: ui_screenshots <locale> <message key of the status line> <status png> <error box png>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -29,15 +31,20 @@ int Fail(const char *what) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) return Fail("usage: ui_screenshots <output directory>");
-  std::string dir = argv[1];
-  setenv("LC_ALL", "C", 1);
+  if (argc != 5)
+    return Fail("usage: ui_screenshots <locale> <status key> <status png> <error box png>");
+  const char *locale = argv[1];
+  const char *statusKey = argv[2];
+  std::string statusPng = argv[3];
+  std::string errorPng = argv[4];
+  setenv("LC_ALL", locale, 1);
   xtest::XServer server(640, 480);
   if (!server.ok()) return Fail("Xvfb did not start");
   setenv("DISPLAY", server.display().c_str(), 1);
   SetPrintToConsole(0);
 
-  char *line = GetLocalizedMessage("checking_disk_space");
+  char *line = GetLocalizedMessage(statusKey);
+  if (line[0] == '\0') return Fail("no such message key");
   statusf("%s", line);
   free(line);
   xtest::TopLevel status;
@@ -45,9 +52,7 @@ int main(int argc, char **argv) {
     return Fail("no status window");
   }
   SleepMs(500);
-  if (!xtest::Screenshot(server.display(), dir + "/status-window.png")) {
-    return Fail("screenshot failed");
-  }
+  if (!xtest::Screenshot(server.display(), statusPng)) return Fail("screenshot failed");
   HideStatusWindow();
 
   bool shot = false;
@@ -55,7 +60,7 @@ int main(int argc, char **argv) {
     xtest::TopLevel box;
     if (!xtest::WaitForWindow(server.display(), "Error_popup", &box)) return;
     SleepMs(500);
-    shot = xtest::Screenshot(server.display(), dir + "/error-box.png");
+    shot = xtest::Screenshot(server.display(), errorPng);
     if (!xtest::PressOk(server.display(), box)) xtest::ClickAnyButton(server.display(), box);
   });
   char *error = GetLocalizedMessage("no_find_java");

@@ -1,11 +1,16 @@
 // The status window under a real X server, seen from outside (xwininfo, xprop) and through the
 // toolkit: size, title, centring, replacing and joining texts, hiding and making anew, and the
-// console when the interface stops taking calls.
+// console when the interface stops taking calls; and the fonts its text is drawn with in a
+// multibyte locale, in single-byte ones, and on a server without fonts for the locale.
+#include <dlfcn.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include <string>
+#include <vector>
 
+#include "i18n/locale.h"
 #include "ui_support.h"
 
 using uitest::Captured;
@@ -14,10 +19,18 @@ using xtest::TopLevel;
 namespace {
 
 const char kLine[] = "Checking available disk space...\n";
+const char kDefaultTag[] = "FONTLIST_DEFAULT_TAG_STRING";
 
 void SleepMs(int ms) {
   struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
   nanosleep(&ts, nullptr);
+}
+
+std::string Message(const char *key) {
+  char *text = GetLocalizedMessage(key);
+  std::string s = text;
+  free(text);
+  return s;
 }
 
 class StatusWindow : public uitest::WindowedUi {
@@ -43,6 +56,18 @@ class StatusWindow : public uitest::WindowedUi {
     EXPECT_EQ(w.x, w.width < server->width() ? (server->width() - w.width) / 2 : 0);
     EXPECT_EQ(w.y, w.height < server->height() ? (server->height() - w.height) / 2 : 0);
   }
+  // As before there were font sets: the toolkit's default font and tag.
+  void ExpectTheDefaultFont() {
+    X11Lock lock;
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(GetLocaleFontList(), nullptr);
+    Widget label = funcs->XmMessageBoxGetChild(GetStatusDialog(), XmDIALOG_MESSAGE_LABEL);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(uitest::FindFontSet(uitest::FontListOf(label)).fontset, nullptr)
+        << "a single-byte text is drawn with a font set";
+    EXPECT_EQ(uitest::SegmentTags(GetStatusDialog(), "messageString"),
+              std::vector<std::string>{kDefaultTag});
+  }
 };
 
 TEST_F(StatusWindow, FirstLineShowsACentredUndecoratedWindowTitledWithTheProduct) {
@@ -55,6 +80,7 @@ TEST_F(StatusWindow, FirstLineShowsACentredUndecoratedWindowTitledWithTheProduct
   EXPECT_EQ(w.height, 100);
   EXPECT_EQ(w.x, (1024 - 400) / 2);
   EXPECT_EQ(w.y, (768 - 100) / 2);
+  ExpectTheDefaultFont();
   // No window-manager decorations or functions, modeless.
   std::vector<long> hints = xtest::MotifHints(server->display(), w.id);
   ASSERT_GE(hints.size(), 4u);
@@ -157,6 +183,102 @@ TEST_F(StatusWindow, WithoutTheDispatchThreadTextsGoToStandardOutputPendingPartI
   StopDispatchForTesting();
   statusf("Java(TM)...\n");
   EXPECT_EQ(out.Release(), "Checking Java(TM)...\n");
+}
+
+// In a multibyte locale the text must come out as its own glyphs: drawn with a font set of the
+// process locale that has fonts for every character set of the locale, and drawn by the toolkit
+// exactly as Xlib's multibyte call draws the text's bytes in that font set.
+class StatusWindowInJapanese : public StatusWindow {
+ protected:
+  void BeforeLoad() override { uitest::UseLocale(nullptr, "ja_JP.eucJP"); }
+
+  void ExpectTheGlyphsOfTheText(const char *key) {
+    ASSERT_STREQ(GetLocale(), "ja_JP") << "the locale ja_JP.eucJP is missing (scripts/bootstrap)";
+    std::string text = Message(key);
+    ASSERT_GT(text.size(), 1u);
+    statusf("%s", text.c_str());
+    text.pop_back();
+    TopLevel w = WaitForText(text);
+    EXPECT_EQ(w.name, "Setup");
+    EXPECT_EQ(w.width, 400);
+    EXPECT_EQ(w.height, 100);
+    ExpectCentred(w);
+
+    X11Lock lock;
+    ASSERT_TRUE(lock);
+    Widget dialog = GetStatusDialog();
+    Widget label = funcs->XmMessageBoxGetChild(dialog, XmDIALOG_MESSAGE_LABEL);
+    ASSERT_NE(label, nullptr);
+    XmFontList fonts = uitest::FontListOf(label);
+    uitest::FontSetEntry entry = uitest::FindFontSet(fonts);
+    ASSERT_NE(entry.fontset, nullptr) << "the text is drawn with a single font";
+    auto localeOf = reinterpret_cast<char *(*)(XFontSet)>(dlsym(RTLD_DEFAULT, "XLocaleOfFontSet"));
+    ASSERT_NE(localeOf, nullptr);
+    EXPECT_STREQ(localeOf(entry.fontset), "ja_JP.eucJP");
+    EXPECT_EQ(uitest::MissingCharsets(entry.fontset), 0)
+        << "the font set lacks fonts for some of the locale's character sets";
+    // The toolkit picks a text's font by its tag.
+    EXPECT_EQ(uitest::SegmentTags(dialog, "messageString"), std::vector<std::string>{entry.tag});
+    uitest::Drawings d = uitest::DrawBoth(dialog, "messageString", fonts, entry.fontset, text);
+    ASSERT_GT(d.width, 0);
+    EXPECT_GT(d.InkedColumns(), d.width / 2) << "the text's own drawing is nearly empty";
+    EXPECT_TRUE(d.toolkit == d.xlib) << "the window draws other glyphs than the text's";
+  }
+};
+
+TEST_F(StatusWindowInJapanese, KanaAndKanjiAreDrawnAsTheTextWithAFontSetForTheLocale) {
+  ExpectTheGlyphsOfTheText("checking_disk_space");
+}
+
+// Motif reads the character set of its default-tagged texts from LANG; here LANG says UTF-8
+// while the process runs in EUC-JP.
+class StatusWindowInJapaneseUnderAUtf8Lang : public StatusWindowInJapanese {
+ protected:
+  void BeforeLoad() override { uitest::UseLocale("ja_JP.eucJP", "en_US.UTF-8"); }
+};
+
+TEST_F(StatusWindowInJapaneseUnderAUtf8Lang, MixedLatinAndKanjiAreDrawnAsTheText) {
+  ExpectTheGlyphsOfTheText("checking_java");
+}
+
+// An X server with no fonts but its two built-in ones: no font set covers the locale.
+class StatusWindowInJapaneseWithoutJapaneseFonts : public StatusWindow {
+ protected:
+  void BeforeLoad() override { uitest::UseLocale(nullptr, "ja_JP.eucJP"); }
+  std::string FontPath() const override { return "built-ins"; }
+};
+
+TEST_F(StatusWindowInJapaneseWithoutJapaneseFonts, KeepsTheDefaultFontAndSaysNothing) {
+  ASSERT_STREQ(GetLocale(), "ja_JP");
+  Captured out(1);
+  Captured err(2);
+  std::string text = Message("checking_disk_space");
+  statusf("%s", text.c_str());
+  text.pop_back();
+  TopLevel w = WaitForText(text);
+  EXPECT_EQ(w.width, 400);
+  EXPECT_EQ(w.height, 100);
+  ExpectTheDefaultFont();
+  EXPECT_FALSE(GetPrintToConsole());
+  EXPECT_EQ(out.Release(), "");
+  EXPECT_EQ(err.Release(), "");
+}
+
+// A single-byte locale, on a server that has the Japanese fonts: nothing changes.
+class StatusWindowInSpanish : public StatusWindow {
+ protected:
+  void BeforeLoad() override { uitest::UseLocale("es_ES", "en_US.UTF-8"); }
+};
+
+TEST_F(StatusWindowInSpanish, KeepsTheDefaultFont) {
+  ASSERT_STREQ(GetLocale(), "es_ES") << "the locale es_ES is missing (scripts/bootstrap)";
+  statusf("%s", Message("unzipping_files").c_str());
+  // Latin-1, as the catalog converted it.
+  TopLevel w = WaitForText("Extraendo archivos de instalaci\xf3n...");
+  EXPECT_EQ(w.width, 400);
+  EXPECT_EQ(w.height, 100);
+  ExpectCentred(w);
+  ExpectTheDefaultFont();
 }
 
 }  // namespace

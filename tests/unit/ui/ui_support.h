@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "xserver.h"
 
@@ -50,6 +51,36 @@ void AddTimeOut(unsigned long ms, XtTimerCallbackProc proc, XtPointer data);
 // XSync on the launcher's own display connection.
 void Sync();
 
+// Sets the locale variables (null: unset; LC_CTYPE and LC_MESSAGES always go) and has the
+// launcher take its locale from them again.
+void UseLocale(const char *lcAll, const char *lang);
+
+// The tags of the text segments of an XmString resource of w, in order; caller holds the lock.
+std::vector<std::string> SegmentTags(Widget w, const char *resource);
+// The font list that w draws with (its "fontList" resource; owned by w); caller holds the lock.
+XmFontList FontListOf(Widget w);
+// The first font-set entry of a font list: its tag and font set; fontset is null when the list
+// has none (it has only fonts).
+struct FontSetEntry {
+  std::string tag;
+  XFontSet fontset = nullptr;
+};
+FontSetEntry FindFontSet(XmFontList fonts);
+// How many character sets of the current locale a font set made anew from the base names of
+// fontset lacks on the launcher's display (-1 when none can be made at all).
+int MissingCharsets(XFontSet fontset);
+// The pixels of the compound string resource `resource` of w drawn by the toolkit with the font
+// list `fonts`, and of `text` drawn by Xlib's multibyte call with `fontset` at the same baseline,
+// each on a pixmap of its own of the string's size, black on white. Caller holds the lock.
+struct Drawings {
+  std::vector<unsigned long> toolkit, xlib;
+  int width = 0, height = 0;
+  // Columns of the xlib drawing that hold ink.
+  int InkedColumns() const;
+};
+Drawings DrawBoth(Widget w, const char *resource, XmFontList fonts, XFontSet fontset,
+                  const std::string &text);
+
 // A private X server and the interface brought up on it, in window mode. Each test case runs in
 // a process of its own (ctest starts every case alone): the interface, once up, stays up.
 class WindowedUi : public ::testing::Test {
@@ -59,6 +90,10 @@ class WindowedUi : public ::testing::Test {
   // The screen of the private server.
   virtual int ScreenWidth() const { return 1024; }
   virtual int ScreenHeight() const { return 768; }
+  // The server's font path; empty for its own.
+  virtual std::string FontPath() const { return ""; }
+  // Runs before the interface comes up: the place to choose the locale.
+  virtual void BeforeLoad() {}
 
   std::unique_ptr<xtest::XServer> server;
   X11Functions *funcs = nullptr;
