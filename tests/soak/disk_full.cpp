@@ -15,7 +15,7 @@ namespace soak {
 namespace {
 
 // The catalog key of the message for an extraction that failed because writing failed.
-constexpr char kDiskFullKey[] = "no_space_during_extraction";
+constexpr char kDiskFullKey[] = "write_failed_system_tmpdir";
 
 struct Case {
   std::string name;
