@@ -271,9 +271,7 @@ void InstallSignalDispositions(void) {
 }
 
 void PrepareToExit(void) {
-  char *text = GetLocalizedMessage("performing_cleanup");
-  statusf("%s", text);
-  free(text);
+  ShowMessage("performing_cleanup");
   if (doCleanup) Cleanup();
   DeleteWorkingDirectory();
 }

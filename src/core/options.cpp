@@ -10,7 +10,6 @@
 #include "core/profile.h"
 #include "core/startup.h"
 #include "host/temp_dir.h"
-#include "i18n/locale.h"
 #include "ui/output.h"
 
 JavaVMOption *options = nullptr;
@@ -27,12 +26,6 @@ namespace {
 
 constexpr const char kHeadless[] = "-Djava.awt.headless=true";
 constexpr const char kMinimumJavaVersion[] = "1.4.1";
-
-void Report(const char *key, const char *arg) {
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, text, arg != nullptr ? arg : "");
-  free(text);
-}
 
 // value made absolute against cwd ("%s%c%s"); frees value.
 char *Absolute(const char *cwd, char *value) {
@@ -67,9 +60,7 @@ void AddOption(char *str) {
 void PrintUsage(void) {
   const char *key =
       strcmp(GetJavaClassName(), "corvane_uninstall") == 0 ? "uninstallusage" : "installusage";
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, text, progname != nullptr ? progname : "", kMinimumJavaVersion);
-  free(text);
+  ReportMessage(key, progname, kMinimumJavaVersion);
 }
 
 jboolean ParseArguments(int *pargc, char ***pargv, char **pJavaHome, char **pTempDir,
@@ -180,7 +171,7 @@ jboolean ParseArguments(int *pargc, char ***pargv, char **pJavaHome, char **pTem
 
   if (errorKey != nullptr || help) {
     if (errorKey != nullptr) {
-      Report(errorKey, errorArg);
+      ReportMessage(errorKey, errorArg);
       *pret = 1;
     } else {
       *pret = 0;

@@ -94,9 +94,7 @@ const char *GetBundledJREPath(void) {
     // An archive without package/jre entries has nothing to unpack, and the status line
     // would tell the user about an extraction that does not happen.
     if (zip != nullptr && ArchiveHasBundledJRE(zip)) {
-      char *text = GetLocalizedMessage("unzipping_java_files");
-      statusf("%s", text);
-      free(text);
+      ShowMessage("unzipping_java_files");
       if (UnzipFiles(zip, home, kBundledJREEntries))
         bundledJREPath = GetJREPath(candidate);
       else

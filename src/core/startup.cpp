@@ -57,22 +57,6 @@ constexpr const char kUpgradeInvoker[] = "UpgradeInvoker.sh";
 // Appended to the runtime path when the runtime is a development kit.
 const char *const jdkClassPath[] = {"/lib/tools.jar", "/classes"};
 
-const char *OrEmpty(const char *s) { return s != nullptr ? s : ""; }
-
-// Looks key up and prints it on standard error with up to three string arguments.
-void Report(const char *key, const char *a = nullptr, const char *b = nullptr,
-            const char *c = nullptr) {
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, text, OrEmpty(a), OrEmpty(b), OrEmpty(c));
-  free(text);
-}
-
-void Show(const char *key) {
-  char *text = GetLocalizedMessage(key);
-  statusf("%s", text);
-  free(text);
-}
-
 // The directory that messages about the working directory's place name: where it was (to be)
 // made; before any name was drawn, the temporary directory asked for, or the default one that
 // was refused.
@@ -82,16 +66,16 @@ const char *UsedTempDir(const char *tmpdir) {
 }
 
 int ReportNoTempDir(const char *tmpdir) {
-  Report("no_writable_system_tmpdir", UsedTempDir(tmpdir));
-  Report("no_writable_system_tmpdir_usage", progname);
+  ReportMessage("no_writable_system_tmpdir", UsedTempDir(tmpdir));
+  ReportMessage("no_writable_system_tmpdir_usage", progname);
   return 1;
 }
 
 // The disk filled up (or failed) while the archive was being written out: not the archive's
 // fault, so not "corrupted".
 int ReportWriteFailure(const char *tmpdir) {
-  Report("write_failed_system_tmpdir", UsedTempDir(tmpdir));
-  Report("no_writable_system_tmpdir_usage", progname);
+  ReportMessage("write_failed_system_tmpdir", UsedTempDir(tmpdir));
+  ReportMessage("no_writable_system_tmpdir_usage", progname);
   return 1;
 }
 
@@ -254,19 +238,18 @@ bool BundledRuntimeBlockedByNoexec(void) {
   return HasBundledJREEntries();
 }
 
-// Appends the text of key, formatted with a and b, to *text (a new string, or null).
+// Appends the text of key, with its arguments filled in, to *text (a new string, or null).
 void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr) {
-  char *format = GetLocalizedMessage(key);
-  int len = snprintf(nullptr, 0, format, OrEmpty(a), OrEmpty(b));
-  size_t have = *text != nullptr ? strlen(*text) : 0;
+  char *piece = FormatMessage(key, a, b);
+  size_t have = *text != nullptr ? strlen(*text) : 0, len = strlen(piece);
   if (len > 0) {
-    char *grown = static_cast<char *>(MemAlloc(have + static_cast<size_t>(len) + 1));
+    char *grown = static_cast<char *>(MemAlloc(have + len + 1));
     if (*text != nullptr) memcpy(grown, *text, have);
-    snprintf(grown + have, static_cast<size_t>(len) + 1, format, OrEmpty(a), OrEmpty(b));
+    memcpy(grown + have, piece, len + 1);
     free(*text);
     *text = grown;
   }
-  free(format);
+  free(piece);
 }
 
 // After the "no runtime" messages: every runtime that was found but refused, and why, so that
@@ -300,7 +283,7 @@ int LauncherMain(int argc, char **argv) {
   // 1. The executable.
   const char *execname = SetExecName(argc > 0 ? argv[0] : nullptr);
   if (execname == nullptr) {
-    Report("no_resolve_exec_path");
+    ReportMessage("no_resolve_exec_path");
     return 1;
   }
 
@@ -326,7 +309,7 @@ int LauncherMain(int argc, char **argv) {
   if (!ParseArguments(&javaArgc, &javaArgv, &javahome, &tmpdirArg, &showconsole, &ret)) return ret;
 
   // 7, 8. The temporary directory.
-  Show("checking_disk_space");
+  ShowMessage("checking_disk_space");
   // With -tmpdir this is the directory as its check recorded it, made absolute: a relative
   // working directory would be refused by the clean-up and outlive the run, and the Java
   // program, which runs elsewhere, could not use a relative TMPDIR or temp.dir either.
@@ -353,12 +336,12 @@ int LauncherMain(int argc, char **argv) {
     bool sound = AddUpEntrySizes(zipFile, &requiredDisk);
     zipClose(zipFile);
     if (!sound) {
-      Report("corrupted_zip_file", execname);
+      ReportMessage("corrupted_zip_file", execname);
       return 1;
     }
     SetApplicationHome(StrDup(workdir));
   } else if (CarriesSomethingAppended(execname)) {
-    Report("corrupted_zip_file", execname);
+    ReportMessage("corrupted_zip_file", execname);
     return 1;
   }
 
@@ -379,13 +362,13 @@ int LauncherMain(int argc, char **argv) {
     char required[32], available[32];
     snprintf(required, sizeof required, "%lli", static_cast<long long>(requiredDisk));
     snprintf(available, sizeof available, "%lli", static_cast<long long>(availableDisk));
-    Report("no_space_system_tmpdir", UsedTempDir(tmpdir), required, available);
-    Report("no_writable_system_tmpdir_usage", progname);
+    ReportMessage("no_space_system_tmpdir", UsedTempDir(tmpdir), required, available);
+    ReportMessage("no_writable_system_tmpdir_usage", progname);
     return 1;
   }
 
   // 16, 17. The Java runtime: the one named with -javahome if it is usable, else the search.
-  Show("checking_java");
+  ShowMessage("checking_java");
   ret = 0;
   if (javahome != nullptr) {
     jrepath = GetJREPath(javahome);
@@ -395,23 +378,23 @@ int LauncherMain(int argc, char **argv) {
     }
     if (jrepath == nullptr) jrepath = GetPublicJREPath();
     if (jrepath == nullptr) {
-      Report("no_find_specified_java", javahome);
+      ReportMessage("no_find_specified_java", javahome);
       ret = 1;
     }
   } else {
     jrepath = GetPublicJREPath();
     if (jrepath == nullptr) {
-      Report("no_find_java");
+      ReportMessage("no_find_java");
       ret = 1;
     }
   }
   if (ret == 1) {
-    Report("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadPage, progname);
+    ReportMessage("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadPage, progname);
     ReportRefusedRuntimes();
     // The private runtime may be missing only because the disk filled up while it was being
     // unpacked.
     if (GetBundledJREWriteError() != 0) return ReportWriteFailure(tmpdir);
-    if (BundledRuntimeBlockedByNoexec()) Report("no_writable_system_tmpdir_usage", progname);
+    if (BundledRuntimeBlockedByNoexec()) ReportMessage("no_writable_system_tmpdir_usage", progname);
     return 1;
   }
 
@@ -419,14 +402,14 @@ int LauncherMain(int argc, char **argv) {
   // archive a moment ago; if it no longer does, it has changed under the launcher.
   zipFile = zipOpen(execname, &zipError);
   if (zipFile == nullptr && carriesArchive) {
-    Report("corrupted_zip_file", execname);
+    ReportMessage("corrupted_zip_file", execname);
     return 1;
   }
   if (zipFile != nullptr) {
-    Show("unzipping_files");
+    ShowMessage("unzipping_files");
     if (!UnzipFiles(zipFile, workdir, nullptr)) {
       if (zipFile->writeErrno != 0) return ReportWriteFailure(tmpdir);
-      Report("corrupted_zip_file", execname);
+      ReportMessage("corrupted_zip_file", execname);
       return 1;
     }
     zipClose(zipFile);
@@ -437,7 +420,7 @@ int LauncherMain(int argc, char **argv) {
   AddOption(Option("-Dtemp.dir=", tmpdir));
   const char *apphome = GetApplicationHome();
   if (apphome == nullptr) {
-    Report("no_find_exec_dir");
+    ReportMessage("no_find_exec_dir");
     return 1;
   }
   AddOption(ClassPathOption(jrepath, apphome));
@@ -450,14 +433,14 @@ int LauncherMain(int argc, char **argv) {
 
   // 21. The Java program runs from the application home.
   if (chdir(apphome) != 0) {
-    Report("no_set_specified_working_dir", apphome);
+    ReportMessage("no_set_specified_working_dir", apphome);
     return 1;
   }
   removeOnFailure.Release();
 
   // 22, 23. The Java program.
   if (showconsole) SetPrintToConsole(1);
-  Show("executing_java");
+  ShowMessage("executing_java");
   ret = ExecuteJava(jrepath, numOptions, options, javaArgc, javaArgv);
 
   // 24. Status 10 asks for the upgrade script that the Java program left in the temporary

@@ -32,12 +32,6 @@ namespace {
 constexpr const char kLibraryPathName[] = "LD_LIBRARY_PATH=";
 constexpr unsigned int kJavaStartWait = 10;
 
-void Report(const char *key) {
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, "%s", text);
-  free(text);
-}
-
 // "LD_LIBRARY_PATH=" followed by the bundled library path and the inherited value, each with
 // a ":" after it, less one final ":". New string.
 char *LibraryPathEntry(void) {
@@ -132,7 +126,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
 
   if (!CheckJavaClassFile()) {
     char *key = GetMessageKeyPrefix("no_files");
-    Report(key);
+    ReportMessage(key);
     free(key);
     return 1;
   }
@@ -140,7 +134,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   char *command = Resolve(jrepath, "bin/java");
   if (!IsExecutable(command)) {
     free(command);
-    Report("java_aborted");
+    ReportMessage("java_aborted");
     return 1;
   }
 
@@ -173,7 +167,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   free(aborted);
 
   if (pid < 0) {
-    Report("java_aborted");
+    ReportMessage("java_aborted");
     return 1;
   }
 
@@ -195,9 +189,7 @@ int InvokeUpgradeTool(const char *invokerPath) {
   if (fd < 0) return -1;
   if (const char *refusal = UpgradeScriptRefusal(fd)) {
     close(fd);
-    char *text = GetLocalizedMessage(refusal);
-    _fprintf(stderr, text, invokerPath);
-    free(text);
+    ReportMessage(refusal, invokerPath);
     return kUpgradeScriptRefused;
   }
   char *copy = StrDup(invokerPath);
