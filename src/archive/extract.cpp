@@ -175,7 +175,7 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
       // A file whose directory could not be made fails to open: the directory's refusal is
       // the cause. A directory entry that could not be made is missing as much as a file.
       if (zipFile->writeErrno == 0) zipFile->writeErrno = storageErrno;
-      if (!isFile) zipFile->msg = const_cast<char *>(zipmsg::kWriteFailed);
+      if (!isFile) zipfmt::SetMsg(zipFile, zipmsg::kWriteFailed);
       zipFreeEntry(zipFile, entry);
       result = JNI_FALSE;
       break;

@@ -23,8 +23,6 @@ namespace {
 jzfile *zfiles = nullptr;
 jboolean inited = JNI_FALSE;
 
-void SetMsg(jzfile *zip, const char *text) { zip->msg = const_cast<char *>(text); }
-
 // The name copy of readCEN: a stack buffer for the usual short names, a heap one that doubles
 // its capacity when a name does not fit.
 class NameBuffer {

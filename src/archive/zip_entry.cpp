@@ -28,8 +28,6 @@ constexpr jint kCopyBuffer = 16384;
 constexpr jint kInflateInput = 65536;
 constexpr jint kInflateOutput = 65536;
 
-void SetMsg(jzfile *zip, const char *text) { zip->msg = const_cast<char *>(text); }
-char *Text(const char *text) { return const_cast<char *>(text); }
 
 void FreeEntry(jzentry *ze) {
   free(ze->extra);
@@ -66,17 +64,9 @@ struct InflateGuard {
 // write and refuses the rest only on the next one, so short writes are continued until the
 // refusal, whose errno is kept in zip->writeErrno.
 bool WriteFully(jzfile *zip, int fd, const unsigned char *buf, size_t len) {
-  while (len > 0) {
-    ssize_t n = write(fd, buf, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      zip->writeErrno = n < 0 ? errno : EIO;
-      return false;
-    }
-    buf += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
+  if (WriteAll(fd, buf, len)) return true;
+  zip->writeErrno = errno;
+  return false;
 }
 
 }  // namespace
@@ -208,11 +198,11 @@ jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
   *msg = nullptr;
   jint count = entry->csize;
   if (count == 0) {
-    *msg = Text(zipmsg::kNotCompressed);
+    *msg = ReasonText(zipmsg::kNotCompressed);
     return JNI_FALSE;
   }
   if (count < 0 || entry->size < 0) {
-    *msg = Text(zipmsg::kBadSize);
+    *msg = ReasonText(zipmsg::kBadSize);
     return JNI_FALSE;
   }
 
@@ -235,7 +225,7 @@ jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
   jint pos = 0;
   while (count > 0) {
     const jint r = zipRead(zip, entry, pos, in, std::min(count, kInflateInput));
-    if (r == 0) *msg = Text(zipmsg::kEndOfFile);
+    if (r == 0) *msg = ReasonText(zipmsg::kEndOfFile);
     if (r <= 0) return JNI_FALSE;
     pos += r;
     count -= r;
@@ -254,29 +244,29 @@ jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
         case Z_STREAM_END:
           // The stream must end exactly with the entry's data and its declared size.
           if (count != 0 || strm.avail_in != 0 || written + produced != size) {
-            *msg = Text(zipmsg::kEndOfStream);
+            *msg = ReasonText(zipmsg::kEndOfStream);
             return JNI_FALSE;
           }
           ended = true;
           break;
         case Z_MEM_ERROR:
-          *msg = Text(zipmsg::kNoMemory);
+          *msg = ReasonText(zipmsg::kNoMemory);
           return JNI_FALSE;
         default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR
-          *msg = Text(zipmsg::kBadData);
+          *msg = ReasonText(zipmsg::kBadData);
           return JNI_FALSE;
       }
       if (!ended && produced == 0 && strm.avail_in == inBefore) {
         if (strm.avail_in == 0) break;  // waits for the next block of input
-        *msg = Text(zipmsg::kNoProgress);
+        *msg = ReasonText(zipmsg::kNoProgress);
         return JNI_FALSE;
       }
       if (written + produced > size) {
-        *msg = Text(zipmsg::kTooLarge);
+        *msg = ReasonText(zipmsg::kTooLarge);
         return JNI_FALSE;
       }
       if (!WriteFully(zip, fd, out, static_cast<size_t>(produced))) {
-        *msg = Text(zipmsg::kWriteFailed);
+        *msg = ReasonText(zipmsg::kWriteFailed);
         return JNI_FALSE;
       }
       crc = crc32(crc, out, static_cast<uInt>(produced));
@@ -285,11 +275,11 @@ jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
   }
   // All compressed bytes were used without reaching the end of the stream: the data is cut.
   if (!ended) {
-    *msg = Text(zipmsg::kEndOfStream);
+    *msg = ReasonText(zipmsg::kEndOfStream);
     return JNI_FALSE;
   }
   if (static_cast<uint32_t>(crc) != static_cast<uint32_t>(entry->crc)) {
-    *msg = Text(zipmsg::kInflateCrc);
+    *msg = ReasonText(zipmsg::kInflateCrc);
     return JNI_FALSE;
   }
   return JNI_TRUE;

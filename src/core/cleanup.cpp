@@ -196,16 +196,6 @@ void DeleteTree(const char *path) {
   rmdir(path);
 }
 
-void WriteAll(int fd, const char *text, size_t len) {
-  while (len > 0) {
-    ssize_t n = write(fd, text, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    len -= static_cast<size_t>(n);
-  }
-}
-
 // PrepareToExit for signal context: the same steps, with nothing that allocates, converts or
 // takes a lock. workdir is not freed; the process ends right after. A running Java program or
 // upgrade script is stopped first: it must not go on with its files deleted under it.

@@ -1,5 +1,6 @@
 // Finds the running executable from the name it was started with, derives the application
-// home from it, and provides the path and memory helpers shared by the whole launcher.
+// home from it, and provides the path, memory and descriptor helpers shared by the whole
+// launcher.
 #include "core/paths.h"
 
 #include <errno.h>
@@ -111,6 +112,21 @@ const char *GetApplicationHome(void) {
 void SetApplicationHome(char *home) {
   free(applicationHome);
   applicationHome = home;
+}
+
+jboolean WriteAll(int fd, const void *buf, size_t len) {
+  const char *p = static_cast<const char *>(buf);
+  while (len > 0) {
+    ssize_t n = write(fd, p, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return JNI_FALSE;
+    }
+    p += n;
+    len -= static_cast<size_t>(n);
+  }
+  return JNI_TRUE;
 }
 
 void *MemAlloc(size_t size) {

@@ -26,6 +26,10 @@ void SetApplicationHome(char *home);
 // New string holding the current directory, or null. Grows its buffer only while getcwd
 // reports ERANGE, so a removed or unreadable current directory fails instead of looping.
 char *GetCurrentDir(void);
+// Writes all len bytes of buf to fd with write(2), going on after short and interrupted writes.
+// Async-signal-safe: for the signal handlers and a child between fork and exec, where stdio may
+// not be used. False when a write fails, with errno set (EIO when the file took nothing).
+jboolean WriteAll(int fd, const void *buf, size_t len);
 // Allocation that never returns null: on exhaustion "Out of memory" goes through perror, the
 // working directory is removed and the process exits with status 1 (ExitAfterCleanup).
 void *MemAlloc(size_t size);

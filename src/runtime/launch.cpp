@@ -94,17 +94,6 @@ const char *UpgradeScriptRefusal(int fd) {
   return nullptr;
 }
 
-void WriteAll(int fd, const char *text) {
-  size_t left = strlen(text);
-  while (left > 0) {
-    ssize_t n = write(fd, text, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    left -= static_cast<size_t>(n);
-  }
-}
-
 }  // namespace
 
 jboolean CheckJavaClassFile(void) {
@@ -152,12 +141,13 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   char *entry = LibraryPathEntry();
   char **envp = ChildEnvironment(entry);
   char *aborted = GetLocalizedMessage("java_aborted");
+  const size_t abortedLength = strlen(aborted);
 
   fflush(nullptr);
   pid_t pid = ForkRunningChild(ChildStop::Gently);
   if (pid == 0) {
     execve(command, cmdv, envp);
-    WriteAll(STDERR_FILENO, aborted);
+    WriteAll(STDERR_FILENO, aborted, abortedLength);
     _exit(1);
   }
   free(cmdv);

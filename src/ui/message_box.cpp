@@ -18,9 +18,6 @@ namespace {
 // Separate from the status window's: a pending error text is completed only by the next box.
 char *cachedmessage = nullptr;
 
-// The title goes to the window manager, not through the box's fonts (see the status window).
-char kTitleTag[] = "FONTLIST_DEFAULT_TAG_STRING";
-
 constexpr int kInformation = 2;
 
 // With the _ALL bit set, the hints name what the window manager leaves out: the box can be
@@ -30,11 +27,6 @@ constexpr XtArgVal kDecorations =
 constexpr XtArgVal kFunctions =
     MWM_FUNC_ALL | MWM_FUNC_RESIZE | MWM_FUNC_MINIMIZE | MWM_FUNC_MAXIMIZE;
 static_assert(kDecorations == 101 && kFunctions == 27, "window manager hints");
-
-void SetArg(Arg &arg, const char *name, XtArgVal value) {
-  arg.name = const_cast<String>(name);
-  arg.value = value;
-}
 
 }  // namespace
 
@@ -66,7 +58,7 @@ int PrintToMessageBox(int type, const char *format, va_list args) {
     message[len - 1] = '\0';
     char *title = const_cast<char *>(GetTitle());
     char *tag = GetTextTag();
-    if ((xtitle = funcs->XmStringCreateLtoR(title, kTitleTag)) == nullptr ||
+    if ((xtitle = funcs->XmStringCreateLtoR(title, GetTitleTag())) == nullptr ||
         (xmessage = funcs->XmStringCreateLtoR(message, tag)) == nullptr ||
         (xok = funcs->XmStringCreateLtoR(ok, tag)) == nullptr) {
       err = true;

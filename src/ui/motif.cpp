@@ -389,6 +389,8 @@ XmFontList GetLocaleFontList(void) { return localeFontList; }
 
 char *GetTextTag(void) { return localeFontList != nullptr ? kLocaleTag : kDefaultTag; }
 
+char *GetTitleTag(void) { return kDefaultTag; }
+
 X11Lock::X11Lock() {
   X11Functions *funcs = LoadX11(JNI_TRUE);
   if (funcs != nullptr && dispatch && pthread_mutex_lock(&lock) == 0) {

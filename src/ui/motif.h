@@ -137,6 +137,15 @@ XmFontList GetLocaleFontList(void);
 // the titles, which the window manager shows): the locale font list's tag when there is such a
 // list, else the toolkit's default tag ("FONTLIST_DEFAULT_TAG_STRING").
 char *GetTextTag(void);
+// The tag of the windows' titles: always the toolkit's default tag. A title goes to the window
+// manager, not through the windows' fonts; under the default tag the toolkit converts it from
+// the process locale, and an ASCII title stays a plain string.
+char *GetTitleTag(void);
+// Sets one entry of an Xt argument list.
+inline void SetArg(Arg &arg, const char *name, XtArgVal value) {
+  arg.name = const_cast<String>(name);
+  arg.value = value;
+}
 
 // Holds the interface lock for a scope, once the interface is up (LoadX11(TRUE)), dispatching,
 // and the recursive mutex was taken; false otherwise, and then no toolkit call may be made.

@@ -17,15 +17,6 @@ namespace {
 
 char *cachedmessage = nullptr;
 
-// The title goes to the window manager, not through the window's fonts; under the default tag
-// the toolkit converts it from the process locale, and an ASCII title stays a plain string.
-char kTitleTag[] = "FONTLIST_DEFAULT_TAG_STRING";
-
-void SetArg(Arg &arg, const char *name, XtArgVal value) {
-  arg.name = const_cast<String>(name);
-  arg.value = value;
-}
-
 }  // namespace
 
 char *FormatBehindPendingText(char **pending, const char *format, va_list args, int *length) {
@@ -77,7 +68,7 @@ int PrintToStatusWindow(const char *format, va_list args) {
   XmString xmessage = nullptr;
 
   if (GetStatusDialog() == nullptr) {
-    xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), kTitleTag);
+    xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), GetTitleTag());
     Widget dialog = nullptr;
     if (xtitle != nullptr) {
       Arg xargs[9];
