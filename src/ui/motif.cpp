@@ -32,44 +32,10 @@
 // functions, so nothing is linked. (Xt's sentinel attributes do not take part in the type.)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wignored-attributes"
-#define LAUNCHER_CHECK_SIGNATURE(name)                                  \
+#define LAUNCHER_CHECK_SIGNATURE(name)                            \
   static_assert(std::is_same<name##_t, decltype(&::name)>::value, \
-                #name "_t differs from the published signature")
-LAUNCHER_CHECK_SIGNATURE(XCloseDisplay);
-LAUNCHER_CHECK_SIGNATURE(XOpenDisplay);
-LAUNCHER_CHECK_SIGNATURE(XRaiseWindow);
-LAUNCHER_CHECK_SIGNATURE(XSetErrorHandler);
-LAUNCHER_CHECK_SIGNATURE(XSetIOErrorHandler);
-LAUNCHER_CHECK_SIGNATURE(XSetLocaleModifiers);
-LAUNCHER_CHECK_SIGNATURE(XSupportsLocale);
-LAUNCHER_CHECK_SIGNATURE(XmCreateErrorDialog);
-LAUNCHER_CHECK_SIGNATURE(XmCreateInformationDialog);
-LAUNCHER_CHECK_SIGNATURE(XmCreateTemplateDialog);
-LAUNCHER_CHECK_SIGNATURE(XmMessageBoxGetChild);
-LAUNCHER_CHECK_SIGNATURE(XmStringCreateLtoR);
-LAUNCHER_CHECK_SIGNATURE(XmStringFree);
-LAUNCHER_CHECK_SIGNATURE(XtAppNextEvent);
-LAUNCHER_CHECK_SIGNATURE(XtAppPending);
-// Not compared: Xt's header declares the handler parameter noreturn, but the launcher's handler
-// returns (it switches to the console and carries on); the calling convention is the same.
-LAUNCHER_CHECK_SIGNATURE(XtAppSetWarningHandler);
-LAUNCHER_CHECK_SIGNATURE(XtDestroyWidget);
-LAUNCHER_CHECK_SIGNATURE(XtDispatchEvent);
-LAUNCHER_CHECK_SIGNATURE(XtGetValues);
-LAUNCHER_CHECK_SIGNATURE(XtIsManaged);
-LAUNCHER_CHECK_SIGNATURE(XtManageChild);
-LAUNCHER_CHECK_SIGNATURE(XtRealizeWidget);
-LAUNCHER_CHECK_SIGNATURE(XtScreenOfObject);
-LAUNCHER_CHECK_SIGNATURE(XtUnmanageChild);
-LAUNCHER_CHECK_SIGNATURE(XtVaAppInitialize);
-LAUNCHER_CHECK_SIGNATURE(XtVaSetValues);
-LAUNCHER_CHECK_SIGNATURE(XtWindowOfObject);
-LAUNCHER_CHECK_SIGNATURE(XCreateFontSet);
-LAUNCHER_CHECK_SIGNATURE(XFreeFontSet);
-LAUNCHER_CHECK_SIGNATURE(XFreeStringList);
-LAUNCHER_CHECK_SIGNATURE(XmFontListEntryCreate);
-LAUNCHER_CHECK_SIGNATURE(XmFontListAppendEntry);
-LAUNCHER_CHECK_SIGNATURE(XmFontListEntryFree);
+                #name "_t differs from the published signature");
+LAUNCHER_X11_FUNCTIONS(LAUNCHER_CHECK_SIGNATURE)
 #undef LAUNCHER_CHECK_SIGNATURE
 #pragma GCC diagnostic pop
 static_assert(sizeof(X11Functions) == 34 * sizeof(void (*)(void)), "34 entry points");
@@ -158,41 +124,8 @@ bool Bind(T &field, const char *name) {
 // Fills the table in its order; false at the first name that does not resolve.
 bool ResolveFunctions(X11Functions *f) {
 #define LAUNCHER_BIND(name) \
-  if (!Bind(f->name, #name)) return false
-  LAUNCHER_BIND(XCloseDisplay);
-  LAUNCHER_BIND(XOpenDisplay);
-  LAUNCHER_BIND(XRaiseWindow);
-  LAUNCHER_BIND(XSetErrorHandler);
-  LAUNCHER_BIND(XSetIOErrorHandler);
-  LAUNCHER_BIND(XSetLocaleModifiers);
-  LAUNCHER_BIND(XSupportsLocale);
-  LAUNCHER_BIND(XmCreateErrorDialog);
-  LAUNCHER_BIND(XmCreateInformationDialog);
-  LAUNCHER_BIND(XmCreateTemplateDialog);
-  LAUNCHER_BIND(XmMessageBoxGetChild);
-  LAUNCHER_BIND(XmStringCreateLtoR);
-  LAUNCHER_BIND(XmStringFree);
-  LAUNCHER_BIND(XtAppNextEvent);
-  LAUNCHER_BIND(XtAppPending);
-  LAUNCHER_BIND(XtAppSetErrorHandler);
-  LAUNCHER_BIND(XtAppSetWarningHandler);
-  LAUNCHER_BIND(XtDestroyWidget);
-  LAUNCHER_BIND(XtDispatchEvent);
-  LAUNCHER_BIND(XtGetValues);
-  LAUNCHER_BIND(XtIsManaged);
-  LAUNCHER_BIND(XtManageChild);
-  LAUNCHER_BIND(XtRealizeWidget);
-  LAUNCHER_BIND(XtScreenOfObject);
-  LAUNCHER_BIND(XtUnmanageChild);
-  LAUNCHER_BIND(XtVaAppInitialize);
-  LAUNCHER_BIND(XtVaSetValues);
-  LAUNCHER_BIND(XtWindowOfObject);
-  LAUNCHER_BIND(XCreateFontSet);
-  LAUNCHER_BIND(XFreeFontSet);
-  LAUNCHER_BIND(XFreeStringList);
-  LAUNCHER_BIND(XmFontListEntryCreate);
-  LAUNCHER_BIND(XmFontListAppendEntry);
-  LAUNCHER_BIND(XmFontListEntryFree);
+  if (!Bind(f->name, #name)) return false;
+  LAUNCHER_X11_FUNCTIONS(LAUNCHER_BIND)
 #undef LAUNCHER_BIND
   return true;
 }

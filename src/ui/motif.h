@@ -35,8 +35,9 @@ typedef XmString (*XmStringCreateLtoR_t)(char *text, XmStringCharSet charset);
 typedef void (*XmStringFree_t)(XmString string);
 typedef void (*XtAppNextEvent_t)(XtAppContext app_context, XEvent *event_return);
 typedef XtInputMask (*XtAppPending_t)(XtAppContext app_context);
+// The handler is declared not to return, as in Xt's header (HandleXtError never does).
 typedef XtErrorHandler (*XtAppSetErrorHandler_t)(XtAppContext app_context,
-                                                 XtErrorHandler handler);
+                                                 XtErrorHandler handler _X_NORETURN);
 typedef XtErrorHandler (*XtAppSetWarningHandler_t)(XtAppContext app_context,
                                                    XtErrorHandler handler);
 typedef void (*XtDestroyWidget_t)(Widget widget);
@@ -63,43 +64,49 @@ typedef XmFontList (*XmFontListAppendEntry_t)(XmFontList old, XmFontListEntry en
 typedef void (*XmFontListEntryFree_t)(XmFontListEntry *entry);
 
 // The entry points, in the order in which they are resolved: the 28 that the windows have always
-// used, then the six that make a font set for a multibyte locale. Allocated once per successful
-// load and owned by the loader.
+// used, then the six that make a font set for a multibyte locale. The one list of them: the
+// table, the signature checks and the binding (motif.cpp) are all made from it.
+#define LAUNCHER_X11_FUNCTIONS(X) \
+  X(XCloseDisplay) \
+  X(XOpenDisplay) \
+  X(XRaiseWindow) \
+  X(XSetErrorHandler) \
+  X(XSetIOErrorHandler) \
+  X(XSetLocaleModifiers) \
+  X(XSupportsLocale) \
+  X(XmCreateErrorDialog) \
+  X(XmCreateInformationDialog) \
+  X(XmCreateTemplateDialog) \
+  X(XmMessageBoxGetChild) \
+  X(XmStringCreateLtoR) \
+  X(XmStringFree) \
+  X(XtAppNextEvent) \
+  X(XtAppPending) \
+  X(XtAppSetErrorHandler) \
+  X(XtAppSetWarningHandler) \
+  X(XtDestroyWidget) \
+  X(XtDispatchEvent) \
+  X(XtGetValues) \
+  X(XtIsManaged) \
+  X(XtManageChild) \
+  X(XtRealizeWidget) \
+  X(XtScreenOfObject) \
+  X(XtUnmanageChild) \
+  X(XtVaAppInitialize) \
+  X(XtVaSetValues) \
+  X(XtWindowOfObject) \
+  X(XCreateFontSet) \
+  X(XFreeFontSet) \
+  X(XFreeStringList) \
+  X(XmFontListEntryCreate) \
+  X(XmFontListAppendEntry) \
+  X(XmFontListEntryFree)
+
+// The function table. Allocated once per successful load and owned by the loader.
 struct X11Functions {
-  XCloseDisplay_t XCloseDisplay;
-  XOpenDisplay_t XOpenDisplay;
-  XRaiseWindow_t XRaiseWindow;
-  XSetErrorHandler_t XSetErrorHandler;
-  XSetIOErrorHandler_t XSetIOErrorHandler;
-  XSetLocaleModifiers_t XSetLocaleModifiers;
-  XSupportsLocale_t XSupportsLocale;
-  XmCreateErrorDialog_t XmCreateErrorDialog;
-  XmCreateInformationDialog_t XmCreateInformationDialog;
-  XmCreateTemplateDialog_t XmCreateTemplateDialog;
-  XmMessageBoxGetChild_t XmMessageBoxGetChild;
-  XmStringCreateLtoR_t XmStringCreateLtoR;
-  XmStringFree_t XmStringFree;
-  XtAppNextEvent_t XtAppNextEvent;
-  XtAppPending_t XtAppPending;
-  XtAppSetErrorHandler_t XtAppSetErrorHandler;
-  XtAppSetWarningHandler_t XtAppSetWarningHandler;
-  XtDestroyWidget_t XtDestroyWidget;
-  XtDispatchEvent_t XtDispatchEvent;
-  XtGetValues_t XtGetValues;
-  XtIsManaged_t XtIsManaged;
-  XtManageChild_t XtManageChild;
-  XtRealizeWidget_t XtRealizeWidget;
-  XtScreenOfObject_t XtScreenOfObject;
-  XtUnmanageChild_t XtUnmanageChild;
-  XtVaAppInitialize_t XtVaAppInitialize;
-  XtVaSetValues_t XtVaSetValues;
-  XtWindowOfObject_t XtWindowOfObject;
-  XCreateFontSet_t XCreateFontSet;
-  XFreeFontSet_t XFreeFontSet;
-  XFreeStringList_t XFreeStringList;
-  XmFontListEntryCreate_t XmFontListEntryCreate;
-  XmFontListAppendEntry_t XmFontListAppendEntry;
-  XmFontListEntryFree_t XmFontListEntryFree;
+#define LAUNCHER_X11_FIELD(name) name##_t name;
+  LAUNCHER_X11_FUNCTIONS(LAUNCHER_X11_FIELD)
+#undef LAUNCHER_X11_FIELD
 };
 
 // --- Loader and dispatch thread (motif.cpp) ---
