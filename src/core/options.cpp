@@ -10,6 +10,7 @@
 #include "core/profile.h"
 #include "core/startup.h"
 #include "host/temp_dir.h"
+#include "runtime/probe.h"
 #include "ui/output.h"
 
 JavaVMOption *options = nullptr;
@@ -25,7 +26,6 @@ jboolean printWizardID = JNI_FALSE;
 namespace {
 
 constexpr const char kHeadless[] = "-Djava.awt.headless=true";
-constexpr const char kMinimumJavaVersion[] = "1.4.1";
 
 // value made absolute against cwd ("%s%c%s"); frees value.
 char *Absolute(const char *cwd, char *value) {

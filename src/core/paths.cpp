@@ -26,7 +26,9 @@ jboolean IsExecutable(const char *path) {
   struct stat st;
   if (access(path, R_OK | X_OK) != 0) return JNI_FALSE;
   if (stat(path, &st) != 0) return JNI_FALSE;
-  return (st.st_mode & 0040000) == 0;  // the directory bit
+  // The directory bit alone, not S_ISDIR: so specified, it also refuses a block device, whose
+  // file type includes that bit.
+  return (st.st_mode & 0040000) == 0;
 }
 
 char *Resolve(const char *parent, const char *child) {

@@ -50,7 +50,6 @@ char *jrepath = nullptr;
 // one. Messages about the working directory's place name this one.
 char *workdirParent = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
-constexpr const char kMinimumJavaVersion[] = "1.4.1";
 constexpr const char kJavaDownloadPage[] = "http://java.com/download/";
 constexpr const char kUpgradeInvoker[] = "UpgradeInvoker.sh";
 

@@ -35,7 +35,7 @@ namespace {
 
 // 1.4.1 up to the 1.9 series; two-digit major versions are refused by design.
 constexpr const char *supported_vm_versions[] = {
-    "1.4.1", "1.4.2", "1.4.3", "1.4.4", "1.4.5", "1.4.6", "1.4.7",
+    kMinimumJavaVersion, "1.4.2", "1.4.3", "1.4.4", "1.4.5", "1.4.6", "1.4.7",
     "1.4.8", "1.4.9", "1.5",   "1.6",   "1.7",   "1.8",   "1.9",
 };
 

@@ -3,6 +3,9 @@
 
 #include "core/types.h"
 
+// The oldest version accepted: the first of the supported prefixes, named in the usage texts
+// and in the hint when no runtime is found.
+constexpr char kMinimumJavaVersion[] = "1.4.1";
 // How long one probe may take; a runtime that has not ended by then gives no version.
 constexpr int kProbeTimeLimitSeconds = 30;
 
