@@ -32,6 +32,11 @@ bool HasParentComponent(const char *name) {
   }
 }
 
+// True when name lies under the prefix of length prefixLen: it begins with it.
+bool IsUnder(const char *name, const char *prefix, size_t prefixLen) {
+  return strncmp(name, prefix, prefixLen) == 0;
+}
+
 // A growable array in memory from MemAlloc: running out of memory ends the run through the
 // launcher's one out-of-memory path (message, clean-up, status 1), never by an exception.
 template <typename T>
@@ -150,7 +155,7 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
       if (i < zipFile->total) result = JNI_FALSE;
       break;
     }
-    if (entrySubdir != nullptr && strncmp(entry->name, entrySubdir, prefixLen) != 0) {
+    if (entrySubdir != nullptr && !IsUnder(entry->name, entrySubdir, prefixLen)) {
       zipFreeEntry(zipFile, entry);
       continue;
     }
@@ -184,4 +189,26 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
   }
   free(path);
   return result;
+}
+
+jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *survey) {
+  survey->totalSize = 0;
+  survey->hasSubdirEntries = JNI_FALSE;
+  const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
+  jboolean sound = JNI_TRUE;
+  for (jint i = 0; i < zipFile->total; i++) {
+    jzentry *entry = zipGetNextEntry(zipFile, i);
+    if (entry == nullptr) return JNI_FALSE;
+    if (entrySubdir != nullptr && IsUnder(entry->name, entrySubdir, prefixLen))
+      survey->hasSubdirEntries = JNI_TRUE;
+    const jint size = entry->size, csize = entry->csize;
+    zipFreeEntry(zipFile, entry);
+    // The walk goes on after a bad size, so that the names are all looked at; the sum is then
+    // of no use.
+    if (size < 0 || csize < 0 ||
+        __builtin_add_overflow(survey->totalSize, static_cast<unsigned long long>(size),
+                               &survey->totalSize))
+      sound = JNI_FALSE;
+  }
+  return sound;
 }

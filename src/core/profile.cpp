@@ -26,26 +26,31 @@ constexpr ProfileData kInstaller = {kInstallerClassName, "setup_", JNI_TRUE};
 constexpr ProfileData kUninstaller = {kUninstallerClassName, "uninstall_", JNI_FALSE};
 
 const char *const classpath_elements[] = {"/package/PackageFormat.jar"};
-constexpr const char kBundledJREEntries[] = "package/jre";
 
 Product product = Product::Installer;
 char *title = nullptr;
 char *bundledJREPath = nullptr;
 char *bundledLibPath = nullptr;
 int bundledWriteError = 0;
+// Whether the executable's archive has entries under kBundledJREEntries, once a walk has told.
+enum class Presence { Unknown, Absent, Present };
+Presence bundledEntries = Presence::Unknown;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
-// True when an entry's name begins with the private runtime's prefix.
-jboolean ArchiveHasBundledJRE(jzfile *zip) {
-  jboolean found = JNI_FALSE;
-  for (jint i = 0; !found; i++) {
-    jzentry *entry = zipGetNextEntry(zip, i);
-    if (entry == nullptr) break;
-    found = strncmp(entry->name, kBundledJREEntries, sizeof kBundledJREEntries - 1) == 0;
-    zipFreeEntry(zip, entry);
+void NoteBundledEntries(const ArchiveSurvey &survey) {
+  bundledEntries = survey.hasSubdirEntries ? Presence::Present : Presence::Absent;
+}
+
+// Whether the archive open as zip (the executable's) has entries under the private runtime's
+// prefix: known from the first pass, or found by a walk now.
+bool ArchiveHasBundledJRE(jzfile *zip) {
+  if (bundledEntries == Presence::Unknown) {
+    ArchiveSurvey survey;
+    SurveyArchive(zip, kBundledJREEntries, &survey);
+    NoteBundledEntries(survey);
   }
-  return found;
+  return bundledEntries == Presence::Present;
 }
 
 }  // namespace
@@ -88,7 +93,7 @@ const char *GetBundledJREPath(void) {
   char *candidate = Resolve(home, kBundledJREEntries);
   bundledJREPath = GetJREPath(candidate);
   const char *execname = GetExecName();
-  if (bundledJREPath == nullptr && execname != nullptr) {
+  if (bundledJREPath == nullptr && execname != nullptr && bundledEntries != Presence::Absent) {
     int zerror = 0;
     jzfile *zip = zipOpen(execname, &zerror);
     // An archive without package/jre entries has nothing to unpack, and the status line
@@ -108,13 +113,23 @@ const char *GetBundledJREPath(void) {
 
 jboolean HasBundledJREEntries(void) {
   const char *execname = GetExecName();
-  if (execname == nullptr) return JNI_FALSE;
-  int zerror = 0;
-  jzfile *zip = zipOpen(execname, &zerror);
-  if (zip == nullptr) return JNI_FALSE;
-  jboolean found = ArchiveHasBundledJRE(zip);
-  zipClose(zip);
-  return found;
+  if (bundledEntries == Presence::Unknown && execname != nullptr) {
+    int zerror = 0;
+    jzfile *zip = zipOpen(execname, &zerror);
+    if (zip != nullptr) {
+      ArchiveHasBundledJRE(zip);
+      zipClose(zip);
+    }
+  }
+  return bundledEntries == Presence::Present;
+}
+
+jboolean SurveyExecutableArchive(jzfile *zip, unsigned long long *total) {
+  ArchiveSurvey survey;
+  jboolean sound = SurveyArchive(zip, kBundledJREEntries, &survey);
+  NoteBundledEntries(survey);
+  *total = survey.totalSize;
+  return sound;
 }
 
 int GetBundledJREWriteError(void) { return bundledWriteError; }
@@ -137,4 +152,5 @@ void ResetProfileForTesting(void) {
   free(bundledLibPath);
   bundledLibPath = nullptr;
   bundledWriteError = 0;
+  bundledEntries = Presence::Unknown;
 }

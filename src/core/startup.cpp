@@ -211,24 +211,6 @@ bool CarriesSomethingAppended(const char *execname) {
   return !bare;
 }
 
-// First pass over an open archive: the sum of its entries' sizes into *total. False when the
-// archive is damaged in a way that a later read would meet only after part of it was written:
-// a local header that cannot be read, or a declared size that cannot be right (negative, or a
-// sum beyond 64 bits, should sizes ever be wider), which would also let a larger payload slip
-// past the space check.
-bool AddUpEntrySizes(jzfile *zip, unsigned long long *total) {
-  *total = 0;
-  for (jint i = 0; i < zip->total; i++) {
-    jzentry *entry = zipGetNextEntry(zip, i);
-    if (entry == nullptr) return false;
-    const jint size = entry->size, csize = entry->csize;
-    zipFreeEntry(zip, entry);
-    if (size < 0 || csize < 0) return false;
-    if (__builtin_add_overflow(*total, static_cast<unsigned long long>(size), total)) return false;
-  }
-  return true;
-}
-
 // A private runtime unpacked onto a file system mounted noexec fails the executable test
 // without a word; the user is pointed at -tmpdir instead.
 bool BundledRuntimeBlockedByNoexec(void) {
@@ -332,7 +314,7 @@ int LauncherMain(int argc, char **argv) {
   jzfile *zipFile = zipOpen(execname, &zipError);
   const bool carriesArchive = zipFile != nullptr;
   if (carriesArchive) {
-    bool sound = AddUpEntrySizes(zipFile, &requiredDisk);
+    bool sound = SurveyExecutableArchive(zipFile, &requiredDisk);
     zipClose(zipFile);
     if (!sound) {
       ReportMessage("corrupted_zip_file", execname);
