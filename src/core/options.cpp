@@ -12,6 +12,7 @@
 #include "host/temp_dir.h"
 #include "runtime/probe.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 JavaVMOption *options = nullptr;
 int numOptions = 0;

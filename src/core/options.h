@@ -30,6 +30,3 @@ jboolean ParseArguments(int *pargc, char ***pargv, char **pJavaHome, char **pTem
                         jboolean *pShowConsole, int *pret);
 // Prints the product's usage text on standard error.
 void PrintUsage(void);
-
-// For tests: empty the option list (leaking nothing) and clear the flags.
-void ResetOptionsForTesting(void);

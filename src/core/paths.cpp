@@ -12,6 +12,7 @@
 
 #include "core/cleanup.h"
 #include "i18n/locale.h"
+#include "testing/hooks.h"
 
 namespace {
 
@@ -147,7 +148,7 @@ char *StrDup(const char *str) {
   return s;
 }
 
-void ResetPathsForTesting(void) {
+void ForgetExecNameForTesting(void) {
   free(execname);
   execname = nullptr;
   free(applicationHome);

@@ -34,6 +34,3 @@ jboolean WriteAll(int fd, const void *buf, size_t len);
 // working directory is removed and the process exits with status 1 (ExitAfterCleanup).
 void *MemAlloc(size_t size);
 char *StrDup(const char *str);
-
-// For tests: forget execname and the application home.
-void ResetPathsForTesting(void);

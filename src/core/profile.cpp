@@ -13,6 +13,7 @@
 #include "i18n/locale.h"
 #include "runtime/discovery.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 namespace {
 

@@ -53,6 +53,3 @@ int GetBundledJREWriteError(void);
 const char *GetBundledLibraryPath(void);
 // Product clean-up hook, run by the normal exit path.
 void Cleanup(void);
-
-// For tests: forget the cached title and paths.
-void ResetProfileForTesting(void);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "core/paths.h"
+#include "testing/hooks.h"
 
 namespace {
 

@@ -12,6 +12,3 @@ jboolean SetTempDir(const char *path);
 // The recorded directory; "/tmp" when none was set. Null when even "/tmp" is refused.
 // Owned by this module.
 const char *GetTempDir(void);
-
-// For tests: forget the recorded directory.
-void ResetTempDirForTesting(void);

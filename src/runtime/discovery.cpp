@@ -16,6 +16,7 @@
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "runtime/probe.h"
+#include "testing/hooks.h"
 
 namespace {
 

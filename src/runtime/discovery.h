@@ -12,6 +12,3 @@ char *GetJREPath(const char *path);
 jboolean IsJDK(const char *path);
 // New root of the preferred runtime on the machine (or in the archive), or null.
 char *GetPublicJREPath(void);
-
-// For tests: search dir instead of "/usr/java" (null restores it). dir must outlive the search.
-void SetUsrJavaDirForTesting(const char *dir);

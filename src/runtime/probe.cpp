@@ -30,6 +30,7 @@
 #include "core/paths.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
+#include "testing/hooks.h"
 
 namespace {
 

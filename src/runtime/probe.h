@@ -33,6 +33,3 @@ struct RefusedRuntime {
 // The runtimes refused so far, each root once, in the order of their first refusal; null when
 // none was.
 const RefusedRuntime *GetRefusedRuntimes(void);
-
-// For tests: forgets the refused runtimes.
-void ForgetRefusedRuntimesForTesting(void);

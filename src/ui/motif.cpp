@@ -27,6 +27,7 @@
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 // The table's types must be exactly the published ones; decltype does not reference the
 // functions, so nothing is linked. (Xt's sentinel attributes do not take part in the type.)

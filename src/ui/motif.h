@@ -169,15 +169,6 @@ class X11Lock {
   X11Functions *funcs_ = nullptr;
 };
 
-// For tests: the library names tried in order (null restores the built-in list). The array
-// must outlive every later load.
-void SetMotifLibraryNamesForTesting(const char *const *names, int count);
-// For tests: whether the event-dispatch thread is meant to run.
-jboolean IsDispatchingForTesting(void);
-// For tests: stops and joins the event-dispatch thread (the interface stays loaded but takes no
-// more calls), so that a test may stop its X server without the thread touching it.
-void StopDispatchForTesting(void);
-
 // --- Status window (status_window.cpp) ---
 
 // Shows one status text; returns the length of the newly formatted part, 0 when the text was
