@@ -7,6 +7,7 @@
 #pragma once
 
 #include <stdarg.h>
+#include <stdio.h>
 
 #include <X11/Intrinsic.h>
 #include <X11/Xlib.h>
@@ -184,6 +185,9 @@ void CenterAndManageChild(Widget w);
 // text alone).
 char *FormatBehindPendingText(char **cachedmessage, const char *format, va_list args,
                               int *length);
+// The text where no window can show it: message printed on stream, then freed. Returns what
+// fprintf returned.
+int PrintWithoutWindow(FILE *stream, char *message);
 
 // --- Message box (message_box.cpp) ---
 
