@@ -94,6 +94,52 @@ const char *UpgradeScriptRefusal(int fd) {
   return nullptr;
 }
 
+// The Java command line: bin/java, the options, the main class, the Java program's arguments.
+// A new array ending with null; the strings are borrowed.
+char **JavaCommandLine(char *command, int numOptions, JavaVMOption *options, int argc,
+                       char **argv) {
+  char **cmdv = static_cast<char **>(
+      MemAlloc((static_cast<size_t>(numOptions) + static_cast<size_t>(argc) + 3) * sizeof(char *)));
+  int n = 0;
+  cmdv[n++] = command;
+  for (int i = 0; i < numOptions; i++) cmdv[n++] = options[i].optionString;
+  cmdv[n++] = const_cast<char *>(GetJavaClassName());
+  for (int i = 0; i < argc; i++) cmdv[n++] = argv[i];
+  cmdv[n] = nullptr;
+  return cmdv;
+}
+
+// Starts command with the arguments cmdv and the launcher's environment with LD_LIBRARY_PATH
+// replaced, as the running child: its process ID, or -1.
+pid_t StartJava(char *command, char **cmdv) {
+  // Everything the child needs is made here, so that after the fork it only execs (or writes
+  // the "java_aborted" text and leaves).
+  char *entry = LibraryPathEntry();
+  char **envp = ChildEnvironment(entry);
+  char *aborted = GetLocalizedMessage("java_aborted");
+  const size_t abortedLength = strlen(aborted);
+
+  fflush(nullptr);
+  pid_t pid = ForkRunningChild(ChildStop::Gently);
+  if (pid == 0) {
+    execve(command, cmdv, envp);
+    WriteAll(STDERR_FILENO, aborted, abortedLength);
+    _exit(1);
+  }
+  free(envp);
+  free(entry);
+  free(aborted);
+  return pid;
+}
+
+// Waits for the running child pid: its exit code, or failure when it cannot be waited for or a
+// signal ended it.
+int WaitForExitCode(pid_t pid, int failure) {
+  int status = 0;
+  if (WaitForRunningChild(pid, &status) != pid) return failure;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : failure;
+}
+
 }  // namespace
 
 jboolean CheckJavaClassFile(void) {
@@ -111,51 +157,22 @@ jboolean CheckJavaClassFile(void) {
 
 int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int argc, char **argv) {
   jboolean console = GetPrintToConsole();
-  const char *className = GetJavaClassName();
-
   if (!CheckJavaClassFile()) {
     char *key = GetMessageKeyPrefix("no_files");
     ReportMessage(key);
     free(key);
     return 1;
   }
-
   char *command = Resolve(jrepath, "bin/java");
   if (!IsExecutable(command)) {
     free(command);
     ReportMessage("java_aborted");
     return 1;
   }
-
-  char **cmdv = static_cast<char **>(
-      MemAlloc((static_cast<size_t>(numOptions) + static_cast<size_t>(argc) + 3) * sizeof(char *)));
-  int n = 0;
-  cmdv[n++] = command;
-  for (int i = 0; i < numOptions; i++) cmdv[n++] = options[i].optionString;
-  cmdv[n++] = const_cast<char *>(className);
-  for (int i = 0; i < argc; i++) cmdv[n++] = argv[i];
-  cmdv[n] = nullptr;
-
-  // Everything the child needs is made here, so that after the fork it only execs (or writes
-  // the ready text and leaves).
-  char *entry = LibraryPathEntry();
-  char **envp = ChildEnvironment(entry);
-  char *aborted = GetLocalizedMessage("java_aborted");
-  const size_t abortedLength = strlen(aborted);
-
-  fflush(nullptr);
-  pid_t pid = ForkRunningChild(ChildStop::Gently);
-  if (pid == 0) {
-    execve(command, cmdv, envp);
-    WriteAll(STDERR_FILENO, aborted, abortedLength);
-    _exit(1);
-  }
+  char **cmdv = JavaCommandLine(command, numOptions, options, argc, argv);
+  pid_t pid = StartJava(command, cmdv);
   free(cmdv);
   free(command);
-  free(envp);
-  free(entry);
-  free(aborted);
-
   if (pid < 0) {
     ReportMessage("java_aborted");
     return 1;
@@ -165,11 +182,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   unsigned int left = sleep(kJavaStartWait);
   while (left > 0) left = sleep(left);
   if (!console) HideStatusWindow();
-
-  int status = 0;
-  if (WaitForRunningChild(pid, &status) != pid) return 1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 1;
+  return WaitForExitCode(pid, 1);
 }
 
 int InvokeUpgradeTool(const char *invokerPath) {
@@ -198,8 +211,5 @@ int InvokeUpgradeTool(const char *invokerPath) {
   free(copy);
   if (pid < 0) return -1;
 
-  int status = 0;
-  if (WaitForRunningChild(pid, &status) != pid) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return -1;
+  return WaitForExitCode(pid, -1);
 }

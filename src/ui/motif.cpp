@@ -197,6 +197,83 @@ void KeepDispatchOutAtExit() {
   EndAfterFatalToolkitError();
 }
 
+// Opens the Motif library under the first name that loads and resolves the function table, once;
+// false when either fails. A library that no name loads is not looked for again.
+bool OpenMotifLibrary() {
+  if (libgui == nullptr) {
+    for (int i = 0; i < libraryNameCount && libgui == nullptr; i++)
+      libgui = dlopen(libraryNames[i], mode);
+    if (libgui == nullptr) {
+      nox11 = 1;
+      return false;
+    }
+  }
+  if (x11funcs == nullptr) {
+    x11funcs = static_cast<X11Functions *>(MemAlloc(sizeof(X11Functions)));
+    if (!ResolveFunctions(x11funcs)) return false;
+  }
+  return true;
+}
+
+// Connects to the X server with the launcher's error handlers, brings up the toolkit with an
+// invisible, realised application shell and makes the locale's font list; false when the server
+// or the toolkit refuses.
+bool ConnectShell() {
+  display = x11funcs->XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  x11funcs->XSetErrorHandler(HandleX11Error);
+  x11funcs->XSetIOErrorHandler(HandleX11IOError);
+  if (!x11funcs->XSupportsLocale()) {
+    setlocale(LC_ALL, "C");
+    UpdateLocale();
+  }
+  x11funcs->XSetLocaleModifiers("");
+
+  int argc = 0;
+  appshell = x11funcs->XtVaAppInitialize(&appcontext, GetTitle(), nullptr, 0, &argc, nullptr,
+                                         nullptr, static_cast<void *>(nullptr));
+  if (appshell == nullptr || appcontext == nullptr) return false;
+  // Xt reads every value as an XtArgVal, so each is passed at that width.
+  x11funcs->XtVaSetValues(appshell, "mappedWhenManaged", static_cast<XtArgVal>(False),
+                          static_cast<void *>(nullptr));
+  x11funcs->XtAppSetErrorHandler(appcontext, HandleXtError);
+  x11funcs->XtAppSetWarningHandler(appcontext, HandleX11Warning);
+  x11funcs->XtRealizeWidget(appshell);
+  MakeLocaleFontList();
+  return true;
+}
+
+// Makes the interface lock and starts the event-dispatch thread at the highest priority of its
+// policy; false when any of it fails.
+bool StartDispatchThread() {
+  if (pthread_mutexattr_init(&lockattributes) != 0) return false;
+  if (pthread_mutexattr_settype(&lockattributes, PTHREAD_MUTEX_RECURSIVE) != 0 ||
+      pthread_mutex_init(&lock, &lockattributes) != 0) {
+    pthread_mutexattr_destroy(&lockattributes);
+    return false;
+  }
+  dispatch = true;
+
+  // The dispatch thread starts with every signal blocked, so the launcher's handlers always
+  // run on the main thread, which stops its work while the clean-up deletes the tree.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  int created = pthread_create(&tid, nullptr, DispatchX11Events, nullptr);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (created != 0) return false;
+  threadStarted = true;
+  static bool exitGuarded = false;
+  if (!exitGuarded) exitGuarded = atexit(KeepDispatchOutAtExit) == 0;
+
+  int policy;
+  struct sched_param priority;
+  if (pthread_getschedparam(tid, &policy, &priority) != 0) return false;
+  priority.sched_priority = sched_get_priority_max(policy);
+  if (priority.sched_priority == -1) return false;
+  return pthread_setschedparam(tid, policy, &priority) == 0;
+}
+
 }  // namespace
 
 int HandleX11Error(Display *, XErrorEvent *) {
@@ -209,83 +286,11 @@ int HandleX11IOError(Display *) { EndAfterFatalToolkitError(); }
 void HandleX11Warning(String) {}
 
 X11Functions *LoadX11(jboolean initdisplay) {
-  if (loadingx11) return nullptr;
+  if (loadingx11 || nox11) return nullptr;
   loadingx11 = 1;
-  if (nox11) {
-    loadingx11 = 0;
-    return nullptr;
-  }
-
-  if (libgui == nullptr) {
-    for (int i = 0; i < libraryNameCount && libgui == nullptr; i++)
-      libgui = dlopen(libraryNames[i], mode);
-    if (libgui == nullptr) {
-      nox11 = 1;
-      return TearDown();
-    }
-  }
-
-  if (x11funcs == nullptr) {
-    x11funcs = static_cast<X11Functions *>(MemAlloc(sizeof(X11Functions)));
-    if (!ResolveFunctions(x11funcs)) return TearDown();
-  }
-
-  if (!initdisplay || appshell != nullptr) {
-    loadingx11 = 0;
-    return x11funcs;
-  }
-
-  display = x11funcs->XOpenDisplay(nullptr);
-  if (display == nullptr) return TearDown();
-  x11funcs->XSetErrorHandler(HandleX11Error);
-  x11funcs->XSetIOErrorHandler(HandleX11IOError);
-  if (!x11funcs->XSupportsLocale()) {
-    setlocale(LC_ALL, "C");
-    UpdateLocale();
-  }
-  x11funcs->XSetLocaleModifiers("");
-
-  int argc = 0;
-  appshell = x11funcs->XtVaAppInitialize(&appcontext, GetTitle(), nullptr, 0, &argc, nullptr,
-                                         nullptr, static_cast<void *>(nullptr));
-  if (appshell == nullptr || appcontext == nullptr) return TearDown();
-  // Xt reads every value as an XtArgVal, so each is passed at that width.
-  x11funcs->XtVaSetValues(appshell, "mappedWhenManaged", static_cast<XtArgVal>(False),
-                          static_cast<void *>(nullptr));
-  x11funcs->XtAppSetErrorHandler(appcontext, HandleXtError);
-  x11funcs->XtAppSetWarningHandler(appcontext, HandleX11Warning);
-  x11funcs->XtRealizeWidget(appshell);
-  MakeLocaleFontList();
-
-  if (pthread_mutexattr_init(&lockattributes) != 0) return TearDown();
-  if (pthread_mutexattr_settype(&lockattributes, PTHREAD_MUTEX_RECURSIVE) != 0 ||
-      pthread_mutex_init(&lock, &lockattributes) != 0) {
-    pthread_mutexattr_destroy(&lockattributes);
+  if (!OpenMotifLibrary()) return TearDown();
+  if (initdisplay && appshell == nullptr && !(ConnectShell() && StartDispatchThread()))
     return TearDown();
-  }
-  dispatch = true;
-
-  {
-    // The dispatch thread starts with every signal blocked, so the launcher's handlers always
-    // run on the main thread, which stops its work while the clean-up deletes the tree.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
-    int created = pthread_create(&tid, nullptr, DispatchX11Events, nullptr);
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    if (created != 0) return TearDown();
-  }
-  threadStarted = true;
-  static bool exitGuarded = false;
-  if (!exitGuarded) exitGuarded = atexit(KeepDispatchOutAtExit) == 0;
-
-  int policy;
-  struct sched_param priority;
-  if (pthread_getschedparam(tid, &policy, &priority) != 0) return TearDown();
-  priority.sched_priority = sched_get_priority_max(policy);
-  if (priority.sched_priority == -1) return TearDown();
-  if (pthread_setschedparam(tid, policy, &priority) != 0) return TearDown();
-
   loadingx11 = 0;
   return x11funcs;
 }
