@@ -1,7 +1,8 @@
 // The status window: progress lines shown one at a time in a small undecorated window in the
 // centre of the screen, each new line replacing the last. A text that does not yet end with a
-// newline is kept and shown joined with the next one. Also home of the centring shared with the
-// message box and of the formatting behind a pending text that both use.
+// newline is kept and shown joined with the next one. Also home of what the message box shares
+// with it: the centring, the formatting behind a pending text, and the printing instead where
+// no window can be had.
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
