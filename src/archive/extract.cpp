@@ -19,19 +19,6 @@ namespace {
 
 constexpr size_t kInitialPathSize = 4096;
 
-// True when one of the name's "/"-separated components is "..". The kernel splits paths at
-// every "/" byte whatever the locale, so this looks at bytes, not characters.
-bool HasParentComponent(const char *name) {
-  const char *component = name;
-  for (;;) {
-    const char *end = strchr(component, '/');
-    size_t len = end != nullptr ? static_cast<size_t>(end - component) : strlen(component);
-    if (len == 2 && component[0] == '.' && component[1] == '.') return true;
-    if (end == nullptr) return false;
-    component = end + 1;
-  }
-}
-
 // True when name lies under the prefix of length prefixLen: it begins with it.
 bool IsUnder(const char *name, const char *prefix, size_t prefixLen) {
   return strncmp(name, prefix, prefixLen) == 0;
@@ -211,4 +198,17 @@ jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *
       sound = JNI_FALSE;
   }
   return sound;
+}
+
+// The kernel splits paths at every "/" byte whatever the locale, so this looks at bytes, not
+// characters.
+jboolean HasParentComponent(const char *name) {
+  const char *component = name;
+  for (;;) {
+    const char *end = strchr(component, '/');
+    size_t len = end != nullptr ? static_cast<size_t>(end - component) : strlen(component);
+    if (len == 2 && component[0] == '.' && component[1] == '.') return true;
+    if (end == nullptr) return false;
+    component = end + 1;
+  }
 }

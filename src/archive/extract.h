@@ -10,6 +10,9 @@
 // After a failure zipFile->writeErrno is non-zero when writing failed (a full disk, an I/O
 // error) rather than the archive.
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir);
+// True when one of the name's "/"-separated components is "..": UnzipFiles refuses such a name,
+// and with it the rest of the archive.
+jboolean HasParentComponent(const char *name);
 
 // What one pass over an archive's local headers finds.
 struct ArchiveSurvey {

@@ -209,9 +209,9 @@ jvminfo *Best(jvminfo *list) {
 
 const char *GetArch(void) {
 #if defined(__x86_64__)
-  return "amd64";
+  return RuntimeArchDir(64);
 #else
-  return "i386";
+  return RuntimeArchDir(32);
 #endif
 }
 
