@@ -42,6 +42,39 @@ char *Resolve(const char *parent, const char *child) {
   return s;
 }
 
+char *Concat(const char *a, const char *b) {
+  size_t alen = strlen(a), blen = strlen(b);
+  char *s = static_cast<char *>(MemAlloc(alen + blen + 1));
+  memcpy(s, a, alen);
+  memcpy(s + alen, b, blen + 1);
+  return s;
+}
+
+char *JoinSearchList(const char *prefix, const char *first, const char *second) {
+  size_t len = strlen(prefix) + 1;
+  if (first != nullptr) len += strlen(first) + 1;
+  if (second != nullptr) len += strlen(second) + 1;
+  char *s = static_cast<char *>(MemAlloc(len));
+  strcpy(s, prefix);
+  const char *separator = "";
+  const char *const parts[] = {first, second};
+  for (const char *part : parts) {
+    if (part == nullptr) continue;
+    strcat(s, separator);
+    strcat(s, part);
+    separator = ":";
+  }
+  return s;
+}
+
+char *NextListElement(char **rest) {
+  char *element = *rest;
+  char *sep = _strchr(element, ':');
+  if (sep != nullptr) *sep = '\0';
+  *rest = sep != nullptr ? sep + 1 : nullptr;
+  return element;
+}
+
 char *GetCurrentDir(void) {
   size_t size = 4096;
   for (;;) {
@@ -76,19 +109,14 @@ char *FindExecName(const char *program) {
   const char *path = getenv("PATH");
   if (path == nullptr) return nullptr;
   char *copy = StrDup(path);
-  char *element = copy;
   char *result = nullptr;
-  for (;;) {
-    char *sep = _strchr(element, ':');
-    if (sep != nullptr) *sep = '\0';
+  for (char *rest = copy; rest != nullptr && result == nullptr;) {
+    const char *element = NextListElement(&rest);
     candidate = Resolve(*element != '\0' ? element : ".", program);
-    if (IsExecutable(candidate)) {
+    if (IsExecutable(candidate))
       result = candidate;
-      break;
-    }
-    free(candidate);
-    if (sep == nullptr) break;
-    element = sep + 1;
+    else
+      free(candidate);
   }
   free(copy);
   return result;

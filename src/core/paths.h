@@ -13,6 +13,15 @@ jboolean IsAbsolutePath(const char *path);
 jboolean IsExecutable(const char *path);
 // New string "parent/child"; a null parent gives a copy of child. No normalisation.
 char *Resolve(const char *parent, const char *child);
+// New string: a followed by b.
+char *Concat(const char *a, const char *b);
+// New string: prefix, then first and second (those that are not null) separated by ":", as in a
+// search list such as PATH or LD_LIBRARY_PATH.
+char *JoinSearchList(const char *prefix, const char *first, const char *second);
+// The next element of a ":"-separated search list being cut up in place: the element at *rest,
+// ended where its ":" was (found with _strchr); *rest moves on to the element after it, or to
+// null after the last one.
+char *NextListElement(char **rest);
 // New absolute (or PATH-derived) path of the executable started as program, or null.
 char *FindExecName(const char *program);
 // Sets execname once from program (later calls keep the first result) and returns it.

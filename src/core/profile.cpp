@@ -68,11 +68,7 @@ int GetJavaClasspathElements(const char *const **elements) {
 }
 
 char *GetMessageKeyPrefix(const char *key) {
-  const char *prefix = Current().keyPrefix;
-  size_t len = strlen(prefix) + strlen(key) + 1;
-  char *s = static_cast<char *>(MemAlloc(len));
-  snprintf(s, len, "%s%s", prefix, key);
-  return s;
+  return Concat(Current().keyPrefix, key);
 }
 
 const char *GetTitle(void) {

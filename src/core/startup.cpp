@@ -158,14 +158,6 @@ class WorkingDirectoryGuard {
   bool armed_ = true;
 };
 
-// New string "prefix" + value.
-char *Option(const char *prefix, const char *value) {
-  size_t len = strlen(prefix) + strlen(value) + 1;
-  char *s = static_cast<char *>(MemAlloc(len));
-  snprintf(s, len, "%s%s", prefix, value);
-  return s;
-}
-
 // The development kit that the runtime root belongs to: K for the root K/jre, where the kit
 // keeps its runtime, or the root itself for a kit that is its own runtime root. New string.
 char *KitDirectory(const char *runtime) {
@@ -387,8 +379,8 @@ bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tm
 // 19, 20. The launcher's options after those of the command line. The application home, or null
 // after reporting that there is none.
 const char *AddLauncherOptions(const char *tmpdir) {
-  AddOption(Option("-Djava.io.tmpdir=", workdir));
-  AddOption(Option("-Dtemp.dir=", tmpdir));
+  AddOption(Concat("-Djava.io.tmpdir=", workdir));
+  AddOption(Concat("-Dtemp.dir=", tmpdir));
   const char *apphome = GetApplicationHome();
   if (apphome == nullptr) {
     ReportFailure("no_find_exec_dir");

@@ -149,25 +149,11 @@ void GatherSearchList(Places *places) {
   const char *path = getenv("PATH");
   if (javaHome == nullptr && path == nullptr) return;
 
-  size_t len = 1;
-  if (javaHome != nullptr) len += strlen(javaHome) + sizeof "/bin:";
-  if (path != nullptr) len += strlen(path) + 1;
-  char *list = static_cast<char *>(MemAlloc(len));
-  list[0] = '\0';
-  if (javaHome != nullptr) {
-    strcat(list, javaHome);
-    strcat(list, "/bin:");
-  }
-  if (path != nullptr) {
-    strcat(list, path);
-    strcat(list, ":");
-  }
-  list[strlen(list) - 1] = '\0';  // the final ":"
-
-  char *element = list;
-  for (;;) {
-    char *sep = _strchr(element, ':');
-    if (sep != nullptr) *sep = '\0';
+  char *javaBin = javaHome != nullptr ? Resolve(javaHome, "bin") : nullptr;
+  char *list = JoinSearchList("", javaBin, path);
+  free(javaBin);
+  for (char *rest = list; rest != nullptr;) {
+    const char *element = NextListElement(&rest);
     char *java = nullptr;
     if (IsAbsolutePath(element)) {
       java = Resolve(element, "java");
@@ -183,8 +169,6 @@ void GatherSearchList(Places *places) {
       }
       free(java);
     }
-    if (sep == nullptr) break;
-    element = sep + 1;
   }
   free(list);
 }

@@ -32,27 +32,12 @@ namespace {
 constexpr const char kLibraryPathName[] = "LD_LIBRARY_PATH=";
 constexpr unsigned int kJavaStartWait = 10;
 
-// "LD_LIBRARY_PATH=" followed by the bundled library path and the inherited value, each with
-// a ":" after it, less one final ":". New string.
+// "LD_LIBRARY_PATH=" followed by the bundled library path and the inherited value, those there
+// are, separated by ":". New string.
 char *LibraryPathEntry(void) {
   const char *bundled = GetBundledLibraryPath();
   const char *inherited = getenv("LD_LIBRARY_PATH");
-  size_t len = sizeof kLibraryPathName;
-  if (bundled != nullptr) len += strlen(bundled) + 1;
-  if (inherited != nullptr) len += strlen(inherited) + 1;
-  char *entry = static_cast<char *>(MemAlloc(len));
-  strcpy(entry, kLibraryPathName);
-  if (bundled != nullptr) {
-    strcat(entry, bundled);
-    strcat(entry, ":");
-  }
-  if (inherited != nullptr) {
-    strcat(entry, inherited);
-    strcat(entry, ":");
-  }
-  size_t end = strlen(entry);
-  if (entry[end - 1] == ':') entry[end - 1] = '\0';
-  return entry;
+  return JoinSearchList(kLibraryPathName, bundled, inherited);
 }
 
 bool IsLibraryPath(const char *var) {
