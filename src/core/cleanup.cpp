@@ -17,6 +17,7 @@
 
 #include "core/paths.h"
 #include "core/profile.h"
+#include "core/signals.h"
 #include "core/startup.h"
 #include "core/tree_deletion.h"
 #include "i18n/locale.h"
@@ -105,24 +106,16 @@ void HandleSignalAndExit(int) {
 }
 
 void HandleSignalAndAbort(int) {
-  struct sigaction byDefault;
-  memset(&byDefault, 0, sizeof byDefault);
-  byDefault.sa_handler = SIG_DFL;
-  sigemptyset(&byDefault.sa_mask);
-  byDefault.sa_flags = 0;
   PrepareToExitFromSignal();
-  sigaction(SIGABRT, &byDefault, nullptr);
+  SetDefaultAction(SIGABRT);
   abort();
 }
 
 void DeleteWorkingDirectory(void) {
   // A handler that ran in the middle would delete from a path being freed; held back, it
   // finds workdir null afterwards and only ends the process.
-  sigset_t all, previous;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &previous);
+  SignalsHeld held;
   if (workdir != nullptr) DeleteFilesAndDirectories(workdir);
   free(workdir);
   workdir = nullptr;
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
 }

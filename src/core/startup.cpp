@@ -21,6 +21,7 @@
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/profile.h"
+#include "core/signals.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
@@ -129,12 +130,12 @@ bool MakeWorkingDirectory(const char *tmpdir) {
     char *candidate = tempnam(tmpdir, progname);
     if (candidate == nullptr) return false;
     NoteWorkdirParent(candidate);
-    sigset_t all, previous;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &previous);
-    bool made = mkdir(candidate, 0700) == 0;
-    if (made) workdir = candidate;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    bool made;
+    {
+      SignalsHeld held;
+      made = mkdir(candidate, 0700) == 0;
+      if (made) workdir = candidate;
+    }
     if (made) return true;
     free(candidate);
   }

@@ -24,6 +24,7 @@
 
 #include "core/cleanup.h"
 #include "core/paths.h"
+#include "core/signals.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
@@ -87,14 +88,19 @@ thread_local bool onDispatchThread = false;
 int loadingx11 = 0;
 int nox11 = 0;
 
+// Tells the dispatch thread to stop and waits until it has.
+void StopDispatchThread() {
+  dispatch = false;
+  if (threadStarted) {
+    pthread_join(tid, nullptr);
+    threadStarted = false;
+  }
+}
+
 X11Functions *TearDown() {
   SetPrintToConsole(1);
   if (dispatch) {
-    dispatch = false;
-    if (threadStarted) {
-      pthread_join(tid, nullptr);
-      threadStarted = false;
-    }
+    StopDispatchThread();
     pthread_mutex_destroy(&lock);
     pthread_mutexattr_destroy(&lockattributes);
   }
@@ -256,11 +262,11 @@ bool StartDispatchThread() {
 
   // The dispatch thread starts with every signal blocked, so the launcher's handlers always
   // run on the main thread, which stops its work while the clean-up deletes the tree.
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &old);
-  int created = pthread_create(&tid, nullptr, DispatchX11Events, nullptr);
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  int created;
+  {
+    SignalsHeld held;
+    created = pthread_create(&tid, nullptr, DispatchX11Events, nullptr);
+  }
   if (created != 0) return false;
   threadStarted = true;
   static bool exitGuarded = false;
@@ -358,10 +364,5 @@ void SetMotifLibraryNamesForTesting(const char *const *names, int count) {
 jboolean IsDispatchingForTesting(void) { return dispatch ? JNI_TRUE : JNI_FALSE; }
 
 void StopDispatchForTesting(void) {
-  if (!dispatch) return;
-  dispatch = false;
-  if (threadStarted) {
-    pthread_join(tid, nullptr);
-    threadStarted = false;
-  }
+  if (dispatch) StopDispatchThread();
 }
