@@ -191,7 +191,7 @@ void AddOption(char *str) {
 
 void PrintUsage(void) {
   const char *key =
-      strcmp(GetJavaClassName(), "corvane_uninstall") == 0 ? "uninstallusage" : "installusage";
+      strcmp(GetJavaClassName(), kUninstallerClassName) == 0 ? "uninstallusage" : "installusage";
   ReportMessage(key, progname, kMinimumJavaVersion);
 }
 

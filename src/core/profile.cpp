@@ -67,9 +67,7 @@ int GetJavaClasspathElements(const char *const **elements) {
   return static_cast<int>(sizeof classpath_elements / sizeof classpath_elements[0]);
 }
 
-char *GetMessageKeyPrefix(const char *key) {
-  return Concat(Current().keyPrefix, key);
-}
+char *GetMessageKeyPrefix(const char *key) { return Concat(Current().keyPrefix, key); }
 
 const char *GetTitle(void) {
   if (title == nullptr) {

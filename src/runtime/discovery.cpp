@@ -199,6 +199,8 @@ const char *GetArch(void) {
 #endif
 }
 
+char *JavaProgramOf(const char *root) { return Resolve(root, "bin/java"); }
+
 char *GetJREPath(const char *path) {
   char *root = nullptr;
   char *lib = Format("%s/lib/%s/libjava.so", path, GetArch());
@@ -212,7 +214,7 @@ char *GetJREPath(const char *path) {
   free(lib);
   if (root == nullptr) return nullptr;
 
-  char *java = Format("%s/bin/java", root);
+  char *java = JavaProgramOf(root);
   jboolean usable = IsExecutable(java);
   free(java);
   if (!usable) {

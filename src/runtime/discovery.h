@@ -9,6 +9,8 @@ constexpr const char *RuntimeArchDir(int elfClass) { return elfClass == 64 ? "am
 // The processor directory of this build's runtimes: "i386" in the 32-bit build, "amd64" in the
 // x86_64 build. Static.
 const char *GetArch(void);
+// New string: the java program of the runtime root (root/bin/java), the one the launcher runs.
+char *JavaProgramOf(const char *root);
 // New runtime root held by the directory path, or null.
 char *GetJREPath(const char *path);
 // True when the runtime root belongs to a development kit.

@@ -22,6 +22,7 @@
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
+#include "runtime/discovery.h"
 #include "ui/motif.h"
 #include "ui/output.h"
 
@@ -148,7 +149,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
     free(key);
     return 1;
   }
-  char *command = Resolve(jrepath, "bin/java");
+  char *command = JavaProgramOf(jrepath);
   if (!IsExecutable(command)) {
     free(command);
     ReportMessage("java_aborted");

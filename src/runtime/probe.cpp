@@ -30,6 +30,7 @@
 #include "core/paths.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
+#include "runtime/discovery.h"
 #include "testing/hooks.h"
 
 namespace {
@@ -141,7 +142,7 @@ char *RunProbe(const char *path, bool *timedOut) {
   Fd readEnd(ends[0]), writeEnd(ends[1]);
 
   // Made before the fork, so that the child only rearranges descriptors and execs.
-  char *command = Resolve(path, "bin/java");
+  char *command = JavaProgramOf(path);
   char *cmdv[] = {command, const_cast<char *>("-version"), nullptr};
   char *noEnvironment[] = {nullptr};
 
