@@ -2,7 +2,6 @@
 // sequence, entries of the Java option list and the Java program's argument vector.
 #include "core/options.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 

@@ -3,9 +3,7 @@
 // demand and kept for the whole run.
 #include "core/profile.h"
 
-#include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"

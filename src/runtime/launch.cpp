@@ -9,7 +9,6 @@
 // which belong to the parent.
 #include "runtime/launch.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
