@@ -19,17 +19,9 @@ namespace {
 
 constexpr size_t kInitialPathSize = 4096;
 
-// True when one of the name's "/"-separated components is "..". The kernel splits paths at
-// every "/" byte whatever the locale, so this looks at bytes, not characters.
-bool HasParentComponent(const char *name) {
-  const char *component = name;
-  for (;;) {
-    const char *end = strchr(component, '/');
-    size_t len = end != nullptr ? static_cast<size_t>(end - component) : strlen(component);
-    if (len == 2 && component[0] == '.' && component[1] == '.') return true;
-    if (end == nullptr) return false;
-    component = end + 1;
-  }
+// True when name lies under the prefix of length prefixLen: it begins with it.
+bool IsUnder(const char *name, const char *prefix, size_t prefixLen) {
+  return strncmp(name, prefix, prefixLen) == 0;
 }
 
 // A growable array in memory from MemAlloc: running out of memory ends the run through the
@@ -150,7 +142,7 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
       if (i < zipFile->total) result = JNI_FALSE;
       break;
     }
-    if (entrySubdir != nullptr && strncmp(entry->name, entrySubdir, prefixLen) != 0) {
+    if (entrySubdir != nullptr && !IsUnder(entry->name, entrySubdir, prefixLen)) {
       zipFreeEntry(zipFile, entry);
       continue;
     }
@@ -175,7 +167,7 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
       // A file whose directory could not be made fails to open: the directory's refusal is
       // the cause. A directory entry that could not be made is missing as much as a file.
       if (zipFile->writeErrno == 0) zipFile->writeErrno = storageErrno;
-      if (!isFile) zipFile->msg = const_cast<char *>(zipmsg::kWriteFailed);
+      if (!isFile) zipfmt::SetMsg(zipFile, zipmsg::kWriteFailed);
       zipFreeEntry(zipFile, entry);
       result = JNI_FALSE;
       break;
@@ -184,4 +176,39 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
   }
   free(path);
   return result;
+}
+
+jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *survey) {
+  survey->totalSize = 0;
+  survey->hasSubdirEntries = JNI_FALSE;
+  const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
+  jboolean sound = JNI_TRUE;
+  for (jint i = 0; i < zipFile->total; i++) {
+    jzentry *entry = zipGetNextEntry(zipFile, i);
+    if (entry == nullptr) return JNI_FALSE;
+    if (entrySubdir != nullptr && IsUnder(entry->name, entrySubdir, prefixLen))
+      survey->hasSubdirEntries = JNI_TRUE;
+    const jint size = entry->size, csize = entry->csize;
+    zipFreeEntry(zipFile, entry);
+    // The walk goes on after a bad size, so that the names are all looked at; the sum is then
+    // of no use.
+    if (size < 0 || csize < 0 ||
+        __builtin_add_overflow(survey->totalSize, static_cast<unsigned long long>(size),
+                               &survey->totalSize))
+      sound = JNI_FALSE;
+  }
+  return sound;
+}
+
+// The kernel splits paths at every "/" byte whatever the locale, so this looks at bytes, not
+// characters.
+jboolean HasParentComponent(const char *name) {
+  const char *component = name;
+  for (;;) {
+    const char *end = strchr(component, '/');
+    size_t len = end != nullptr ? static_cast<size_t>(end - component) : strlen(component);
+    if (len == 2 && component[0] == '.' && component[1] == '.') return true;
+    if (end == nullptr) return false;
+    component = end + 1;
+  }
 }

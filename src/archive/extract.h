@@ -1,4 +1,5 @@
-// Extraction of an open archive, or of the entries under one name prefix, into a directory.
+// Extraction of an open archive, or of the entries under one name prefix, into a directory, and
+// the pass over the archive that comes before it.
 #pragma once
 
 #include "archive/zip_util.h"
@@ -9,3 +10,19 @@
 // After a failure zipFile->writeErrno is non-zero when writing failed (a full disk, an I/O
 // error) rather than the archive.
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir);
+// True when one of the name's "/"-separated components is "..": UnzipFiles refuses such a name,
+// and with it the rest of the archive.
+jboolean HasParentComponent(const char *name);
+
+// What one pass over an archive's local headers finds.
+struct ArchiveSurvey {
+  unsigned long long totalSize;  // the sum of the entries' declared sizes
+  jboolean hasSubdirEntries;     // some entry lies under the entrySubdir asked about
+};
+// Reads every entry's local header, as the extraction will, without writing anything: the sum of
+// the declared sizes, and whether some entry lies under entrySubdir (in the sense of UnzipFiles;
+// null asks nothing). False when the archive is damaged in a way that the extraction would meet
+// only after part of it was written: a local header that cannot be read (the walk ends there),
+// or a declared size that cannot be right (negative, or a sum beyond 64 bits, should sizes ever
+// be wider), which would also let a larger payload slip past a space check.
+jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *survey);

@@ -23,8 +23,6 @@ namespace {
 jzfile *zfiles = nullptr;
 jboolean inited = JNI_FALSE;
 
-void SetMsg(jzfile *zip, const char *text) { zip->msg = const_cast<char *>(text); }
-
 // The name copy of readCEN: a stack buffer for the usual short names, a heap one that doubles
 // its capacity when a name does not fit.
 class NameBuffer {
@@ -62,6 +60,89 @@ void FreeEntryTable(jzfile *zip) {
   zip->entries = nullptr;
   free(zip->table);
   zip->table = nullptr;
+}
+
+// Where the central directory lies, from the end record.
+struct CentralDirectory {
+  jint pos;     // absolute position of its first header
+  jint len;     // its length
+  jint locpos;  // absolute position of the archive's start, to which the offsets are relative
+};
+
+// Checks the end record at endpos (its bytes in endbuf) and sets zip->total: the reason text of
+// the first fault, or null with the directory's place in *cen.
+const char *CheckEnd(jzfile *zip, const unsigned char *endbuf, jint endpos,
+                     CentralDirectory *cen) {
+  const jint cenlen = GetJint(endbuf + 12);
+  if (cenlen < 0 || cenlen > endpos) return zipmsg::kBadCenSize;
+  const jint cenpos = endpos - cenlen;
+  const jint cenoff = GetJint(endbuf + 16);
+  if (cenoff < 0 || cenoff > cenpos) return zipmsg::kBadCenOffset;
+  const jint total = static_cast<jint>(Get16(endbuf + 10));
+  zip->total = total;
+  if (static_cast<jlong>(total) * kCenHdr > cenlen) return zipmsg::kBadEntryCount;
+  if (total > kMaxEntries) return zipmsg::kTooMany;
+  *cen = {cenpos, cenlen, cenpos - cenoff};
+  return nullptr;
+}
+
+// The cell table, cleared, and the hash index, every bucket empty, for zip->total entries.
+void AllocateEntryTable(jzfile *zip) {
+  const size_t total = static_cast<size_t>(zip->total);
+  zip->entries = static_cast<jzcell *>(MemAlloc(total * sizeof(jzcell)));
+  memset(zip->entries, 0, total * sizeof(jzcell));
+  zip->tablelen = std::max(zip->total / 2, 1);
+  zip->table = static_cast<unsigned short *>(
+      MemAlloc(static_cast<size_t>(zip->tablelen) * sizeof(unsigned short)));
+  std::fill(zip->table, zip->table + zip->tablelen, kNoEntry);
+}
+
+// Checks the central header at cp, with `remaining` bytes of the directory from there on: the
+// reason text of the first fault, or null with the header's whole length in *length.
+const char *CheckCenHeader(const unsigned char *cp, jint remaining, jint *length) {
+  if (remaining < kCenHdr) return zipmsg::kCenHeaderSize;
+  if (Get32(cp) != kCenSig) return zipmsg::kCenSignature;
+  if (Get16(cp + 8) & 1) return zipmsg::kCenEncrypted;
+  const uint32_t method = Get16(cp + 10);
+  if (method != 0 && method != 8) return zipmsg::kCenMethod;
+  *length = kCenHdr + static_cast<jint>(Get16(cp + 28) + Get16(cp + 30) + Get16(cp + 32));
+  if (*length > remaining) return zipmsg::kCenHeaderSize;
+  return nullptr;
+}
+
+// Fills cell i from the sound central header at offset off of the directory, and links it into
+// its hash bucket. Names under META-INF/ and entry comments are kept on the record.
+void AddCell(jzfile *zip, jint i, const unsigned char *cp, const CentralDirectory &cen, jint off,
+             NameBuffer *nameBuf) {
+  const jint nlen = static_cast<jint>(Get16(cp + 28));
+  const jint elen = static_cast<jint>(Get16(cp + 30));
+  const jint clen = static_cast<jint>(Get16(cp + 32));
+  jzcell *zc = &zip->entries[i];
+  zc->size = GetJint(cp + 24);
+  zc->csize = Get16(cp + 10) == 0 ? 0 : GetJint(cp + 20);
+  zc->crc = GetJint(cp + 16);
+
+  char *name = nameBuf->Copy(cp + kCenHdr, static_cast<size_t>(nlen));
+  // An offset that cannot be a file position is kept as -1, which no seek accepts, so the
+  // entry fails when it is read rather than the arithmetic overflowing here.
+  const jlong locOffset = static_cast<jlong>(GetJint(cp + 42)) + cen.locpos;
+  zc->pos = locOffset >= 0 && locOffset <= INT32_MAX ? static_cast<jint>(locOffset) : -1;
+  zc->nelen = static_cast<unsigned short>(nlen + elen);
+  zc->hash = hash(name);
+  zc->cenpos = cen.pos + off;
+  zc->elen = static_cast<unsigned short>(elen);
+
+  if (isMetaName(name)) addMetaName(zip, name);
+  if (clen > 0) {
+    char *comment = static_cast<char *>(MemAlloc(static_cast<size_t>(clen) + 1));
+    memcpy(comment, cp + kCenHdr + nlen + elen, static_cast<size_t>(clen));
+    comment[clen] = '\0';
+    addEntryComment(zip, i, comment);
+  }
+
+  const unsigned int bucket = zc->hash % static_cast<unsigned int>(zip->tablelen);
+  zc->next = zip->table[bucket];
+  zip->table[bucket] = static_cast<unsigned short>(i);
 }
 
 }  // namespace
@@ -133,113 +214,35 @@ jint readCEN(jzfile *zip) {
   const jint endpos = findEND(zip, endbuf);
   if (endpos <= 0) return endpos;
 
-  const jint cenlen = GetJint(endbuf + 12);
-  if (cenlen < 0 || cenlen > endpos) {
-    SetMsg(zip, zipmsg::kBadCenSize);
+  CentralDirectory cen;
+  if (const char *reason = CheckEnd(zip, endbuf, endpos, &cen)) {
+    SetMsg(zip, reason);
     return -1;
   }
-  const jint cenpos = endpos - cenlen;
-  const jint cenoff = GetJint(endbuf + 16);
-  if (cenoff < 0 || cenoff > cenpos) {
-    SetMsg(zip, zipmsg::kBadCenOffset);
-    return -1;
-  }
-  const jint locpos = cenpos - cenoff;
-  const jint total = static_cast<jint>(Get16(endbuf + 10));
-  zip->total = total;
-  if (static_cast<jlong>(total) * kCenHdr > cenlen) {
-    SetMsg(zip, zipmsg::kBadEntryCount);
-    return -1;
-  }
-  if (total > kMaxEntries) {
-    SetMsg(zip, zipmsg::kTooMany);
-    return -1;
-  }
-
-  if (lseek64(zip->fd, cenpos, SEEK_SET) < 0) return -1;
-  unsigned char *cenbuf = static_cast<unsigned char *>(MemAlloc(static_cast<size_t>(cenlen)));
-  if (readFully(zip->fd, cenbuf, cenlen) != 0) {
+  if (lseek64(zip->fd, cen.pos, SEEK_SET) < 0) return -1;
+  unsigned char *cenbuf = static_cast<unsigned char *>(MemAlloc(static_cast<size_t>(cen.len)));
+  if (readFully(zip->fd, cenbuf, cen.len) != 0) {
     free(cenbuf);
     return -1;
   }
 
-  zip->entries = static_cast<jzcell *>(MemAlloc(static_cast<size_t>(total) * sizeof(jzcell)));
-  memset(zip->entries, 0, static_cast<size_t>(total) * sizeof(jzcell));
-  zip->tablelen = std::max(total / 2, 1);
-  zip->table = static_cast<unsigned short *>(MemAlloc(static_cast<size_t>(zip->tablelen) * sizeof(unsigned short)));
-  std::fill(zip->table, zip->table + zip->tablelen, kNoEntry);
-
+  AllocateEntryTable(zip);
   NameBuffer nameBuf;
-  bool ok = true;
+  const char *reason = nullptr;
   jint off = 0;  // offset of the current header within the directory
-  for (jint i = 0; i < total; i++) {
-    const unsigned char *cp = cenbuf + off;
-    const jint remaining = cenlen - off;
-    if (remaining < kCenHdr) {
-      SetMsg(zip, zipmsg::kCenHeaderSize);
-      ok = false;
-      break;
-    }
-    if (Get32(cp) != kCenSig) {
-      SetMsg(zip, zipmsg::kCenSignature);
-      ok = false;
-      break;
-    }
-    if (Get16(cp + 8) & 1) {
-      SetMsg(zip, zipmsg::kCenEncrypted);
-      ok = false;
-      break;
-    }
-    const uint32_t method = Get16(cp + 10);
-    if (method != 0 && method != 8) {
-      SetMsg(zip, zipmsg::kCenMethod);
-      ok = false;
-      break;
-    }
-    const jint nlen = static_cast<jint>(Get16(cp + 28));
-    const jint elen = static_cast<jint>(Get16(cp + 30));
-    const jint clen = static_cast<jint>(Get16(cp + 32));
-    if (kCenHdr + nlen + elen + clen > remaining) {
-      SetMsg(zip, zipmsg::kCenHeaderSize);
-      ok = false;
-      break;
-    }
-
-    jzcell *zc = &zip->entries[i];
-    zc->size = GetJint(cp + 24);
-    zc->csize = method == 0 ? 0 : GetJint(cp + 20);
-    zc->crc = GetJint(cp + 16);
-
-    char *name = nameBuf.Copy(cp + kCenHdr, static_cast<size_t>(nlen));
-    // An offset that cannot be a file position is kept as -1, which no seek accepts, so the
-    // entry fails when it is read rather than the arithmetic overflowing here.
-    const jlong locOffset = static_cast<jlong>(GetJint(cp + 42)) + locpos;
-    zc->pos = locOffset >= 0 && locOffset <= INT32_MAX ? static_cast<jint>(locOffset) : -1;
-    zc->nelen = static_cast<unsigned short>(nlen + elen);
-    zc->hash = hash(name);
-    zc->cenpos = cenpos + off;
-    zc->elen = static_cast<unsigned short>(elen);
-
-    if (isMetaName(name)) addMetaName(zip, name);
-    if (clen > 0) {
-      char *comment = static_cast<char *>(MemAlloc(static_cast<size_t>(clen) + 1));
-      memcpy(comment, cp + kCenHdr + nlen + elen, static_cast<size_t>(clen));
-      comment[clen] = '\0';
-      addEntryComment(zip, i, comment);
-    }
-
-    const unsigned int bucket = zc->hash % static_cast<unsigned int>(zip->tablelen);
-    zc->next = zip->table[bucket];
-    zip->table[bucket] = static_cast<unsigned short>(i);
-    off += kCenHdr + nlen + elen + clen;
+  for (jint i = 0; i < zip->total && reason == nullptr; i++) {
+    jint length = 0;
+    reason = CheckCenHeader(cenbuf + off, cen.len - off, &length);
+    if (reason == nullptr) AddCell(zip, i, cenbuf + off, cen, off, &nameBuf);
+    off += length;
   }
-
   free(cenbuf);
-  if (!ok) {
+  if (reason != nullptr) {
+    SetMsg(zip, reason);
     FreeEntryTable(zip);
     return -1;
   }
-  return cenpos;
+  return cen.pos;
 }
 
 unsigned int hash(const char *s) {

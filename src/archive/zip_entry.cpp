@@ -28,8 +28,6 @@ constexpr jint kCopyBuffer = 16384;
 constexpr jint kInflateInput = 65536;
 constexpr jint kInflateOutput = 65536;
 
-void SetMsg(jzfile *zip, const char *text) { zip->msg = const_cast<char *>(text); }
-char *Text(const char *text) { return const_cast<char *>(text); }
 
 void FreeEntry(jzentry *ze) {
   free(ze->extra);
@@ -66,16 +64,98 @@ struct InflateGuard {
 // write and refuses the rest only on the next one, so short writes are continued until the
 // refusal, whose errno is kept in zip->writeErrno.
 bool WriteFully(jzfile *zip, int fd, const unsigned char *buf, size_t len) {
-  while (len > 0) {
-    ssize_t n = write(fd, buf, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      zip->writeErrno = n < 0 ? errno : EIO;
+  if (WriteAll(fd, buf, len)) return true;
+  zip->writeErrno = errno;
+  return false;
+}
+
+// The entry's extra field into ze->extra: the central one when the central header has one (read
+// from the directory), else the local one, from the fetched local header bytes at loc where it
+// lies within them. False with the reason in zip->msg when it cannot be read.
+bool ReadExtra(jzfile *zip, const jzcell *zc, const unsigned char *loc, jint fetched, jint lnlen,
+               jint lelen, jzentry *ze) {
+  if (zc->elen != 0) {
+    // The central name length, recovered modulo 16 bits like nelen itself.
+    const unsigned short cnlen = static_cast<unsigned short>(zc->nelen - zc->elen);
+    ze->extra = NewExtra(zc->elen);
+    if (lseek64(zip->fd, static_cast<jlong>(zc->cenpos) + kCenHdr + cnlen, SEEK_SET) < 0) {
+      SetMsg(zip, zipmsg::kSeekFailed);
       return false;
     }
-    buf += n;
-    len -= static_cast<size_t>(n);
+    if (readFully(zip->fd, ze->extra + 2, zc->elen) != 0) {
+      SetMsg(zip, zipmsg::kCenExtra);
+      return false;
+    }
+  } else if (lelen != 0) {
+    ze->extra = NewExtra(static_cast<unsigned int>(lelen));
+    if (kLocHdr + lnlen + lelen <= fetched) {
+      memcpy(ze->extra + 2, loc + kLocHdr + lnlen, static_cast<size_t>(lelen));
+    } else if (lseek64(zip->fd, static_cast<jlong>(zc->pos) + kLocHdr + lnlen, SEEK_SET) < 0 ||
+               readFully(zip->fd, ze->extra + 2, lelen) != 0) {
+      SetMsg(zip, zipmsg::kLocRead);
+      return false;
+    }
   }
+  return true;
+}
+
+// The inflation of one entry: the stream, and what has come out of it so far.
+struct Inflation {
+  z_stream strm;
+  jlong size = 0;  // the declared size
+  jlong written = 0;
+  uLong crc = crc32(0, Z_NULL, 0);
+  bool ended = false;  // the stream has ended, exactly with the data and the size
+};
+
+// One call of inflate on the input in z->strm, behind which count compressed bytes are still
+// unread. What it produced is held against the declared size, written to fd and added to the
+// CRC-32. False with *msg at the first fault.
+bool InflateOnce(jzfile *zip, Inflation *z, jint count, int fd, unsigned char *out,
+                 size_t outSize, char **msg) {
+  z_stream &strm = z->strm;
+  strm.next_out = out;
+  strm.avail_out = static_cast<uInt>(outSize);
+  const uInt inBefore = strm.avail_in;
+  const int ret = inflate(&strm, Z_PARTIAL_FLUSH);
+  const jlong produced = static_cast<jlong>(outSize - strm.avail_out);
+  switch (ret) {
+    case Z_OK:
+    case Z_BUF_ERROR:
+      break;
+    case Z_STREAM_END:
+      // The stream must end exactly with the entry's data and its declared size.
+      if (count != 0 || strm.avail_in != 0 || z->written + produced != z->size) {
+        *msg = ReasonText(zipmsg::kEndOfStream);
+        return false;
+      }
+      z->ended = true;
+      break;
+    case Z_MEM_ERROR:
+      *msg = ReasonText(zipmsg::kNoMemory);
+      return false;
+    default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR
+      *msg = ReasonText(zipmsg::kBadData);
+      return false;
+  }
+  // Every call has the whole output buffer, so with input left inflate consumes or produces
+  // something unless the data is one it cannot go on with; called again it would do the same,
+  // and the caller, which calls while input is left, would never end. Such data is refused. With
+  // no input left, inflate is only waiting for the next block.
+  if (!z->ended && produced == 0 && strm.avail_in == inBefore && strm.avail_in != 0) {
+    *msg = ReasonText(zipmsg::kNoProgress);
+    return false;
+  }
+  if (z->written + produced > z->size) {
+    *msg = ReasonText(zipmsg::kTooLarge);
+    return false;
+  }
+  if (!WriteFully(zip, fd, out, static_cast<size_t>(produced))) {
+    *msg = ReasonText(zipmsg::kWriteFailed);
+    return false;
+  }
+  z->crc = crc32(z->crc, out, static_cast<uInt>(produced));
+  z->written += produced;
   return true;
 }
 
@@ -113,30 +193,9 @@ jzentry *readLOC(jzfile *zip, jzcell *zc) {
   memcpy(ze->name, loc + kLocHdr, static_cast<size_t>(lnlen));
   ze->name[lnlen] = '\0';
 
-  if (zc->elen != 0) {
-    // The central name length, recovered modulo 16 bits like nelen itself.
-    const unsigned short cnlen = static_cast<unsigned short>(zc->nelen - zc->elen);
-    ze->extra = NewExtra(zc->elen);
-    if (lseek64(zip->fd, static_cast<jlong>(zc->cenpos) + kCenHdr + cnlen, SEEK_SET) < 0) {
-      SetMsg(zip, zipmsg::kSeekFailed);
-      FreeEntry(ze);
-      return nullptr;
-    }
-    if (readFully(zip->fd, ze->extra + 2, zc->elen) != 0) {
-      SetMsg(zip, zipmsg::kCenExtra);
-      FreeEntry(ze);
-      return nullptr;
-    }
-  } else if (lelen != 0) {
-    ze->extra = NewExtra(static_cast<unsigned int>(lelen));
-    if (kLocHdr + lnlen + lelen <= fetched) {
-      memcpy(ze->extra + 2, loc + kLocHdr + lnlen, static_cast<size_t>(lelen));
-    } else if (lseek64(zip->fd, static_cast<jlong>(zc->pos) + kLocHdr + lnlen, SEEK_SET) < 0 ||
-               readFully(zip->fd, ze->extra + 2, lelen) != 0) {
-      SetMsg(zip, zipmsg::kLocRead);
-      FreeEntry(ze);
-      return nullptr;
-    }
+  if (!ReadExtra(zip, zc, loc, fetched, lnlen, lelen, ze)) {
+    FreeEntry(ze);
+    return nullptr;
   }
 
   if (zip->comments != nullptr) ze->comment = zip->comments[zc - zip->entries];
@@ -208,88 +267,47 @@ jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg) {
   *msg = nullptr;
   jint count = entry->csize;
   if (count == 0) {
-    *msg = Text(zipmsg::kNotCompressed);
+    *msg = ReasonText(zipmsg::kNotCompressed);
     return JNI_FALSE;
   }
   if (count < 0 || entry->size < 0) {
-    *msg = Text(zipmsg::kBadSize);
+    *msg = ReasonText(zipmsg::kBadSize);
     return JNI_FALSE;
   }
 
-  z_stream strm;
-  memset(&strm, 0, sizeof strm);
-  strm.zalloc = InflateAlloc;
-  strm.zfree = InflateFree;
-  if (inflateInit2_(&strm, -MAX_WBITS, "1.1.3", static_cast<int>(sizeof strm)) != Z_OK) {
-    *msg = strm.msg;
+  Inflation z;
+  memset(&z.strm, 0, sizeof z.strm);
+  z.strm.zalloc = InflateAlloc;
+  z.strm.zfree = InflateFree;
+  if (inflateInit2_(&z.strm, -MAX_WBITS, "1.1.3", static_cast<int>(sizeof z.strm)) != Z_OK) {
+    *msg = z.strm.msg;
     return JNI_FALSE;
   }
-  InflateGuard guard{&strm};
+  InflateGuard guard{&z.strm};
+  z.size = entry->size;
 
   unsigned char in[kInflateInput];
   unsigned char out[kInflateOutput];
-  const jlong size = entry->size;
-  jlong written = 0;
-  uLong crc = crc32(0, Z_NULL, 0);
-  bool ended = false;
   jint pos = 0;
   while (count > 0) {
     const jint r = zipRead(zip, entry, pos, in, std::min(count, kInflateInput));
-    if (r == 0) *msg = Text(zipmsg::kEndOfFile);
+    if (r == 0) *msg = ReasonText(zipmsg::kEndOfFile);
     if (r <= 0) return JNI_FALSE;
     pos += r;
     count -= r;
-    strm.next_in = in;
-    strm.avail_in = static_cast<uInt>(r);
+    z.strm.next_in = in;
+    z.strm.avail_in = static_cast<uInt>(r);
     do {
-      strm.next_out = out;
-      strm.avail_out = sizeof out;
-      const uInt inBefore = strm.avail_in;
-      const int ret = inflate(&strm, Z_PARTIAL_FLUSH);
-      const jlong produced = static_cast<jlong>(sizeof out - strm.avail_out);
-      switch (ret) {
-        case Z_OK:
-        case Z_BUF_ERROR:
-          break;
-        case Z_STREAM_END:
-          // The stream must end exactly with the entry's data and its declared size.
-          if (count != 0 || strm.avail_in != 0 || written + produced != size) {
-            *msg = Text(zipmsg::kEndOfStream);
-            return JNI_FALSE;
-          }
-          ended = true;
-          break;
-        case Z_MEM_ERROR:
-          *msg = Text(zipmsg::kNoMemory);
-          return JNI_FALSE;
-        default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR
-          *msg = Text(zipmsg::kBadData);
-          return JNI_FALSE;
-      }
-      if (!ended && produced == 0 && strm.avail_in == inBefore) {
-        if (strm.avail_in == 0) break;  // waits for the next block of input
-        *msg = Text(zipmsg::kNoProgress);
-        return JNI_FALSE;
-      }
-      if (written + produced > size) {
-        *msg = Text(zipmsg::kTooLarge);
-        return JNI_FALSE;
-      }
-      if (!WriteFully(zip, fd, out, static_cast<size_t>(produced))) {
-        *msg = Text(zipmsg::kWriteFailed);
-        return JNI_FALSE;
-      }
-      crc = crc32(crc, out, static_cast<uInt>(produced));
-      written += produced;
-    } while (!ended && (strm.avail_in > 0 || strm.avail_out == 0));
+      if (!InflateOnce(zip, &z, count, fd, out, sizeof out, msg)) return JNI_FALSE;
+    } while (!z.ended && (z.strm.avail_in > 0 || z.strm.avail_out == 0));
   }
   // All compressed bytes were used without reaching the end of the stream: the data is cut.
-  if (!ended) {
-    *msg = Text(zipmsg::kEndOfStream);
+  if (!z.ended) {
+    *msg = ReasonText(zipmsg::kEndOfStream);
     return JNI_FALSE;
   }
-  if (static_cast<uint32_t>(crc) != static_cast<uint32_t>(entry->crc)) {
-    *msg = Text(zipmsg::kInflateCrc);
+  if (static_cast<uint32_t>(z.crc) != static_cast<uint32_t>(entry->crc)) {
+    *msg = ReasonText(zipmsg::kInflateCrc);
     return JNI_FALSE;
   }
   return JNI_TRUE;

@@ -36,6 +36,10 @@ inline uint32_t Get16(const unsigned char *p) {
 inline uint32_t Get32(const unsigned char *p) { return Get16(p) | Get16(p + 2) << 16; }
 inline jint GetJint(const unsigned char *p) { return static_cast<jint>(Get32(p)); }
 
+// Reason texts are the constants of zipmsg below; msg fields point at them without owning them.
+inline char *ReasonText(const char *text) { return const_cast<char *>(text); }
+inline void SetMsg(jzfile *zip, const char *text) { zip->msg = ReasonText(text); }
+
 }  // namespace zipfmt
 
 // The directory reader (zip_directory.cpp).

@@ -24,7 +24,3 @@ void HandleSignalAndAbort(int sig);
 [[noreturn]] void ExitAfterCleanup(int status);
 // Deletes the tree named by workdir, frees workdir and sets it to null.
 void DeleteWorkingDirectory(void);
-// Deletes the file or tree at an absolute path without following any symbolic link and without
-// leaving it; does nothing for a relative path, for one whose last component is "." or "..",
-// and for "/". Best effort and silent. Safe in signal context: it neither allocates nor locks.
-void DeleteFilesAndDirectories(const char *path);

@@ -2,7 +2,6 @@
 // sequence, entries of the Java option list and the Java program's argument vector.
 #include "core/options.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -10,8 +9,9 @@
 #include "core/profile.h"
 #include "core/startup.h"
 #include "host/temp_dir.h"
-#include "i18n/locale.h"
+#include "runtime/probe.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 JavaVMOption *options = nullptr;
 int numOptions = 0;
@@ -26,21 +26,145 @@ jboolean printWizardID = JNI_FALSE;
 namespace {
 
 constexpr const char kHeadless[] = "-Djava.awt.headless=true";
-constexpr const char kMinimumJavaVersion[] = "1.4.1";
 
-void Report(const char *key, const char *arg) {
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, text, arg != nullptr ? arg : "");
-  free(text);
+// The options that only set a flag.
+struct FlagOption {
+  const char *word;
+  jboolean *flag;
+};
+const FlagOption kFlagOptions[] = {
+    {"-debug", &isDebug},
+    {"-noportcheck", &noPortVerification},
+    {"-nodomain", &noDomainCreation},
+    {"-passwordvisible", &visiblePassword},
+    {"-id", &printWizardID},
+};
+
+// One parse of the command line: the words still to read, what they said, and the first error.
+struct CommandLine {
+  int argc;
+  char **argv;
+  char **javaHome;
+  char **tempDir;
+  jboolean console = JNI_FALSE, silent = JNI_FALSE, saveState = JNI_FALSE;
+  char *stateFile = nullptr;
+  bool help = false;
+  const char *errorKey = nullptr;
+  const char *errorArg = nullptr;
+
+  bool Done() const { return argc == 0 || errorKey != nullptr || help; }
+  const char *Next() {
+    argc--;
+    return *argv++;
+  }
+  void Fail(const char *key, const char *arg) {
+    errorKey = key;
+    errorArg = arg;
+  }
+  // The value that follows option, or null after failing with missingKey when there is none.
+  const char *Value(const char *option, const char *missingKey) {
+    if (argc > 0) return Next();
+    Fail(missingKey, option);
+    return nullptr;
+  }
+};
+
+// Replaces the string *slot owns with a copy of value.
+void Replace(char **slot, const char *value) {
+  free(*slot);
+  *slot = StrDup(value);
 }
 
-// value made absolute against cwd ("%s%c%s"); frees value.
-char *Absolute(const char *cwd, char *value) {
-  size_t len = strlen(cwd) + strlen(value) + 2;
-  char *s = static_cast<char *>(MemAlloc(len));
-  snprintf(s, len, "%s%c%s", cwd, '/', value);
-  free(value);
-  return s;
+// Reads one option word, and its value where it takes one.
+void ReadOption(CommandLine *cl, const char *arg) {
+  if (strcmp(arg, "-help") == 0 || strcmp(arg, "-h") == 0) {
+    cl->help = true;
+  } else if (strcmp(arg, "-console") == 0) {
+    AddOption(StrDup(kHeadless));
+    cl->console = JNI_TRUE;
+  } else if (strcmp(arg, "-silent") == 0) {
+    if (IsStateFileRequired()) {
+      const char *file = cl->Value(arg, "missing_file_name");
+      if (file == nullptr) return;
+      Replace(&cl->stateFile, file);
+    }
+    AddOption(StrDup(kHeadless));
+    cl->silent = JNI_TRUE;
+  } else if (strcmp(arg, "-savestate") == 0) {
+    const char *file = cl->Value(arg, "missing_file_name");
+    if (file == nullptr) return;
+    cl->saveState = JNI_TRUE;
+    Replace(&cl->stateFile, file);
+  } else if (strcmp(arg, "-javahome") == 0) {
+    const char *dir = cl->Value(arg, "missing_jvm_dir");
+    if (dir != nullptr) Replace(cl->javaHome, dir);
+  } else if (strcmp(arg, "-tmpdir") == 0) {
+    const char *dir = cl->Value(arg, "missing_writable_dir");
+    if (dir == nullptr) return;
+    if (SetTempDir(dir))
+      Replace(cl->tempDir, dir);
+    else
+      cl->Fail("no_writable_dir", dir);
+  } else {
+    for (const FlagOption &option : kFlagOptions) {
+      if (strcmp(arg, option.word) == 0) {
+        *option.flag = JNI_TRUE;
+        return;
+      }
+    }
+    cl->Fail("no_valid_arg", arg);
+  }
+}
+
+// *path made absolute against cwd when it is relative.
+void MakeAbsolute(const char *cwd, char **path) {
+  if (*path == nullptr || IsAbsolutePath(*path)) return;
+  char *absolute = Resolve(cwd, *path);
+  free(*path);
+  *path = absolute;
+}
+
+// Relative -javahome and state file values are made absolute; without a current directory
+// they cannot be, and are refused like an invalid word.
+void MakeValuesAbsolute(CommandLine *cl) {
+  const char *relative = nullptr;
+  if (*cl->javaHome != nullptr && !IsAbsolutePath(*cl->javaHome))
+    relative = *cl->javaHome;
+  else if (cl->stateFile != nullptr && !IsAbsolutePath(cl->stateFile))
+    relative = cl->stateFile;
+  if (relative == nullptr) return;
+  char *cwd = GetCurrentDir();
+  if (cwd == nullptr) {
+    cl->Fail("no_valid_arg", relative);
+    return;
+  }
+  MakeAbsolute(cwd, cl->javaHome);
+  MakeAbsolute(cwd, &cl->stateFile);
+  free(cwd);
+}
+
+// The Java program's arguments. At most: -nodisplay; -nodisplay -noconsole -state F;
+// -saveState F; -id; the end marker. The vector lives until the process ends.
+char **JavaArguments(const CommandLine &cl, int *count) {
+  char **appArgv = static_cast<char **>(MemAlloc(10 * sizeof(char *)));
+  int n = 0;
+  if (cl.console) appArgv[n++] = const_cast<char *>("-nodisplay");
+  if (cl.silent) {
+    appArgv[n++] = const_cast<char *>("-nodisplay");
+    appArgv[n++] = const_cast<char *>("-noconsole");
+    if (cl.stateFile != nullptr) {
+      appArgv[n++] = const_cast<char *>("-state");
+      appArgv[n++] = cl.stateFile;
+    }
+  }
+  if (cl.saveState && cl.stateFile != nullptr) {
+    appArgv[n++] = const_cast<char *>("-saveState");
+    appArgv[n++] = cl.stateFile;
+  }
+  if (printWizardID) appArgv[n++] = const_cast<char *>("-id");
+  appArgv[n] = nullptr;
+  *count = n;
+  return appArgv;
 }
 
 }  // namespace
@@ -66,10 +190,8 @@ void AddOption(char *str) {
 
 void PrintUsage(void) {
   const char *key =
-      strcmp(GetJavaClassName(), "corvane_uninstall") == 0 ? "uninstallusage" : "installusage";
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, text, progname != nullptr ? progname : "", kMinimumJavaVersion);
-  free(text);
+      strcmp(GetJavaClassName(), kUninstallerClassName) == 0 ? "uninstallusage" : "installusage";
+  ReportMessage(key, progname, kMinimumJavaVersion);
 }
 
 jboolean ParseArguments(int *pargc, char ***pargv, char **pJavaHome, char **pTempDir,
@@ -78,115 +200,15 @@ jboolean ParseArguments(int *pargc, char ***pargv, char **pJavaHome, char **pTem
   *pJavaHome = nullptr;
   *pShowConsole = JNI_FALSE;
 
-  jboolean consoleOption = JNI_FALSE, silentOption = JNI_FALSE, saveStateOption = JNI_FALSE;
-  char *stateFile = nullptr;
-  int argc = *pargc;
-  char **argv = *pargv;
-  const char *errorKey = nullptr;
-  const char *errorArg = nullptr;
-  bool help = false;
+  CommandLine cl{*pargc, *pargv, pJavaHome, pTempDir};
+  while (!cl.Done()) ReadOption(&cl, cl.Next());
+  if (cl.errorKey == nullptr && !cl.help) MakeValuesAbsolute(&cl);
 
-  while (argc > 0 && errorKey == nullptr && !help) {
-    const char *arg = *argv++;
-    argc--;
-    if (strcmp(arg, "-help") == 0 || strcmp(arg, "-h") == 0) {
-      help = true;
-    } else if (strcmp(arg, "-console") == 0) {
-      AddOption(StrDup(kHeadless));
-      consoleOption = JNI_TRUE;
-    } else if (strcmp(arg, "-silent") == 0) {
-      if (IsStateFileRequired()) {
-        if (argc == 0) {
-          errorKey = "missing_file_name";
-          errorArg = arg;
-          break;
-        }
-        free(stateFile);
-        stateFile = StrDup(*argv++);
-        argc--;
-      }
-      AddOption(StrDup(kHeadless));
-      silentOption = JNI_TRUE;
-    } else if (strcmp(arg, "-savestate") == 0) {
-      if (argc == 0) {
-        errorKey = "missing_file_name";
-        errorArg = arg;
-        break;
-      }
-      saveStateOption = JNI_TRUE;
-      free(stateFile);
-      stateFile = StrDup(*argv++);
-      argc--;
-    } else if (strcmp(arg, "-javahome") == 0) {
-      if (argc == 0) {
-        errorKey = "missing_jvm_dir";
-        errorArg = arg;
-        break;
-      }
-      free(*pJavaHome);
-      *pJavaHome = StrDup(*argv++);
-      argc--;
-    } else if (strcmp(arg, "-tmpdir") == 0) {
-      if (argc == 0) {
-        errorKey = "missing_writable_dir";
-        errorArg = arg;
-        break;
-      }
-      const char *value = *argv++;
-      argc--;
-      if (!SetTempDir(value)) {
-        errorKey = "no_writable_dir";
-        errorArg = value;
-        break;
-      }
-      free(*pTempDir);
-      *pTempDir = StrDup(value);
-    } else if (strcmp(arg, "-debug") == 0) {
-      isDebug = JNI_TRUE;
-    } else if (strcmp(arg, "-noportcheck") == 0) {
-      noPortVerification = JNI_TRUE;
-    } else if (strcmp(arg, "-nodomain") == 0) {
-      noDomainCreation = JNI_TRUE;
-    } else if (strcmp(arg, "-passwordvisible") == 0) {
-      visiblePassword = JNI_TRUE;
-    } else if (strcmp(arg, "-id") == 0) {
-      printWizardID = JNI_TRUE;
-    } else {
-      errorKey = "no_valid_arg";
-      errorArg = arg;
-    }
-  }
-
-  // Relative -javahome and state file values are made absolute; without a current directory
-  // they cannot be, and are refused like an invalid word.
-  char *relative = nullptr;
-  if (errorKey == nullptr && !help) {
-    if (*pJavaHome != nullptr && !IsAbsolutePath(*pJavaHome)) relative = *pJavaHome;
-    else if (stateFile != nullptr && !IsAbsolutePath(stateFile)) relative = stateFile;
-    if (relative != nullptr) {
-      char *cwd = GetCurrentDir();
-      if (cwd == nullptr) {
-        errorKey = "no_valid_arg";
-        errorArg = relative;
-      } else {
-        if (*pJavaHome != nullptr && !IsAbsolutePath(*pJavaHome))
-          *pJavaHome = Absolute(cwd, *pJavaHome);
-        if (stateFile != nullptr && !IsAbsolutePath(stateFile))
-          stateFile = Absolute(cwd, stateFile);
-        free(cwd);
-      }
-    }
-  }
-
-  if (errorKey != nullptr || help) {
-    if (errorKey != nullptr) {
-      Report(errorKey, errorArg);
-      *pret = 1;
-    } else {
-      *pret = 0;
-    }
+  if (cl.errorKey != nullptr || cl.help) {
+    if (cl.errorKey != nullptr) ReportMessage(cl.errorKey, cl.errorArg);
+    *pret = cl.errorKey != nullptr ? 1 : 0;
     PrintUsage();
-    free(stateFile);
+    free(cl.stateFile);
     free(*pJavaHome);
     *pJavaHome = nullptr;
     free(*pTempDir);
@@ -195,30 +217,9 @@ jboolean ParseArguments(int *pargc, char ***pargv, char **pJavaHome, char **pTem
     return JNI_FALSE;
   }
 
-  // At most: -nodisplay; -nodisplay -noconsole -state F; -saveState F; -id; the end marker.
-  char **appArgv = static_cast<char **>(MemAlloc(10 * sizeof(char *)));
-  int n = 0;
-  if (consoleOption) {
-    *pShowConsole = JNI_TRUE;
-    appArgv[n++] = const_cast<char *>("-nodisplay");
-  }
-  if (silentOption) {
-    SetPrintToConsole(1);
-    appArgv[n++] = const_cast<char *>("-nodisplay");
-    appArgv[n++] = const_cast<char *>("-noconsole");
-    if (stateFile != nullptr) {
-      appArgv[n++] = const_cast<char *>("-state");
-      appArgv[n++] = stateFile;
-    }
-  }
-  if (saveStateOption && stateFile != nullptr) {
-    appArgv[n++] = const_cast<char *>("-saveState");
-    appArgv[n++] = stateFile;
-  }
-  if (printWizardID) appArgv[n++] = const_cast<char *>("-id");
-  appArgv[n] = nullptr;
-  *pargv = appArgv;
-  *pargc = n;
+  *pShowConsole = cl.console;
+  if (cl.silent) SetPrintToConsole(1);
+  *pargv = JavaArguments(cl, pargc);
   return JNI_TRUE;
 }
 

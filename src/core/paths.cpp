@@ -1,5 +1,6 @@
 // Finds the running executable from the name it was started with, derives the application
-// home from it, and provides the path and memory helpers shared by the whole launcher.
+// home from it, and provides the path, memory and descriptor helpers shared by the whole
+// launcher.
 #include "core/paths.h"
 
 #include <errno.h>
@@ -11,6 +12,7 @@
 
 #include "core/cleanup.h"
 #include "i18n/locale.h"
+#include "testing/hooks.h"
 
 namespace {
 
@@ -25,7 +27,9 @@ jboolean IsExecutable(const char *path) {
   struct stat st;
   if (access(path, R_OK | X_OK) != 0) return JNI_FALSE;
   if (stat(path, &st) != 0) return JNI_FALSE;
-  return (st.st_mode & 0040000) == 0;  // the directory bit
+  // The directory bit alone, not S_ISDIR: so specified, it also refuses a block device, whose
+  // file type includes that bit.
+  return (st.st_mode & 0040000) == 0;
 }
 
 char *Resolve(const char *parent, const char *child) {
@@ -36,6 +40,39 @@ char *Resolve(const char *parent, const char *child) {
   s[plen] = '/';
   memcpy(s + plen + 1, child, clen + 1);
   return s;
+}
+
+char *Concat(const char *a, const char *b) {
+  size_t alen = strlen(a), blen = strlen(b);
+  char *s = static_cast<char *>(MemAlloc(alen + blen + 1));
+  memcpy(s, a, alen);
+  memcpy(s + alen, b, blen + 1);
+  return s;
+}
+
+char *JoinSearchList(const char *prefix, const char *first, const char *second) {
+  size_t len = strlen(prefix) + 1;
+  if (first != nullptr) len += strlen(first) + 1;
+  if (second != nullptr) len += strlen(second) + 1;
+  char *s = static_cast<char *>(MemAlloc(len));
+  strcpy(s, prefix);
+  const char *separator = "";
+  const char *const parts[] = {first, second};
+  for (const char *part : parts) {
+    if (part == nullptr) continue;
+    strcat(s, separator);
+    strcat(s, part);
+    separator = ":";
+  }
+  return s;
+}
+
+char *NextListElement(char **rest) {
+  char *element = *rest;
+  char *sep = _strchr(element, ':');
+  if (sep != nullptr) *sep = '\0';
+  *rest = sep != nullptr ? sep + 1 : nullptr;
+  return element;
 }
 
 char *GetCurrentDir(void) {
@@ -72,19 +109,14 @@ char *FindExecName(const char *program) {
   const char *path = getenv("PATH");
   if (path == nullptr) return nullptr;
   char *copy = StrDup(path);
-  char *element = copy;
   char *result = nullptr;
-  for (;;) {
-    char *sep = _strchr(element, ':');
-    if (sep != nullptr) *sep = '\0';
+  for (char *rest = copy; rest != nullptr && result == nullptr;) {
+    const char *element = NextListElement(&rest);
     candidate = Resolve(*element != '\0' ? element : ".", program);
-    if (IsExecutable(candidate)) {
+    if (IsExecutable(candidate))
       result = candidate;
-      break;
-    }
-    free(candidate);
-    if (sep == nullptr) break;
-    element = sep + 1;
+    else
+      free(candidate);
   }
   free(copy);
   return result;
@@ -113,6 +145,21 @@ void SetApplicationHome(char *home) {
   applicationHome = home;
 }
 
+jboolean WriteAll(int fd, const void *buf, size_t len) {
+  const char *p = static_cast<const char *>(buf);
+  while (len > 0) {
+    ssize_t n = write(fd, p, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return JNI_FALSE;
+    }
+    p += n;
+    len -= static_cast<size_t>(n);
+  }
+  return JNI_TRUE;
+}
+
 void *MemAlloc(size_t size) {
   void *p = malloc(size != 0 ? size : 1);
   if (p == nullptr) {
@@ -129,7 +176,7 @@ char *StrDup(const char *str) {
   return s;
 }
 
-void ResetPathsForTesting(void) {
+void ForgetExecNameForTesting(void) {
   free(execname);
   execname = nullptr;
   free(applicationHome);

@@ -13,6 +13,15 @@ jboolean IsAbsolutePath(const char *path);
 jboolean IsExecutable(const char *path);
 // New string "parent/child"; a null parent gives a copy of child. No normalisation.
 char *Resolve(const char *parent, const char *child);
+// New string: a followed by b.
+char *Concat(const char *a, const char *b);
+// New string: prefix, then first and second (those that are not null) separated by ":", as in a
+// search list such as PATH or LD_LIBRARY_PATH.
+char *JoinSearchList(const char *prefix, const char *first, const char *second);
+// The next element of a ":"-separated search list being cut up in place: the element at *rest,
+// ended where its ":" was (found with _strchr); *rest moves on to the element after it, or to
+// null after the last one.
+char *NextListElement(char **rest);
 // New absolute (or PATH-derived) path of the executable started as program, or null.
 char *FindExecName(const char *program);
 // Sets execname once from program (later calls keep the first result) and returns it.
@@ -26,10 +35,11 @@ void SetApplicationHome(char *home);
 // New string holding the current directory, or null. Grows its buffer only while getcwd
 // reports ERANGE, so a removed or unreadable current directory fails instead of looping.
 char *GetCurrentDir(void);
+// Writes all len bytes of buf to fd with write(2), going on after short and interrupted writes.
+// Async-signal-safe: for the signal handlers and a child between fork and exec, where stdio may
+// not be used. False when a write fails, with errno set (EIO when the file took nothing).
+jboolean WriteAll(int fd, const void *buf, size_t len);
 // Allocation that never returns null: on exhaustion "Out of memory" goes through perror, the
 // working directory is removed and the process exits with status 1 (ExitAfterCleanup).
 void *MemAlloc(size_t size);
 char *StrDup(const char *str);
-
-// For tests: forget execname and the application home.
-void ResetPathsForTesting(void);

@@ -3,9 +3,7 @@
 // demand and kept for the whole run.
 #include "core/profile.h"
 
-#include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
@@ -13,6 +11,7 @@
 #include "i18n/locale.h"
 #include "runtime/discovery.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 namespace {
 
@@ -26,26 +25,31 @@ constexpr ProfileData kInstaller = {kInstallerClassName, "setup_", JNI_TRUE};
 constexpr ProfileData kUninstaller = {kUninstallerClassName, "uninstall_", JNI_FALSE};
 
 const char *const classpath_elements[] = {"/package/PackageFormat.jar"};
-constexpr const char kBundledJREEntries[] = "package/jre";
 
 Product product = Product::Installer;
 char *title = nullptr;
 char *bundledJREPath = nullptr;
 char *bundledLibPath = nullptr;
 int bundledWriteError = 0;
+// Whether the executable's archive has entries under kBundledJREEntries, once a walk has told.
+enum class Presence { Unknown, Absent, Present };
+Presence bundledEntries = Presence::Unknown;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
-// True when an entry's name begins with the private runtime's prefix.
-jboolean ArchiveHasBundledJRE(jzfile *zip) {
-  jboolean found = JNI_FALSE;
-  for (jint i = 0; !found; i++) {
-    jzentry *entry = zipGetNextEntry(zip, i);
-    if (entry == nullptr) break;
-    found = strncmp(entry->name, kBundledJREEntries, sizeof kBundledJREEntries - 1) == 0;
-    zipFreeEntry(zip, entry);
+void NoteBundledEntries(const ArchiveSurvey &survey) {
+  bundledEntries = survey.hasSubdirEntries ? Presence::Present : Presence::Absent;
+}
+
+// Whether the archive open as zip (the executable's) has entries under the private runtime's
+// prefix: known from the first pass, or found by a walk now.
+bool ArchiveHasBundledJRE(jzfile *zip) {
+  if (bundledEntries == Presence::Unknown) {
+    ArchiveSurvey survey;
+    SurveyArchive(zip, kBundledJREEntries, &survey);
+    NoteBundledEntries(survey);
   }
-  return found;
+  return bundledEntries == Presence::Present;
 }
 
 }  // namespace
@@ -61,13 +65,7 @@ int GetJavaClasspathElements(const char *const **elements) {
   return static_cast<int>(sizeof classpath_elements / sizeof classpath_elements[0]);
 }
 
-char *GetMessageKeyPrefix(const char *key) {
-  const char *prefix = Current().keyPrefix;
-  size_t len = strlen(prefix) + strlen(key) + 1;
-  char *s = static_cast<char *>(MemAlloc(len));
-  snprintf(s, len, "%s%s", prefix, key);
-  return s;
-}
+char *GetMessageKeyPrefix(const char *key) { return Concat(Current().keyPrefix, key); }
 
 const char *GetTitle(void) {
   if (title == nullptr) {
@@ -88,15 +86,13 @@ const char *GetBundledJREPath(void) {
   char *candidate = Resolve(home, kBundledJREEntries);
   bundledJREPath = GetJREPath(candidate);
   const char *execname = GetExecName();
-  if (bundledJREPath == nullptr && execname != nullptr) {
+  if (bundledJREPath == nullptr && execname != nullptr && bundledEntries != Presence::Absent) {
     int zerror = 0;
     jzfile *zip = zipOpen(execname, &zerror);
     // An archive without package/jre entries has nothing to unpack, and the status line
     // would tell the user about an extraction that does not happen.
     if (zip != nullptr && ArchiveHasBundledJRE(zip)) {
-      char *text = GetLocalizedMessage("unzipping_java_files");
-      statusf("%s", text);
-      free(text);
+      ShowMessage("unzipping_java_files");
       if (UnzipFiles(zip, home, kBundledJREEntries))
         bundledJREPath = GetJREPath(candidate);
       else
@@ -110,13 +106,23 @@ const char *GetBundledJREPath(void) {
 
 jboolean HasBundledJREEntries(void) {
   const char *execname = GetExecName();
-  if (execname == nullptr) return JNI_FALSE;
-  int zerror = 0;
-  jzfile *zip = zipOpen(execname, &zerror);
-  if (zip == nullptr) return JNI_FALSE;
-  jboolean found = ArchiveHasBundledJRE(zip);
-  zipClose(zip);
-  return found;
+  if (bundledEntries == Presence::Unknown && execname != nullptr) {
+    int zerror = 0;
+    jzfile *zip = zipOpen(execname, &zerror);
+    if (zip != nullptr) {
+      ArchiveHasBundledJRE(zip);
+      zipClose(zip);
+    }
+  }
+  return bundledEntries == Presence::Present;
+}
+
+jboolean SurveyExecutableArchive(jzfile *zip, unsigned long long *total) {
+  ArchiveSurvey survey;
+  jboolean sound = SurveyArchive(zip, kBundledJREEntries, &survey);
+  NoteBundledEntries(survey);
+  *total = survey.totalSize;
+  return sound;
 }
 
 int GetBundledJREWriteError(void) { return bundledWriteError; }
@@ -139,4 +145,5 @@ void ResetProfileForTesting(void) {
   free(bundledLibPath);
   bundledLibPath = nullptr;
   bundledWriteError = 0;
+  bundledEntries = Presence::Unknown;
 }

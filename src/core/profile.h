@@ -5,6 +5,8 @@
 
 #include "core/types.h"
 
+struct jzfile;
+
 enum class Product { Installer, Uninstaller };
 
 // The two products' main classes.
@@ -29,11 +31,21 @@ char *GetMessageKeyPrefix(const char *key);
 const char *GetTitle(void);
 // Whether -silent takes a state file.
 jboolean IsStateFileRequired(void);
+// Where the archive keeps the private runtime, and where it is unpacked under the application
+// home.
+constexpr char kBundledJREEntries[] = "package/jre";
+
 // The private runtime under the application home's package/jre, unpacked from the archive on
 // demand; null when there is none. Owned by the profile.
 const char *GetBundledJREPath(void);
 // True when the executable's archive has entries under "package/jre".
 jboolean HasBundledJREEntries(void);
+// The first pass over the executable's archive, open as zip, answering the start-up and the
+// profile in one walk: the sum of the entries' declared sizes goes to *total, and whether some
+// entry lies under "package/jre" is kept, so that neither GetBundledJREPath nor
+// HasBundledJREEntries walks the archive again. False when the archive is damaged (see
+// SurveyArchive).
+jboolean SurveyExecutableArchive(jzfile *zip, unsigned long long *total);
 // When unpacking the private runtime failed because writing failed (a full disk, an I/O
 // error): that errno; else 0.
 int GetBundledJREWriteError(void);
@@ -41,6 +53,3 @@ int GetBundledJREWriteError(void);
 const char *GetBundledLibraryPath(void);
 // Product clean-up hook, run by the normal exit path.
 void Cleanup(void);
-
-// For tests: forget the cached title and paths.
-void ResetProfileForTesting(void);

@@ -6,7 +6,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,6 +20,7 @@
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/profile.h"
+#include "core/signals.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
@@ -35,11 +35,10 @@ jboolean doCleanup = JNI_FALSE;
 
 namespace {
 
-constexpr unsigned long long kSpaceMargin = 100000;
-
 // What the command line gave; kept for the whole run.
 char *javahome = nullptr;
 char *tmpdirArg = nullptr;
+jboolean showconsole = JNI_FALSE;
 // The Java program's arguments, made by ParseArguments.
 int javaArgc = 0;
 char **javaArgv = nullptr;
@@ -50,28 +49,11 @@ char *jrepath = nullptr;
 // one. Messages about the working directory's place name this one.
 char *workdirParent = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
-constexpr const char kMinimumJavaVersion[] = "1.4.1";
 constexpr const char kJavaDownloadPage[] = "http://java.com/download/";
 constexpr const char kUpgradeInvoker[] = "UpgradeInvoker.sh";
 
 // Appended to the runtime path when the runtime is a development kit.
 const char *const jdkClassPath[] = {"/lib/tools.jar", "/classes"};
-
-const char *OrEmpty(const char *s) { return s != nullptr ? s : ""; }
-
-// Looks key up and prints it on standard error with up to three string arguments.
-void Report(const char *key, const char *a = nullptr, const char *b = nullptr,
-            const char *c = nullptr) {
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, text, OrEmpty(a), OrEmpty(b), OrEmpty(c));
-  free(text);
-}
-
-void Show(const char *key) {
-  char *text = GetLocalizedMessage(key);
-  statusf("%s", text);
-  free(text);
-}
 
 // The directory that messages about the working directory's place name: where it was (to be)
 // made; before any name was drawn, the temporary directory asked for, or the default one that
@@ -81,19 +63,33 @@ const char *UsedTempDir(const char *tmpdir) {
   return tmpdir != nullptr ? tmpdir : kDefaultTempDir;
 }
 
-int ReportNoTempDir(const char *tmpdir) {
-  Report("no_writable_system_tmpdir", UsedTempDir(tmpdir));
-  Report("no_writable_system_tmpdir_usage", progname);
+// A problem with the working directory's place: key's text naming that place (and the
+// figures b and c, where the text has them), then the hint to use -tmpdir. Returns 1.
+int ReportTempDirProblem(const char *key, const char *tmpdir, const char *b = nullptr,
+                         const char *c = nullptr) {
+  ReportMessage(key, UsedTempDir(tmpdir), b, c);
+  ReportMessage("no_writable_system_tmpdir_usage", progname);
   return 1;
+}
+
+int ReportNoTempDir(const char *tmpdir) {
+  return ReportTempDirProblem("no_writable_system_tmpdir", tmpdir);
 }
 
 // The disk filled up (or failed) while the archive was being written out: not the archive's
 // fault, so not "corrupted".
 int ReportWriteFailure(const char *tmpdir) {
-  Report("write_failed_system_tmpdir", UsedTempDir(tmpdir));
-  Report("no_writable_system_tmpdir_usage", progname);
+  return ReportTempDirProblem("write_failed_system_tmpdir", tmpdir);
+}
+
+// A failure of the start-up: key's text with its argument. Returns 1.
+int ReportFailure(const char *key, const char *arg = nullptr) {
+  ReportMessage(key, arg);
   return 1;
 }
+
+// The executable's archive is damaged (or changed under the launcher). Returns 1.
+int ReportCorrupted(const char *execname) { return ReportFailure("corrupted_zip_file", execname); }
 
 // Without -tmpdir, tempnam prefers an inherited TMPDIR that names a directory. A relative one
 // would give a relative working directory, which the clean-up refuses to delete and the Java
@@ -133,12 +129,12 @@ bool MakeWorkingDirectory(const char *tmpdir) {
     char *candidate = tempnam(tmpdir, progname);
     if (candidate == nullptr) return false;
     NoteWorkdirParent(candidate);
-    sigset_t all, previous;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &previous);
-    bool made = mkdir(candidate, 0700) == 0;
-    if (made) workdir = candidate;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    bool made;
+    {
+      SignalsHeld held;
+      made = mkdir(candidate, 0700) == 0;
+      if (made) workdir = candidate;
+    }
     if (made) return true;
     free(candidate);
   }
@@ -161,14 +157,6 @@ class WorkingDirectoryGuard {
  private:
   bool armed_ = true;
 };
-
-// New string "prefix" + value.
-char *Option(const char *prefix, const char *value) {
-  size_t len = strlen(prefix) + strlen(value) + 1;
-  char *s = static_cast<char *>(MemAlloc(len));
-  snprintf(s, len, "%s%s", prefix, value);
-  return s;
-}
 
 // The development kit that the runtime root belongs to: K for the root K/jre, where the kit
 // keeps its runtime, or the root itself for a kit that is its own runtime root. New string.
@@ -228,24 +216,6 @@ bool CarriesSomethingAppended(const char *execname) {
   return !bare;
 }
 
-// First pass over an open archive: the sum of its entries' sizes into *total. False when the
-// archive is damaged in a way that a later read would meet only after part of it was written:
-// a local header that cannot be read, or a declared size that cannot be right (negative, or a
-// sum beyond 64 bits, should sizes ever be wider), which would also let a larger payload slip
-// past the space check.
-bool AddUpEntrySizes(jzfile *zip, unsigned long long *total) {
-  *total = 0;
-  for (jint i = 0; i < zip->total; i++) {
-    jzentry *entry = zipGetNextEntry(zip, i);
-    if (entry == nullptr) return false;
-    const jint size = entry->size, csize = entry->csize;
-    zipFreeEntry(zip, entry);
-    if (size < 0 || csize < 0) return false;
-    if (__builtin_add_overflow(*total, static_cast<unsigned long long>(size), total)) return false;
-  }
-  return true;
-}
-
 // A private runtime unpacked onto a file system mounted noexec fails the executable test
 // without a word; the user is pointed at -tmpdir instead.
 bool BundledRuntimeBlockedByNoexec(void) {
@@ -254,19 +224,18 @@ bool BundledRuntimeBlockedByNoexec(void) {
   return HasBundledJREEntries();
 }
 
-// Appends the text of key, formatted with a and b, to *text (a new string, or null).
+// Appends the text of key, with its arguments filled in, to *text (a new string, or null).
 void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr) {
-  char *format = GetLocalizedMessage(key);
-  int len = snprintf(nullptr, 0, format, OrEmpty(a), OrEmpty(b));
-  size_t have = *text != nullptr ? strlen(*text) : 0;
+  char *piece = FormatMessage(key, a, b);
+  size_t have = *text != nullptr ? strlen(*text) : 0, len = strlen(piece);
   if (len > 0) {
-    char *grown = static_cast<char *>(MemAlloc(have + static_cast<size_t>(len) + 1));
+    char *grown = static_cast<char *>(MemAlloc(have + len + 1));
     if (*text != nullptr) memcpy(grown, *text, have);
-    snprintf(grown + have, static_cast<size_t>(len) + 1, format, OrEmpty(a), OrEmpty(b));
+    memcpy(grown + have, piece, len + 1);
     free(*text);
     *text = grown;
   }
-  free(format);
+  free(piece);
 }
 
 // After the "no runtime" messages: every runtime that was found but refused, and why, so that
@@ -294,76 +263,50 @@ void ReportRefusedRuntimes(void) {
   free(text);
 }
 
-}  // namespace
-
-int LauncherMain(int argc, char **argv) {
-  // 1. The executable.
-  const char *execname = SetExecName(argc > 0 ? argv[0] : nullptr);
-  if (execname == nullptr) {
-    Report("no_resolve_exec_path");
-    return 1;
-  }
-
-  // 2. Only one copy per executable file and user.
-  ExitIfNotOnlyInstance();
-
-  // 3, 4. The program name, then only the user's arguments.
+// 3, 4. progname is the last component of execname; the user's arguments are all but the
+// first, which named the program.
+void TakeProgramName(const char *execname, int argc, char **argv) {
   const char *slash = _strrchr(execname, '/');
   if (slash != nullptr) progname = slash + 1;
-  if (argc > 0) {
-    argc--;
-    argv++;
-  }
+  javaArgc = argc > 0 ? argc - 1 : 0;
+  javaArgv = argc > 0 ? argv + 1 : argv;
+}
 
-  // 5. Signal dispositions.
-  InstallSignalDispositions();
-
-  // 6. The command line.
-  jboolean showconsole = JNI_FALSE;
-  int ret = 1;
-  javaArgc = argc;
-  javaArgv = argv;
-  if (!ParseArguments(&javaArgc, &javaArgv, &javahome, &tmpdirArg, &showconsole, &ret)) return ret;
-
-  // 7, 8. The temporary directory.
-  Show("checking_disk_space");
-  // With -tmpdir this is the directory as its check recorded it, made absolute: a relative
-  // working directory would be refused by the clean-up and outlive the run, and the Java
-  // program, which runs elsewhere, could not use a relative TMPDIR or temp.dir either.
+// 7, 8. The temporary directory: with -tmpdir the directory as its check recorded it, made
+// absolute, which is exported as TMPDIR (a relative working directory would be refused by the
+// clean-up and outlive the run, and the Java program, which runs elsewhere, could not use a
+// relative TMPDIR or temp.dir either); without it an inherited TMPDIR, made absolute. Null when
+// there is no usable temporary directory.
+const char *ChooseTempDir(void) {
   const char *tmpdir = GetTempDir();
   if (tmpdirArg != nullptr)
     setenv("TMPDIR", tmpdir, 1);
   else
     MakeInheritedTmpdirAbsolute();
+  return tmpdir;
+}
 
-  // 9, 10. The working directory.
-  if (tmpdir == nullptr || !MakeWorkingDirectory(tmpdir)) return ReportNoTempDir(tmpdir);
-  WorkingDirectoryGuard removeOnFailure;
-
-  // 11. First pass over the archive: the space its contents need. From here on the
-  // application home is the working directory, if the executable carries an archive. Whatever
-  // is appended to the program must be a sound archive: a damaged download is reported as such,
-  // never run as a launcher without an archive (which would start any corvane.class lying
-  // beside it).
-  unsigned long long requiredDisk = 0;
+// 11. The first pass over the archive: the space its contents need into *requiredDisk, and
+// whether the executable carries an archive at all. From here on the application home is the
+// working directory, if it does. Whatever is appended to the program must be a sound archive:
+// false for a damaged download, which must never run as a launcher without an archive (that
+// would start any corvane.class lying beside it).
+bool SurveyOwnArchive(const char *execname, unsigned long long *requiredDisk,
+                      bool *carriesArchive) {
   int zipError = 0;
   jzfile *zipFile = zipOpen(execname, &zipError);
-  const bool carriesArchive = zipFile != nullptr;
-  if (carriesArchive) {
-    bool sound = AddUpEntrySizes(zipFile, &requiredDisk);
-    zipClose(zipFile);
-    if (!sound) {
-      Report("corrupted_zip_file", execname);
-      return 1;
-    }
-    SetApplicationHome(StrDup(workdir));
-  } else if (CarriesSomethingAppended(execname)) {
-    Report("corrupted_zip_file", execname);
-    return 1;
-  }
+  *carriesArchive = zipFile != nullptr;
+  if (zipFile == nullptr) return !CarriesSomethingAppended(execname);
+  bool sound = SurveyExecutableArchive(zipFile, requiredDisk);
+  zipClose(zipFile);
+  if (sound) SetApplicationHome(StrDup(workdir));
+  return sound;
+}
 
-  // 12-15. Free space: the archive's contents plus a margin. (At most 65,534 sizes below 2^31
-  // sum to less than 2^47, so the margin cannot overflow.)
+// 12-15. Free space in the working directory's file system: the archive's contents plus a
+// margin. False after reporting what is wrong. (At most 65,534 sizes below 2^31 sum to less than
+// 2^47, so the margin cannot overflow.)
+bool CheckFreeSpace(const char *tmpdir, unsigned long long requiredDisk) {
   requiredDisk += kSpaceMargin;
   unsigned long long availableDisk = 0;
   struct statvfs64 fs;
@@ -373,72 +316,75 @@ int LauncherMain(int argc, char **argv) {
   } else if (errno == EOVERFLOW) {
     availableDisk = requiredDisk + 1;
   } else {
-    return ReportNoTempDir(tmpdir);
+    ReportNoTempDir(tmpdir);
+    return false;
   }
-  if (requiredDisk > availableDisk) {
-    char required[32], available[32];
-    snprintf(required, sizeof required, "%lli", static_cast<long long>(requiredDisk));
-    snprintf(available, sizeof available, "%lli", static_cast<long long>(availableDisk));
-    Report("no_space_system_tmpdir", UsedTempDir(tmpdir), required, available);
-    Report("no_writable_system_tmpdir_usage", progname);
-    return 1;
-  }
+  if (requiredDisk <= availableDisk) return true;
+  char required[32], available[32];
+  snprintf(required, sizeof required, "%lli", static_cast<long long>(requiredDisk));
+  snprintf(available, sizeof available, "%lli", static_cast<long long>(availableDisk));
+  ReportTempDirProblem("no_space_system_tmpdir", tmpdir, required, available);
+  return false;
+}
 
-  // 16, 17. The Java runtime: the one named with -javahome if it is usable, else the search.
-  Show("checking_java");
-  ret = 0;
+// 16. The Java runtime: the one named with -javahome if it is usable, else the search. New
+// string, or null.
+char *FindJavaRuntime(void) {
   if (javahome != nullptr) {
-    jrepath = GetJREPath(javahome);
-    if (jrepath != nullptr && !CheckJavaVersion(jrepath)) {
-      free(jrepath);
-      jrepath = nullptr;
-    }
-    if (jrepath == nullptr) jrepath = GetPublicJREPath();
-    if (jrepath == nullptr) {
-      Report("no_find_specified_java", javahome);
-      ret = 1;
-    }
-  } else {
-    jrepath = GetPublicJREPath();
-    if (jrepath == nullptr) {
-      Report("no_find_java");
-      ret = 1;
-    }
+    char *root = GetJREPath(javahome);
+    if (root != nullptr && CheckJavaVersion(root)) return root;
+    free(root);
   }
-  if (ret == 1) {
-    Report("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadPage, progname);
-    ReportRefusedRuntimes();
-    // The private runtime may be missing only because the disk filled up while it was being
-    // unpacked.
-    if (GetBundledJREWriteError() != 0) return ReportWriteFailure(tmpdir);
-    if (BundledRuntimeBlockedByNoexec()) Report("no_writable_system_tmpdir_usage", progname);
-    return 1;
-  }
+  return GetPublicJREPath();
+}
 
-  // 18. Second pass: the whole archive into the working directory. The file opened as an
-  // archive a moment ago; if it no longer does, it has changed under the launcher.
-  zipFile = zipOpen(execname, &zipError);
-  if (zipFile == nullptr && carriesArchive) {
-    Report("corrupted_zip_file", execname);
-    return 1;
-  }
-  if (zipFile != nullptr) {
-    Show("unzipping_files");
-    if (!UnzipFiles(zipFile, workdir, nullptr)) {
-      if (zipFile->writeErrno != 0) return ReportWriteFailure(tmpdir);
-      Report("corrupted_zip_file", execname);
-      return 1;
-    }
-    zipClose(zipFile);
-  }
+// 17. No usable runtime: what was asked for and not found, where to get one, what was found and
+// refused, and why the private runtime may be missing. Returns 1.
+int ReportNoJavaRuntime(const char *tmpdir) {
+  if (javahome != nullptr)
+    ReportMessage("no_find_specified_java", javahome);
+  else
+    ReportMessage("no_find_java");
+  ReportMessage("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadPage, progname);
+  ReportRefusedRuntimes();
+  // The private runtime may be missing only because the disk filled up while it was being
+  // unpacked.
+  if (GetBundledJREWriteError() != 0) return ReportWriteFailure(tmpdir);
+  if (BundledRuntimeBlockedByNoexec()) ReportMessage("no_writable_system_tmpdir_usage", progname);
+  return 1;
+}
 
-  // 19, 20. The launcher's options after those of the command line.
-  AddOption(Option("-Djava.io.tmpdir=", workdir));
-  AddOption(Option("-Dtemp.dir=", tmpdir));
+// 18. The second pass: the whole archive into the working directory. The file opened as an
+// archive a moment ago; if it no longer does, it has changed under the launcher. False after
+// reporting what went wrong.
+bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tmpdir) {
+  int zipError = 0;
+  jzfile *zipFile = zipOpen(execname, &zipError);
+  if (zipFile == nullptr) {
+    if (carriesArchive) ReportCorrupted(execname);
+    return !carriesArchive;
+  }
+  ShowMessage("unzipping_files");
+  bool extracted = UnzipFiles(zipFile, workdir, nullptr);
+  if (!extracted) {
+    if (zipFile->writeErrno != 0)
+      ReportWriteFailure(tmpdir);
+    else
+      ReportCorrupted(execname);
+  }
+  zipClose(zipFile);
+  return extracted;
+}
+
+// 19, 20. The launcher's options after those of the command line. The application home, or null
+// after reporting that there is none.
+const char *AddLauncherOptions(const char *tmpdir) {
+  AddOption(Concat("-Djava.io.tmpdir=", workdir));
+  AddOption(Concat("-Dtemp.dir=", tmpdir));
   const char *apphome = GetApplicationHome();
   if (apphome == nullptr) {
-    Report("no_find_exec_dir");
-    return 1;
+    ReportFailure("no_find_exec_dir");
+    return nullptr;
   }
   AddOption(ClassPathOption(jrepath, apphome));
   AddOption(StrDup("-Djava.endorsed.dirs="));
@@ -447,26 +393,80 @@ int LauncherMain(int argc, char **argv) {
   if (noPortVerification) AddOption(StrDup("-Dno.port.verification=true"));
   if (noDomainCreation) AddOption(StrDup("-Dno.domain=true"));
   if (visiblePassword) AddOption(StrDup("-Dpassword.visible=true"));
+  return apphome;
+}
 
-  // 21. The Java program runs from the application home.
-  if (chdir(apphome) != 0) {
-    Report("no_set_specified_working_dir", apphome);
-    return 1;
-  }
+// 24. Status 10 asks for the upgrade script that the Java program left in the temporary
+// directory; its own result does not matter. A file refused as unsafe is not the launcher's to
+// remove.
+void RunUpgradeScriptIfAsked(int status, const char *tmpdir) {
+  char *upgradeInvokerName = Resolve(tmpdir, kUpgradeInvoker);
+  if (status == 10 && InvokeUpgradeTool(upgradeInvokerName) != kUpgradeScriptRefused)
+    remove(upgradeInvokerName);
+  free(upgradeInvokerName);
+}
+
+}  // namespace
+
+
+int LauncherMain(int argc, char **argv) {
+  // 1. The executable.
+  const char *execname = SetExecName(argc > 0 ? argv[0] : nullptr);
+  if (execname == nullptr) return ReportFailure("no_resolve_exec_path");
+
+  // 2. Only one copy per executable file and user.
+  ExitIfNotOnlyInstance();
+
+  // 3, 4. The program name, and the user's arguments.
+  TakeProgramName(execname, argc, argv);
+
+  // 5. Signal dispositions.
+  InstallSignalDispositions();
+
+  // 6. The command line; it makes the Java program's arguments of the user's.
+  int ret = 1;
+  if (!ParseArguments(&javaArgc, &javaArgv, &javahome, &tmpdirArg, &showconsole, &ret)) return ret;
+
+  // 7, 8. The temporary directory.
+  ShowMessage("checking_disk_space");
+  const char *tmpdir = ChooseTempDir();
+
+  // 9, 10. The working directory, removed again by every failure return from here on.
+  if (tmpdir == nullptr || !MakeWorkingDirectory(tmpdir)) return ReportNoTempDir(tmpdir);
+  WorkingDirectoryGuard removeOnFailure;
+
+  // 11. The first pass over the archive.
+  unsigned long long requiredDisk = 0;
+  bool carriesArchive = false;
+  if (!SurveyOwnArchive(execname, &requiredDisk, &carriesArchive)) return ReportCorrupted(execname);
+
+  // 12-15. Free space.
+  if (!CheckFreeSpace(tmpdir, requiredDisk)) return 1;
+
+  // 16, 17. The Java runtime.
+  ShowMessage("checking_java");
+  jrepath = FindJavaRuntime();
+  if (jrepath == nullptr) return ReportNoJavaRuntime(tmpdir);
+
+  // 18. The second pass: the extraction.
+  if (!ExtractOwnArchive(execname, carriesArchive, tmpdir)) return 1;
+
+  // 19, 20. The launcher's options.
+  const char *apphome = AddLauncherOptions(tmpdir);
+  if (apphome == nullptr) return 1;
+
+  // 21. The Java program runs from the application home. From here on the run ends through the
+  // normal clean-up.
+  if (chdir(apphome) != 0) return ReportFailure("no_set_specified_working_dir", apphome);
   removeOnFailure.Release();
 
   // 22, 23. The Java program.
   if (showconsole) SetPrintToConsole(1);
-  Show("executing_java");
+  ShowMessage("executing_java");
   ret = ExecuteJava(jrepath, numOptions, options, javaArgc, javaArgv);
 
-  // 24. Status 10 asks for the upgrade script that the Java program left in the temporary
-  // directory; its own result does not matter. A file refused as unsafe is not the launcher's
-  // to remove.
-  char *upgradeInvokerName = Resolve(tmpdir, kUpgradeInvoker);
-  if (ret == 10 && InvokeUpgradeTool(upgradeInvokerName) != kUpgradeScriptRefused)
-    remove(upgradeInvokerName);
-  free(upgradeInvokerName);
+  // 24. The upgrade script, if the Java program asked for it.
+  RunUpgradeScriptIfAsked(ret, tmpdir);
 
   // 25. The normal end.
   doCleanup = JNI_TRUE;

@@ -3,9 +3,16 @@
 
 #include "core/types.h"
 
-// Last path component of execname (points into it), or null.
+// Free space that the start-up asks for in the temporary directory beyond the sum of the
+// archive's entry sizes.
+constexpr unsigned long long kSpaceMargin = 100000;
+
+// Last path component of execname (points into it, never freed), or null.
 extern const char *progname;
-// The per-run working directory, or null; freed by DeleteWorkingDirectory.
+// The per-run working directory, or null. The signal handlers delete whatever it names at any
+// moment, so it only ever names a directory that this run made: it is set right after mkdir
+// made the directory and cleared by DeleteWorkingDirectory (which frees it), each time with
+// every signal blocked, so that a handler never sees a half-published or freed name.
 extern char *workdir;
 // Set just before the clean-up of a normal end; gates the profile's Cleanup hook.
 extern jboolean doCleanup;

@@ -24,7 +24,6 @@
 #include "core/paths.h"
 #include "core/profile.h"
 #include "host/temp_dir.h"
-#include "i18n/locale.h"
 #include "ui/output.h"
 
 namespace {
@@ -57,9 +56,7 @@ bool StillNamed(int fd) {
 }
 
 [[noreturn]] void ExitLockFileUnusable() {
-  char *text = GetLocalizedMessage("lock_file_unusable");
-  _fprintf(stderr, text, lockfile);
-  free(text);
+  ReportMessage("lock_file_unusable", lockfile);
   exit(1);
 }
 
@@ -120,10 +117,8 @@ void ExitIfNotOnlyInstance(void) {
       // The other copy's file stays: the exit function is not registered on this path.
       if (errno == EAGAIN || errno == EACCES) {
         char *key = GetMessageKeyPrefix("already_started");
-        char *text = GetLocalizedMessage(key);
+        ReportMessage(key);
         free(key);
-        _fprintf(stderr, "%s", text);
-        free(text);
         exit(1);
       }
       lockfd = fd;  // record locks do not work here: go on without one

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "core/paths.h"
+#include "testing/hooks.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ jboolean SetTempDir(const char *path) {
   }
   struct stat st;
   if (access(candidate, R_OK | W_OK | X_OK) == 0 && stat(candidate, &st) == 0 &&
-      (st.st_mode & S_IFMT) == S_IFDIR) {
+      S_ISDIR(st.st_mode)) {
     free(tmpdir);
     tmpdir = candidate;
     return JNI_TRUE;

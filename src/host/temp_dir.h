@@ -1,4 +1,5 @@
 // The temporary directory under which the launcher makes its working directory and lock file.
+// The recorded directory is a string of this module, kept for the whole run.
 #pragma once
 
 #include "core/types.h"
@@ -7,11 +8,10 @@
 constexpr const char kDefaultTempDir[] = "/tmp";
 
 // Accepts path (made absolute against the current directory) when the real user may read,
-// write and search it and it is a directory; records it and returns true.
+// write and search it and it is a directory; records it in place of the one recorded before,
+// which is freed, and returns true. A refused path changes nothing.
 jboolean SetTempDir(const char *path);
-// The recorded directory; "/tmp" when none was set. Null when even "/tmp" is refused.
-// Owned by this module.
+// The recorded directory; "/tmp" when none was set. Null when even "/tmp" is refused. Owned by
+// this module, and good until the next successful SetTempDir (the start-up makes none after the
+// command line).
 const char *GetTempDir(void);
-
-// For tests: forget the recorded directory.
-void ResetTempDirForTesting(void);

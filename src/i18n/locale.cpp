@@ -85,7 +85,9 @@ void CutAt(char *s, const char *what) {
   if (p != nullptr) *p = '\0';
 }
 
-// The lookup and conversion of one text; nullptr when the text cannot be converted.
+// A catalog text (UTF-8) converted to the locale's character set: a new string, a plain copy
+// when the locale's character set cannot be had or converted to, or null when the text cannot
+// be converted.
 char *ConvertFromUtf8(const char *value) {
   const char *encoding = nl_langinfo(CODESET);
   if (encoding == nullptr) return StrDup(value);

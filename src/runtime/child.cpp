@@ -10,6 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "core/signals.h"
+
 namespace {
 
 // What a handler may read at any moment: the child's process ID (0: none) and its ChildStop.
@@ -18,22 +20,6 @@ volatile sig_atomic_t runningStop = 0;
 
 constexpr int kStopWaitSeconds = 10;
 constexpr long kStopPollNanoseconds = 20 * 1000 * 1000;
-
-// Blocks every signal for the life of the guard.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous_);
-  }
-  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalsHeld(const SignalsHeld &) = delete;
-  SignalsHeld &operator=(const SignalsHeld &) = delete;
-
- private:
-  sigset_t previous_;
-};
 
 // In a new child: the launcher's handlers clean up after the launcher, so a signal that reaches
 // the child before its exec must act as it will in the program it becomes.
@@ -44,11 +30,7 @@ void RestoreDefaultHandlers() {
     if ((current.sa_flags & SA_SIGINFO) == 0 &&
         (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN))
       continue;
-    struct sigaction byDefault;
-    memset(&byDefault, 0, sizeof byDefault);
-    byDefault.sa_handler = SIG_DFL;
-    sigemptyset(&byDefault.sa_mask);
-    sigaction(sig, &byDefault, nullptr);
+    SetDefaultAction(sig);
   }
 }
 

@@ -16,6 +16,7 @@
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "runtime/probe.h"
+#include "testing/hooks.h"
 
 namespace {
 
@@ -148,25 +149,11 @@ void GatherSearchList(Places *places) {
   const char *path = getenv("PATH");
   if (javaHome == nullptr && path == nullptr) return;
 
-  size_t len = 1;
-  if (javaHome != nullptr) len += strlen(javaHome) + sizeof "/bin:";
-  if (path != nullptr) len += strlen(path) + 1;
-  char *list = static_cast<char *>(MemAlloc(len));
-  list[0] = '\0';
-  if (javaHome != nullptr) {
-    strcat(list, javaHome);
-    strcat(list, "/bin:");
-  }
-  if (path != nullptr) {
-    strcat(list, path);
-    strcat(list, ":");
-  }
-  list[strlen(list) - 1] = '\0';  // the final ":"
-
-  char *element = list;
-  for (;;) {
-    char *sep = _strchr(element, ':');
-    if (sep != nullptr) *sep = '\0';
+  char *javaBin = javaHome != nullptr ? Resolve(javaHome, "bin") : nullptr;
+  char *list = JoinSearchList("", javaBin, path);
+  free(javaBin);
+  for (char *rest = list; rest != nullptr;) {
+    const char *element = NextListElement(&rest);
     char *java = nullptr;
     if (IsAbsolutePath(element)) {
       java = Resolve(element, "java");
@@ -182,8 +169,6 @@ void GatherSearchList(Places *places) {
       }
       free(java);
     }
-    if (sep == nullptr) break;
-    element = sep + 1;
   }
   free(list);
 }
@@ -208,11 +193,13 @@ jvminfo *Best(jvminfo *list) {
 
 const char *GetArch(void) {
 #if defined(__x86_64__)
-  return "amd64";
+  return RuntimeArchDir(64);
 #else
-  return "i386";
+  return RuntimeArchDir(32);
 #endif
 }
+
+char *JavaProgramOf(const char *root) { return Resolve(root, "bin/java"); }
 
 char *GetJREPath(const char *path) {
   char *root = nullptr;
@@ -227,7 +214,7 @@ char *GetJREPath(const char *path) {
   free(lib);
   if (root == nullptr) return nullptr;
 
-  char *java = Format("%s/bin/java", root);
+  char *java = JavaProgramOf(root);
   jboolean usable = IsExecutable(java);
   free(java);
   if (!usable) {

@@ -3,15 +3,17 @@
 
 #include "core/types.h"
 
-// The processor directory inside a runtime ("i386" in the 32-bit build, "amd64" in the x86_64
-// build). Static.
+// The processor directory inside a runtime (lib/<dir>/libjava.so) that a launcher of the given
+// ELF class (32 or 64) looks for: "i386" or "amd64".
+constexpr const char *RuntimeArchDir(int elfClass) { return elfClass == 64 ? "amd64" : "i386"; }
+// The processor directory of this build's runtimes: "i386" in the 32-bit build, "amd64" in the
+// x86_64 build. Static.
 const char *GetArch(void);
+// New string: the java program of the runtime root (root/bin/java), the one the launcher runs.
+char *JavaProgramOf(const char *root);
 // New runtime root held by the directory path, or null.
 char *GetJREPath(const char *path);
 // True when the runtime root belongs to a development kit.
 jboolean IsJDK(const char *path);
 // New root of the preferred runtime on the machine (or in the archive), or null.
 char *GetPublicJREPath(void);
-
-// For tests: search dir instead of "/usr/java" (null restores it). dir must outlive the search.
-void SetUsrJavaDirForTesting(const char *dir);

@@ -9,7 +9,6 @@
 // which belong to the parent.
 #include "runtime/launch.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +21,7 @@
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
+#include "runtime/discovery.h"
 #include "ui/motif.h"
 #include "ui/output.h"
 
@@ -32,33 +32,12 @@ namespace {
 constexpr const char kLibraryPathName[] = "LD_LIBRARY_PATH=";
 constexpr unsigned int kJavaStartWait = 10;
 
-void Report(const char *key) {
-  char *text = GetLocalizedMessage(key);
-  _fprintf(stderr, "%s", text);
-  free(text);
-}
-
-// "LD_LIBRARY_PATH=" followed by the bundled library path and the inherited value, each with
-// a ":" after it, less one final ":". New string.
+// "LD_LIBRARY_PATH=" followed by the bundled library path and the inherited value, those there
+// are, separated by ":". New string.
 char *LibraryPathEntry(void) {
   const char *bundled = GetBundledLibraryPath();
   const char *inherited = getenv("LD_LIBRARY_PATH");
-  size_t len = sizeof kLibraryPathName;
-  if (bundled != nullptr) len += strlen(bundled) + 1;
-  if (inherited != nullptr) len += strlen(inherited) + 1;
-  char *entry = static_cast<char *>(MemAlloc(len));
-  strcpy(entry, kLibraryPathName);
-  if (bundled != nullptr) {
-    strcat(entry, bundled);
-    strcat(entry, ":");
-  }
-  if (inherited != nullptr) {
-    strcat(entry, inherited);
-    strcat(entry, ":");
-  }
-  size_t end = strlen(entry);
-  if (entry[end - 1] == ':') entry[end - 1] = '\0';
-  return entry;
+  return JoinSearchList(kLibraryPathName, bundled, inherited);
 }
 
 bool IsLibraryPath(const char *var) {
@@ -100,15 +79,50 @@ const char *UpgradeScriptRefusal(int fd) {
   return nullptr;
 }
 
-void WriteAll(int fd, const char *text) {
-  size_t left = strlen(text);
-  while (left > 0) {
-    ssize_t n = write(fd, text, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    left -= static_cast<size_t>(n);
+// The Java command line: bin/java, the options, the main class, the Java program's arguments.
+// A new array ending with null; the strings are borrowed.
+char **JavaCommandLine(char *command, int numOptions, JavaVMOption *options, int argc,
+                       char **argv) {
+  char **cmdv = static_cast<char **>(
+      MemAlloc((static_cast<size_t>(numOptions) + static_cast<size_t>(argc) + 3) * sizeof(char *)));
+  int n = 0;
+  cmdv[n++] = command;
+  for (int i = 0; i < numOptions; i++) cmdv[n++] = options[i].optionString;
+  cmdv[n++] = const_cast<char *>(GetJavaClassName());
+  for (int i = 0; i < argc; i++) cmdv[n++] = argv[i];
+  cmdv[n] = nullptr;
+  return cmdv;
+}
+
+// Starts command with the arguments cmdv and the launcher's environment with LD_LIBRARY_PATH
+// replaced, as the running child: its process ID, or -1.
+pid_t StartJava(char *command, char **cmdv) {
+  // Everything the child needs is made here, so that after the fork it only execs (or writes
+  // the "java_aborted" text and leaves).
+  char *entry = LibraryPathEntry();
+  char **envp = ChildEnvironment(entry);
+  char *aborted = GetLocalizedMessage("java_aborted");
+  const size_t abortedLength = strlen(aborted);
+
+  fflush(nullptr);
+  pid_t pid = ForkRunningChild(ChildStop::Gently);
+  if (pid == 0) {
+    execve(command, cmdv, envp);
+    WriteAll(STDERR_FILENO, aborted, abortedLength);
+    _exit(1);
   }
+  free(envp);
+  free(entry);
+  free(aborted);
+  return pid;
+}
+
+// Waits for the running child pid: its exit code, or failure when it cannot be waited for or a
+// signal ended it.
+int WaitForExitCode(pid_t pid, int failure) {
+  int status = 0;
+  if (WaitForRunningChild(pid, &status) != pid) return failure;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : failure;
 }
 
 }  // namespace
@@ -128,52 +142,24 @@ jboolean CheckJavaClassFile(void) {
 
 int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int argc, char **argv) {
   jboolean console = GetPrintToConsole();
-  const char *className = GetJavaClassName();
-
   if (!CheckJavaClassFile()) {
     char *key = GetMessageKeyPrefix("no_files");
-    Report(key);
+    ReportMessage(key);
     free(key);
     return 1;
   }
-
-  char *command = Resolve(jrepath, "bin/java");
+  char *command = JavaProgramOf(jrepath);
   if (!IsExecutable(command)) {
     free(command);
-    Report("java_aborted");
+    ReportMessage("java_aborted");
     return 1;
   }
-
-  char **cmdv = static_cast<char **>(
-      MemAlloc((static_cast<size_t>(numOptions) + static_cast<size_t>(argc) + 3) * sizeof(char *)));
-  int n = 0;
-  cmdv[n++] = command;
-  for (int i = 0; i < numOptions; i++) cmdv[n++] = options[i].optionString;
-  cmdv[n++] = const_cast<char *>(className);
-  for (int i = 0; i < argc; i++) cmdv[n++] = argv[i];
-  cmdv[n] = nullptr;
-
-  // Everything the child needs is made here, so that after the fork it only execs (or writes
-  // the ready text and leaves).
-  char *entry = LibraryPathEntry();
-  char **envp = ChildEnvironment(entry);
-  char *aborted = GetLocalizedMessage("java_aborted");
-
-  fflush(nullptr);
-  pid_t pid = ForkRunningChild(ChildStop::Gently);
-  if (pid == 0) {
-    execve(command, cmdv, envp);
-    WriteAll(STDERR_FILENO, aborted);
-    _exit(1);
-  }
+  char **cmdv = JavaCommandLine(command, numOptions, options, argc, argv);
+  pid_t pid = StartJava(command, cmdv);
   free(cmdv);
   free(command);
-  free(envp);
-  free(entry);
-  free(aborted);
-
   if (pid < 0) {
-    Report("java_aborted");
+    ReportMessage("java_aborted");
     return 1;
   }
 
@@ -181,11 +167,7 @@ int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int 
   unsigned int left = sleep(kJavaStartWait);
   while (left > 0) left = sleep(left);
   if (!console) HideStatusWindow();
-
-  int status = 0;
-  if (WaitForRunningChild(pid, &status) != pid) return 1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 1;
+  return WaitForExitCode(pid, 1);
 }
 
 int InvokeUpgradeTool(const char *invokerPath) {
@@ -195,9 +177,7 @@ int InvokeUpgradeTool(const char *invokerPath) {
   if (fd < 0) return -1;
   if (const char *refusal = UpgradeScriptRefusal(fd)) {
     close(fd);
-    char *text = GetLocalizedMessage(refusal);
-    _fprintf(stderr, text, invokerPath);
-    free(text);
+    ReportMessage(refusal, invokerPath);
     return kUpgradeScriptRefused;
   }
   char *copy = StrDup(invokerPath);
@@ -216,8 +196,5 @@ int InvokeUpgradeTool(const char *invokerPath) {
   free(copy);
   if (pid < 0) return -1;
 
-  int status = 0;
-  if (WaitForRunningChild(pid, &status) != pid) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return -1;
+  return WaitForExitCode(pid, -1);
 }

@@ -30,12 +30,14 @@
 #include "core/paths.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
+#include "runtime/discovery.h"
+#include "testing/hooks.h"
 
 namespace {
 
 // 1.4.1 up to the 1.9 series; two-digit major versions are refused by design.
 constexpr const char *supported_vm_versions[] = {
-    "1.4.1", "1.4.2", "1.4.3", "1.4.4", "1.4.5", "1.4.6", "1.4.7",
+    kMinimumJavaVersion, "1.4.2", "1.4.3", "1.4.4", "1.4.5", "1.4.6", "1.4.7",
     "1.4.8", "1.4.9", "1.5",   "1.6",   "1.7",   "1.8",   "1.9",
 };
 
@@ -140,7 +142,7 @@ char *RunProbe(const char *path, bool *timedOut) {
   Fd readEnd(ends[0]), writeEnd(ends[1]);
 
   // Made before the fork, so that the child only rearranges descriptors and execs.
-  char *command = Resolve(path, "bin/java");
+  char *command = JavaProgramOf(path);
   char *cmdv[] = {command, const_cast<char *>("-version"), nullptr};
   char *noEnvironment[] = {nullptr};
 

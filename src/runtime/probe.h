@@ -3,6 +3,9 @@
 
 #include "core/types.h"
 
+// The oldest version accepted: the first of the supported prefixes, named in the usage texts
+// and in the hint when no runtime is found.
+constexpr char kMinimumJavaVersion[] = "1.4.1";
 // How long one probe may take; a runtime that has not ended by then gives no version.
 constexpr int kProbeTimeLimitSeconds = 30;
 
@@ -30,6 +33,3 @@ struct RefusedRuntime {
 // The runtimes refused so far, each root once, in the order of their first refusal; null when
 // none was.
 const RefusedRuntime *GetRefusedRuntimes(void);
-
-// For tests: forgets the refused runtimes.
-void ForgetRefusedRuntimesForTesting(void);

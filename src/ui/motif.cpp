@@ -24,52 +24,20 @@
 
 #include "core/cleanup.h"
 #include "core/paths.h"
+#include "core/signals.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 // The table's types must be exactly the published ones; decltype does not reference the
 // functions, so nothing is linked. (Xt's sentinel attributes do not take part in the type.)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wignored-attributes"
-#define LAUNCHER_CHECK_SIGNATURE(name)                                  \
+#define LAUNCHER_CHECK_SIGNATURE(name)                            \
   static_assert(std::is_same<name##_t, decltype(&::name)>::value, \
-                #name "_t differs from the published signature")
-LAUNCHER_CHECK_SIGNATURE(XCloseDisplay);
-LAUNCHER_CHECK_SIGNATURE(XOpenDisplay);
-LAUNCHER_CHECK_SIGNATURE(XRaiseWindow);
-LAUNCHER_CHECK_SIGNATURE(XSetErrorHandler);
-LAUNCHER_CHECK_SIGNATURE(XSetIOErrorHandler);
-LAUNCHER_CHECK_SIGNATURE(XSetLocaleModifiers);
-LAUNCHER_CHECK_SIGNATURE(XSupportsLocale);
-LAUNCHER_CHECK_SIGNATURE(XmCreateErrorDialog);
-LAUNCHER_CHECK_SIGNATURE(XmCreateInformationDialog);
-LAUNCHER_CHECK_SIGNATURE(XmCreateTemplateDialog);
-LAUNCHER_CHECK_SIGNATURE(XmMessageBoxGetChild);
-LAUNCHER_CHECK_SIGNATURE(XmStringCreateLtoR);
-LAUNCHER_CHECK_SIGNATURE(XmStringFree);
-LAUNCHER_CHECK_SIGNATURE(XtAppNextEvent);
-LAUNCHER_CHECK_SIGNATURE(XtAppPending);
-// Not compared: Xt's header declares the handler parameter noreturn, but the launcher's handler
-// returns (it switches to the console and carries on); the calling convention is the same.
-LAUNCHER_CHECK_SIGNATURE(XtAppSetWarningHandler);
-LAUNCHER_CHECK_SIGNATURE(XtDestroyWidget);
-LAUNCHER_CHECK_SIGNATURE(XtDispatchEvent);
-LAUNCHER_CHECK_SIGNATURE(XtGetValues);
-LAUNCHER_CHECK_SIGNATURE(XtIsManaged);
-LAUNCHER_CHECK_SIGNATURE(XtManageChild);
-LAUNCHER_CHECK_SIGNATURE(XtRealizeWidget);
-LAUNCHER_CHECK_SIGNATURE(XtScreenOfObject);
-LAUNCHER_CHECK_SIGNATURE(XtUnmanageChild);
-LAUNCHER_CHECK_SIGNATURE(XtVaAppInitialize);
-LAUNCHER_CHECK_SIGNATURE(XtVaSetValues);
-LAUNCHER_CHECK_SIGNATURE(XtWindowOfObject);
-LAUNCHER_CHECK_SIGNATURE(XCreateFontSet);
-LAUNCHER_CHECK_SIGNATURE(XFreeFontSet);
-LAUNCHER_CHECK_SIGNATURE(XFreeStringList);
-LAUNCHER_CHECK_SIGNATURE(XmFontListEntryCreate);
-LAUNCHER_CHECK_SIGNATURE(XmFontListAppendEntry);
-LAUNCHER_CHECK_SIGNATURE(XmFontListEntryFree);
+                #name "_t differs from the published signature");
+LAUNCHER_X11_FUNCTIONS(LAUNCHER_CHECK_SIGNATURE)
 #undef LAUNCHER_CHECK_SIGNATURE
 #pragma GCC diagnostic pop
 static_assert(sizeof(X11Functions) == 34 * sizeof(void (*)(void)), "34 entry points");
@@ -120,14 +88,19 @@ thread_local bool onDispatchThread = false;
 int loadingx11 = 0;
 int nox11 = 0;
 
+// Tells the dispatch thread to stop and waits until it has.
+void StopDispatchThread() {
+  dispatch = false;
+  if (threadStarted) {
+    pthread_join(tid, nullptr);
+    threadStarted = false;
+  }
+}
+
 X11Functions *TearDown() {
   SetPrintToConsole(1);
   if (dispatch) {
-    dispatch = false;
-    if (threadStarted) {
-      pthread_join(tid, nullptr);
-      threadStarted = false;
-    }
+    StopDispatchThread();
     pthread_mutex_destroy(&lock);
     pthread_mutexattr_destroy(&lockattributes);
   }
@@ -158,41 +131,8 @@ bool Bind(T &field, const char *name) {
 // Fills the table in its order; false at the first name that does not resolve.
 bool ResolveFunctions(X11Functions *f) {
 #define LAUNCHER_BIND(name) \
-  if (!Bind(f->name, #name)) return false
-  LAUNCHER_BIND(XCloseDisplay);
-  LAUNCHER_BIND(XOpenDisplay);
-  LAUNCHER_BIND(XRaiseWindow);
-  LAUNCHER_BIND(XSetErrorHandler);
-  LAUNCHER_BIND(XSetIOErrorHandler);
-  LAUNCHER_BIND(XSetLocaleModifiers);
-  LAUNCHER_BIND(XSupportsLocale);
-  LAUNCHER_BIND(XmCreateErrorDialog);
-  LAUNCHER_BIND(XmCreateInformationDialog);
-  LAUNCHER_BIND(XmCreateTemplateDialog);
-  LAUNCHER_BIND(XmMessageBoxGetChild);
-  LAUNCHER_BIND(XmStringCreateLtoR);
-  LAUNCHER_BIND(XmStringFree);
-  LAUNCHER_BIND(XtAppNextEvent);
-  LAUNCHER_BIND(XtAppPending);
-  LAUNCHER_BIND(XtAppSetErrorHandler);
-  LAUNCHER_BIND(XtAppSetWarningHandler);
-  LAUNCHER_BIND(XtDestroyWidget);
-  LAUNCHER_BIND(XtDispatchEvent);
-  LAUNCHER_BIND(XtGetValues);
-  LAUNCHER_BIND(XtIsManaged);
-  LAUNCHER_BIND(XtManageChild);
-  LAUNCHER_BIND(XtRealizeWidget);
-  LAUNCHER_BIND(XtScreenOfObject);
-  LAUNCHER_BIND(XtUnmanageChild);
-  LAUNCHER_BIND(XtVaAppInitialize);
-  LAUNCHER_BIND(XtVaSetValues);
-  LAUNCHER_BIND(XtWindowOfObject);
-  LAUNCHER_BIND(XCreateFontSet);
-  LAUNCHER_BIND(XFreeFontSet);
-  LAUNCHER_BIND(XFreeStringList);
-  LAUNCHER_BIND(XmFontListEntryCreate);
-  LAUNCHER_BIND(XmFontListAppendEntry);
-  LAUNCHER_BIND(XmFontListEntryFree);
+  if (!Bind(f->name, #name)) return false;
+  LAUNCHER_X11_FUNCTIONS(LAUNCHER_BIND)
 #undef LAUNCHER_BIND
   return true;
 }
@@ -263,6 +203,83 @@ void KeepDispatchOutAtExit() {
   EndAfterFatalToolkitError();
 }
 
+// Opens the Motif library under the first name that loads and resolves the function table, once;
+// false when either fails. A library that no name loads is not looked for again.
+bool OpenMotifLibrary() {
+  if (libgui == nullptr) {
+    for (int i = 0; i < libraryNameCount && libgui == nullptr; i++)
+      libgui = dlopen(libraryNames[i], mode);
+    if (libgui == nullptr) {
+      nox11 = 1;
+      return false;
+    }
+  }
+  if (x11funcs == nullptr) {
+    x11funcs = static_cast<X11Functions *>(MemAlloc(sizeof(X11Functions)));
+    if (!ResolveFunctions(x11funcs)) return false;
+  }
+  return true;
+}
+
+// Connects to the X server with the launcher's error handlers, brings up the toolkit with an
+// invisible, realised application shell and makes the locale's font list; false when the server
+// or the toolkit refuses.
+bool ConnectShell() {
+  display = x11funcs->XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  x11funcs->XSetErrorHandler(HandleX11Error);
+  x11funcs->XSetIOErrorHandler(HandleX11IOError);
+  if (!x11funcs->XSupportsLocale()) {
+    setlocale(LC_ALL, "C");
+    UpdateLocale();
+  }
+  x11funcs->XSetLocaleModifiers("");
+
+  int argc = 0;
+  appshell = x11funcs->XtVaAppInitialize(&appcontext, GetTitle(), nullptr, 0, &argc, nullptr,
+                                         nullptr, static_cast<void *>(nullptr));
+  if (appshell == nullptr || appcontext == nullptr) return false;
+  // Xt reads every value as an XtArgVal, so each is passed at that width.
+  x11funcs->XtVaSetValues(appshell, "mappedWhenManaged", static_cast<XtArgVal>(False),
+                          static_cast<void *>(nullptr));
+  x11funcs->XtAppSetErrorHandler(appcontext, HandleXtError);
+  x11funcs->XtAppSetWarningHandler(appcontext, HandleX11Warning);
+  x11funcs->XtRealizeWidget(appshell);
+  MakeLocaleFontList();
+  return true;
+}
+
+// Makes the interface lock and starts the event-dispatch thread at the highest priority of its
+// policy; false when any of it fails.
+bool StartDispatchThread() {
+  if (pthread_mutexattr_init(&lockattributes) != 0) return false;
+  if (pthread_mutexattr_settype(&lockattributes, PTHREAD_MUTEX_RECURSIVE) != 0 ||
+      pthread_mutex_init(&lock, &lockattributes) != 0) {
+    pthread_mutexattr_destroy(&lockattributes);
+    return false;
+  }
+  dispatch = true;
+
+  // The dispatch thread starts with every signal blocked, so the launcher's handlers always
+  // run on the main thread, which stops its work while the clean-up deletes the tree.
+  int created;
+  {
+    SignalsHeld held;
+    created = pthread_create(&tid, nullptr, DispatchX11Events, nullptr);
+  }
+  if (created != 0) return false;
+  threadStarted = true;
+  static bool exitGuarded = false;
+  if (!exitGuarded) exitGuarded = atexit(KeepDispatchOutAtExit) == 0;
+
+  int policy;
+  struct sched_param priority;
+  if (pthread_getschedparam(tid, &policy, &priority) != 0) return false;
+  priority.sched_priority = sched_get_priority_max(policy);
+  if (priority.sched_priority == -1) return false;
+  return pthread_setschedparam(tid, policy, &priority) == 0;
+}
+
 }  // namespace
 
 int HandleX11Error(Display *, XErrorEvent *) {
@@ -275,83 +292,11 @@ int HandleX11IOError(Display *) { EndAfterFatalToolkitError(); }
 void HandleX11Warning(String) {}
 
 X11Functions *LoadX11(jboolean initdisplay) {
-  if (loadingx11) return nullptr;
+  if (loadingx11 || nox11) return nullptr;
   loadingx11 = 1;
-  if (nox11) {
-    loadingx11 = 0;
-    return nullptr;
-  }
-
-  if (libgui == nullptr) {
-    for (int i = 0; i < libraryNameCount && libgui == nullptr; i++)
-      libgui = dlopen(libraryNames[i], mode);
-    if (libgui == nullptr) {
-      nox11 = 1;
-      return TearDown();
-    }
-  }
-
-  if (x11funcs == nullptr) {
-    x11funcs = static_cast<X11Functions *>(MemAlloc(sizeof(X11Functions)));
-    if (!ResolveFunctions(x11funcs)) return TearDown();
-  }
-
-  if (!initdisplay || appshell != nullptr) {
-    loadingx11 = 0;
-    return x11funcs;
-  }
-
-  display = x11funcs->XOpenDisplay(nullptr);
-  if (display == nullptr) return TearDown();
-  x11funcs->XSetErrorHandler(HandleX11Error);
-  x11funcs->XSetIOErrorHandler(HandleX11IOError);
-  if (!x11funcs->XSupportsLocale()) {
-    setlocale(LC_ALL, "C");
-    UpdateLocale();
-  }
-  x11funcs->XSetLocaleModifiers("");
-
-  int argc = 0;
-  appshell = x11funcs->XtVaAppInitialize(&appcontext, GetTitle(), nullptr, 0, &argc, nullptr,
-                                         nullptr, static_cast<void *>(nullptr));
-  if (appshell == nullptr || appcontext == nullptr) return TearDown();
-  // Xt reads every value as an XtArgVal, so each is passed at that width.
-  x11funcs->XtVaSetValues(appshell, "mappedWhenManaged", static_cast<XtArgVal>(False),
-                          static_cast<void *>(nullptr));
-  x11funcs->XtAppSetErrorHandler(appcontext, HandleXtError);
-  x11funcs->XtAppSetWarningHandler(appcontext, HandleX11Warning);
-  x11funcs->XtRealizeWidget(appshell);
-  MakeLocaleFontList();
-
-  if (pthread_mutexattr_init(&lockattributes) != 0) return TearDown();
-  if (pthread_mutexattr_settype(&lockattributes, PTHREAD_MUTEX_RECURSIVE) != 0 ||
-      pthread_mutex_init(&lock, &lockattributes) != 0) {
-    pthread_mutexattr_destroy(&lockattributes);
+  if (!OpenMotifLibrary()) return TearDown();
+  if (initdisplay && appshell == nullptr && !(ConnectShell() && StartDispatchThread()))
     return TearDown();
-  }
-  dispatch = true;
-
-  {
-    // The dispatch thread starts with every signal blocked, so the launcher's handlers always
-    // run on the main thread, which stops its work while the clean-up deletes the tree.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
-    int created = pthread_create(&tid, nullptr, DispatchX11Events, nullptr);
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    if (created != 0) return TearDown();
-  }
-  threadStarted = true;
-  static bool exitGuarded = false;
-  if (!exitGuarded) exitGuarded = atexit(KeepDispatchOutAtExit) == 0;
-
-  int policy;
-  struct sched_param priority;
-  if (pthread_getschedparam(tid, &policy, &priority) != 0) return TearDown();
-  priority.sched_priority = sched_get_priority_max(policy);
-  if (priority.sched_priority == -1) return TearDown();
-  if (pthread_setschedparam(tid, policy, &priority) != 0) return TearDown();
-
   loadingx11 = 0;
   return x11funcs;
 }
@@ -389,6 +334,8 @@ XmFontList GetLocaleFontList(void) { return localeFontList; }
 
 char *GetTextTag(void) { return localeFontList != nullptr ? kLocaleTag : kDefaultTag; }
 
+char *GetTitleTag(void) { return kDefaultTag; }
+
 X11Lock::X11Lock() {
   X11Functions *funcs = LoadX11(JNI_TRUE);
   if (funcs != nullptr && dispatch && pthread_mutex_lock(&lock) == 0) {
@@ -417,10 +364,5 @@ void SetMotifLibraryNamesForTesting(const char *const *names, int count) {
 jboolean IsDispatchingForTesting(void) { return dispatch ? JNI_TRUE : JNI_FALSE; }
 
 void StopDispatchForTesting(void) {
-  if (!dispatch) return;
-  dispatch = false;
-  if (threadStarted) {
-    pthread_join(tid, nullptr);
-    threadStarted = false;
-  }
+  if (dispatch) StopDispatchThread();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <stdarg.h>
+#include <stdio.h>
 
 #include <X11/Intrinsic.h>
 #include <X11/Xlib.h>
@@ -35,8 +36,9 @@ typedef XmString (*XmStringCreateLtoR_t)(char *text, XmStringCharSet charset);
 typedef void (*XmStringFree_t)(XmString string);
 typedef void (*XtAppNextEvent_t)(XtAppContext app_context, XEvent *event_return);
 typedef XtInputMask (*XtAppPending_t)(XtAppContext app_context);
+// The handler is declared not to return, as in Xt's header (HandleXtError never does).
 typedef XtErrorHandler (*XtAppSetErrorHandler_t)(XtAppContext app_context,
-                                                 XtErrorHandler handler);
+                                                 XtErrorHandler handler _X_NORETURN);
 typedef XtErrorHandler (*XtAppSetWarningHandler_t)(XtAppContext app_context,
                                                    XtErrorHandler handler);
 typedef void (*XtDestroyWidget_t)(Widget widget);
@@ -63,43 +65,49 @@ typedef XmFontList (*XmFontListAppendEntry_t)(XmFontList old, XmFontListEntry en
 typedef void (*XmFontListEntryFree_t)(XmFontListEntry *entry);
 
 // The entry points, in the order in which they are resolved: the 28 that the windows have always
-// used, then the six that make a font set for a multibyte locale. Allocated once per successful
-// load and owned by the loader.
+// used, then the six that make a font set for a multibyte locale. The one list of them: the
+// table, the signature checks and the binding (motif.cpp) are all made from it.
+#define LAUNCHER_X11_FUNCTIONS(X) \
+  X(XCloseDisplay) \
+  X(XOpenDisplay) \
+  X(XRaiseWindow) \
+  X(XSetErrorHandler) \
+  X(XSetIOErrorHandler) \
+  X(XSetLocaleModifiers) \
+  X(XSupportsLocale) \
+  X(XmCreateErrorDialog) \
+  X(XmCreateInformationDialog) \
+  X(XmCreateTemplateDialog) \
+  X(XmMessageBoxGetChild) \
+  X(XmStringCreateLtoR) \
+  X(XmStringFree) \
+  X(XtAppNextEvent) \
+  X(XtAppPending) \
+  X(XtAppSetErrorHandler) \
+  X(XtAppSetWarningHandler) \
+  X(XtDestroyWidget) \
+  X(XtDispatchEvent) \
+  X(XtGetValues) \
+  X(XtIsManaged) \
+  X(XtManageChild) \
+  X(XtRealizeWidget) \
+  X(XtScreenOfObject) \
+  X(XtUnmanageChild) \
+  X(XtVaAppInitialize) \
+  X(XtVaSetValues) \
+  X(XtWindowOfObject) \
+  X(XCreateFontSet) \
+  X(XFreeFontSet) \
+  X(XFreeStringList) \
+  X(XmFontListEntryCreate) \
+  X(XmFontListAppendEntry) \
+  X(XmFontListEntryFree)
+
+// The function table. Allocated once per successful load and owned by the loader.
 struct X11Functions {
-  XCloseDisplay_t XCloseDisplay;
-  XOpenDisplay_t XOpenDisplay;
-  XRaiseWindow_t XRaiseWindow;
-  XSetErrorHandler_t XSetErrorHandler;
-  XSetIOErrorHandler_t XSetIOErrorHandler;
-  XSetLocaleModifiers_t XSetLocaleModifiers;
-  XSupportsLocale_t XSupportsLocale;
-  XmCreateErrorDialog_t XmCreateErrorDialog;
-  XmCreateInformationDialog_t XmCreateInformationDialog;
-  XmCreateTemplateDialog_t XmCreateTemplateDialog;
-  XmMessageBoxGetChild_t XmMessageBoxGetChild;
-  XmStringCreateLtoR_t XmStringCreateLtoR;
-  XmStringFree_t XmStringFree;
-  XtAppNextEvent_t XtAppNextEvent;
-  XtAppPending_t XtAppPending;
-  XtAppSetErrorHandler_t XtAppSetErrorHandler;
-  XtAppSetWarningHandler_t XtAppSetWarningHandler;
-  XtDestroyWidget_t XtDestroyWidget;
-  XtDispatchEvent_t XtDispatchEvent;
-  XtGetValues_t XtGetValues;
-  XtIsManaged_t XtIsManaged;
-  XtManageChild_t XtManageChild;
-  XtRealizeWidget_t XtRealizeWidget;
-  XtScreenOfObject_t XtScreenOfObject;
-  XtUnmanageChild_t XtUnmanageChild;
-  XtVaAppInitialize_t XtVaAppInitialize;
-  XtVaSetValues_t XtVaSetValues;
-  XtWindowOfObject_t XtWindowOfObject;
-  XCreateFontSet_t XCreateFontSet;
-  XFreeFontSet_t XFreeFontSet;
-  XFreeStringList_t XFreeStringList;
-  XmFontListEntryCreate_t XmFontListEntryCreate;
-  XmFontListAppendEntry_t XmFontListAppendEntry;
-  XmFontListEntryFree_t XmFontListEntryFree;
+#define LAUNCHER_X11_FIELD(name) name##_t name;
+  LAUNCHER_X11_FUNCTIONS(LAUNCHER_X11_FIELD)
+#undef LAUNCHER_X11_FIELD
 };
 
 // --- Loader and dispatch thread (motif.cpp) ---
@@ -137,6 +145,15 @@ XmFontList GetLocaleFontList(void);
 // the titles, which the window manager shows): the locale font list's tag when there is such a
 // list, else the toolkit's default tag ("FONTLIST_DEFAULT_TAG_STRING").
 char *GetTextTag(void);
+// The tag of the windows' titles: always the toolkit's default tag. A title goes to the window
+// manager, not through the windows' fonts; under the default tag the toolkit converts it from
+// the process locale, and an ASCII title stays a plain string.
+char *GetTitleTag(void);
+// Sets one entry of an Xt argument list.
+inline void SetArg(Arg &arg, const char *name, XtArgVal value) {
+  arg.name = const_cast<String>(name);
+  arg.value = value;
+}
 
 // Holds the interface lock for a scope, once the interface is up (LoadX11(TRUE)), dispatching,
 // and the recursive mutex was taken; false otherwise, and then no toolkit call may be made.
@@ -153,15 +170,6 @@ class X11Lock {
   X11Functions *funcs_ = nullptr;
 };
 
-// For tests: the library names tried in order (null restores the built-in list). The array
-// must outlive every later load.
-void SetMotifLibraryNamesForTesting(const char *const *names, int count);
-// For tests: whether the event-dispatch thread is meant to run.
-jboolean IsDispatchingForTesting(void);
-// For tests: stops and joins the event-dispatch thread (the interface stays loaded but takes no
-// more calls), so that a test may stop its X server without the thread touching it.
-void StopDispatchForTesting(void);
-
 // --- Status window (status_window.cpp) ---
 
 // Shows one status text; returns the length of the newly formatted part, 0 when the text was
@@ -177,6 +185,9 @@ void CenterAndManageChild(Widget w);
 // text alone).
 char *FormatBehindPendingText(char **cachedmessage, const char *format, va_list args,
                               int *length);
+// The text where no window can show it: message printed on stream, then freed. Returns what
+// fprintf returned.
+int PrintWithoutWindow(FILE *stream, char *message);
 
 // --- Message box (message_box.cpp) ---
 

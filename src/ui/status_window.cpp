@@ -1,7 +1,8 @@
 // The status window: progress lines shown one at a time in a small undecorated window in the
 // centre of the screen, each new line replacing the last. A text that does not yet end with a
-// newline is kept and shown joined with the next one. Also home of the centring shared with the
-// message box and of the formatting behind a pending text that both use.
+// newline is kept and shown joined with the next one. Also home of what the message box shares
+// with it: the centring, the formatting behind a pending text, and the printing instead where
+// no window can be had.
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,13 +18,43 @@ namespace {
 
 char *cachedmessage = nullptr;
 
-// The title goes to the window manager, not through the window's fonts; under the default tag
-// the toolkit converts it from the process locale, and an ASCII title stays a plain string.
-char kTitleTag[] = "FONTLIST_DEFAULT_TAG_STRING";
+// Makes the status window (not yet shown); false when the toolkit would not.
+bool MakeStatusDialog(X11Functions *funcs) {
+  XmString xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), GetTitleTag());
+  if (xtitle == nullptr) return false;
+  Arg xargs[9];
+  Cardinal count = 8;
+  SetArg(xargs[0], "dialogTitle", reinterpret_cast<XtArgVal>(xtitle));
+  SetArg(xargs[1], "mwmDecorations", 0);
+  SetArg(xargs[2], "mwmFunctions", 0);
+  SetArg(xargs[3], "width", 400);
+  SetArg(xargs[4], "height", 100);
+  SetArg(xargs[5], "resizePolicy", XmRESIZE_GROW);
+  SetArg(xargs[6], "messageAlignment", XmALIGNMENT_CENTER);
+  SetArg(xargs[7], "dialogStyle", XmDIALOG_MODELESS);
+  if (XmFontList fonts = GetLocaleFontList())
+    SetArg(xargs[count++], "labelFontList", reinterpret_cast<XtArgVal>(fonts));
+  Widget dialog =
+      funcs->XmCreateTemplateDialog(GetAppShell(), const_cast<char *>("Status"), xargs, count);
+  funcs->XmStringFree(xtitle);  // the dialog keeps a copy
+  if (dialog == nullptr) return false;
+  SetStatusDialog(dialog);
+  // Without its separator a template dialog is only the centred text.
+  Widget separator = funcs->XmMessageBoxGetChild(dialog, XmDIALOG_SEPARATOR);
+  if (separator != nullptr) funcs->XtUnmanageChild(separator);
+  return true;
+}
 
-void SetArg(Arg &arg, const char *name, XtArgVal value) {
-  arg.name = const_cast<String>(name);
-  arg.value = value;
+// Shows text (a whole line, its newline cut off) in the status window; false when the toolkit
+// would not make the string.
+bool ShowStatusText(X11Functions *funcs, char *text) {
+  XmString xmessage = funcs->XmStringCreateLtoR(text, GetTextTag());
+  if (xmessage == nullptr) return false;
+  funcs->XtVaSetValues(GetStatusDialog(), "messageString", reinterpret_cast<XtArgVal>(xmessage),
+                       static_cast<void *>(nullptr));
+  CenterAndManageChild(GetStatusDialog());
+  funcs->XmStringFree(xmessage);
+  return true;
 }
 
 }  // namespace
@@ -60,74 +91,30 @@ char *FormatBehindPendingText(char **pending, const char *format, va_list args, 
   return message;
 }
 
+int PrintWithoutWindow(FILE *stream, char *message) {
+  int ret = fprintf(stream, "%s", message);
+  free(message);
+  return ret;
+}
+
 int PrintToStatusWindow(const char *format, va_list args) {
   int ret;
   char *message = FormatBehindPendingText(&cachedmessage, format, args, &ret);
-
   X11Lock guard;
-  if (!guard) {
-    ret = fprintf(stdout, "%s", message);
-    free(message);
-    return ret;
-  }
-  X11Functions *funcs = guard.funcs();
-  bool err = false;
-  bool keptPending = false;
-  XmString xtitle = nullptr;
-  XmString xmessage = nullptr;
+  if (!guard) return PrintWithoutWindow(stdout, message);
 
-  if (GetStatusDialog() == nullptr) {
-    xtitle = funcs->XmStringCreateLtoR(const_cast<char *>(GetTitle()), kTitleTag);
-    Widget dialog = nullptr;
-    if (xtitle != nullptr) {
-      Arg xargs[9];
-      Cardinal count = 8;
-      SetArg(xargs[0], "dialogTitle", reinterpret_cast<XtArgVal>(xtitle));
-      SetArg(xargs[1], "mwmDecorations", 0);
-      SetArg(xargs[2], "mwmFunctions", 0);
-      SetArg(xargs[3], "width", 400);
-      SetArg(xargs[4], "height", 100);
-      SetArg(xargs[5], "resizePolicy", XmRESIZE_GROW);
-      SetArg(xargs[6], "messageAlignment", XmALIGNMENT_CENTER);
-      SetArg(xargs[7], "dialogStyle", XmDIALOG_MODELESS);
-      if (XmFontList fonts = GetLocaleFontList())
-        SetArg(xargs[count++], "labelFontList", reinterpret_cast<XtArgVal>(fonts));
-      dialog = funcs->XmCreateTemplateDialog(GetAppShell(), const_cast<char *>("Status"), xargs,
-                                             count);
-    }
-    if (dialog != nullptr) {
-      SetStatusDialog(dialog);
-      // Without its separator a template dialog is only the centred text.
-      Widget separator = funcs->XmMessageBoxGetChild(dialog, XmDIALOG_SEPARATOR);
-      if (separator != nullptr) funcs->XtUnmanageChild(separator);
-    } else {
-      err = true;
-    }
-  }
-
-  if (!err) {
+  bool shown = GetStatusDialog() != nullptr || MakeStatusDialog(guard.funcs());
+  if (shown) {
     size_t len = strlen(message);
-    if (len > 0 && message[len - 1] == '\n') {
-      message[len - 1] = '\0';
-      xmessage = funcs->XmStringCreateLtoR(message, GetTextTag());
-      if (xmessage == nullptr) {
-        err = true;
-      } else {
-        funcs->XtVaSetValues(GetStatusDialog(), "messageString",
-                             reinterpret_cast<XtArgVal>(xmessage), static_cast<void *>(nullptr));
-        CenterAndManageChild(GetStatusDialog());
-      }
-    } else {
+    if (len == 0 || message[len - 1] != '\n') {
       cachedmessage = message;
-      keptPending = true;
-      ret = 0;
+      return 0;
     }
+    message[len - 1] = '\0';
+    shown = ShowStatusText(guard.funcs(), message);
   }
-
-  if (xtitle != nullptr) funcs->XmStringFree(xtitle);
-  if (xmessage != nullptr) funcs->XmStringFree(xmessage);
-  if (err) ret = fprintf(stdout, "%s", message);
-  if (!keptPending) free(message);
+  if (!shown) ret = fprintf(stdout, "%s", message);
+  free(message);
   return ret;
 }
 

@@ -245,7 +245,7 @@ void Inspection::CheckEntry(jzfile *zip, jint index, jzentry *entry) {
   in_->entries.push_back(listed);
 
   if (listed.name != c.name) Problem(what + " is damaged: its local header names it " + Quoted(listed.name));
-  if (HasParentComponent(listed.name)) {
+  if (HasParentComponent(listed.name.c_str())) {
     Problem(what + ": the launcher refuses names with a \"..\" component, and with them the whole archive");
   }
   if (entry->size < 0 || entry->csize < 0 || entry->size > options_.limits.maxEntrySize) {

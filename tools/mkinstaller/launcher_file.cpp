@@ -194,8 +194,6 @@ std::string LauncherProblem(const LauncherFile &launcher) {
   return "";
 }
 
-const char *RuntimeArchDir(int elfClass) { return elfClass == 64 ? "amd64" : "i386"; }
-
 const char *KindName(LauncherKind kind) {
   return kind == LauncherKind::Uninstaller ? "uninstaller" : kind == LauncherKind::Installer ? "installer" : "unknown";
 }

@@ -8,6 +8,9 @@
 
 #include <string>
 
+// RuntimeArchDir: the processor directory a launcher of an ELF class looks for in a runtime.
+#include "runtime/discovery.h"
+
 enum class LauncherKind { Unknown, Installer, Uninstaller };
 
 struct LauncherFile {
@@ -29,9 +32,6 @@ bool ReadLauncherFile(int fd, LauncherFile *launcher);
 // program, no message catalog, no product note. Worded to follow the file's name.
 std::string LauncherProblem(const LauncherFile &launcher);
 
-// The processor directory the launcher looks for in a Java runtime (lib/<dir>/libjava.so),
-// as its runtime discovery names it: "amd64" in the 64-bit build, "i386" in the 32-bit one.
-const char *RuntimeArchDir(int elfClass);
 // "installer", "uninstaller".
 const char *KindName(LauncherKind kind);
 // The built executable of a kind: "setup", "uninstall".

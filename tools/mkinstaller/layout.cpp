@@ -6,9 +6,11 @@
 
 #include <algorithm>
 
+#include "core/profile.h"
+
 namespace {
 
-constexpr char kRuntimeDir[] = "package/jre";
+constexpr const char *kRuntimeDir = kBundledJREEntries;
 
 bool Has(const std::set<std::string> &names, const std::string &name) { return names.count(name) > 0; }
 

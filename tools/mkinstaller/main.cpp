@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/startup.h"
 #include "inspect.h"
 #include "launcher_file.h"
 #include "layout.h"
@@ -29,8 +30,6 @@
 
 namespace {
 
-// The launcher's start-up sequence wants this much free space beyond the archive's contents.
-constexpr uint64_t kSpaceMargin = 100000;
 constexpr int kBadInput = 1, kUsage = 2;
 
 const char *prog = "mkinstaller";

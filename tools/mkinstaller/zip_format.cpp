@@ -6,22 +6,12 @@
 #include <stdio.h>
 #include <string.h>
 
-bool HasParentComponent(std::string_view name) {
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find('/', start);
-    const std::string_view component = name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    if (component == "..") return true;
-    if (end == std::string_view::npos) return false;
-    start = end + 1;
-  }
-}
-
 std::string NameProblem(std::string_view name, const ArchiveLimits &limits) {
   if (name.empty() || name == "/") return "an entry needs a name";
   if (name.find('\0') != std::string_view::npos) return "a name may not contain a NUL byte";
   if (name[0] == '/') return "a name may not start with \"/\"";
-  if (HasParentComponent(name)) return "the launcher refuses names with a \"..\" component";
+  // The name has no NUL byte, so the C string is the whole name.
+  if (HasParentComponent(std::string(name).c_str())) return "the launcher refuses names with a \"..\" component";
   if (static_cast<int64_t>(name.size()) > limits.maxNameLength) {
     return "the name is " + std::to_string(name.size()) + " bytes long; a ZIP entry name holds at most " +
            std::to_string(limits.maxNameLength);

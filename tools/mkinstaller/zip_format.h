@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive/extract.h"  // HasParentComponent, the extraction's name rule
 #include "archive/zip_internal.h"
 
 // What the launcher's reader accepts. Tests lower the limits to reach them cheaply.
@@ -18,10 +19,6 @@ struct ArchiveLimits {
   int64_t maxFileLength = zipfmt::kMaxFileLength;  // launcher and archive together
   int64_t maxNameLength = zipfmt::kMaxNameLength;
 };
-
-// True when one of the "/"-separated components of name is "..": the launcher's extraction
-// refuses such a name (and with it the whole archive).
-bool HasParentComponent(std::string_view name);
 
 // Why the launcher could not store or extract an entry of this name, or "" when it can.
 // Directory names end with "/".

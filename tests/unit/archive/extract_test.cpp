@@ -196,6 +196,39 @@ TEST_F(Extract, PrefixSelectsEntriesBytewise) {
   EXPECT_STREQ(zip->cache->name, "corvane.class");
 }
 
+// The pass before the extraction: it reads every local header, sums the declared sizes and sees
+// the subtree the extraction would select, and it finds the damage that the extraction would
+// meet only halfway, while nothing is written yet.
+TEST_F(Extract, TheSurveySumsTheSizesAndSeesTheSubtreeBeforeAnythingIsWritten) {
+  ASSERT_NE(Open({Stored("corvane.class", "class"), Deflated("package/jre/lib/x", Noise(5000, 5)),
+                  Stored("package/jre-notes.txt", "")}),
+            nullptr);
+  ArchiveSurvey survey;
+  ASSERT_TRUE(SurveyArchive(zip, "package/jre/", &survey));
+  EXPECT_EQ(survey.totalSize, 5005u);
+  EXPECT_TRUE(survey.hasSubdirEntries);
+  ASSERT_TRUE(SurveyArchive(zip, "Package/jre", &survey));  // bytewise, as UnzipFiles
+  EXPECT_FALSE(survey.hasSubdirEntries);
+  ASSERT_TRUE(SurveyArchive(zip, nullptr, &survey));
+  EXPECT_FALSE(survey.hasSubdirEntries);
+
+  // A size that cannot be right fails the survey; the names after it are still seen.
+  Entry negative = Stored("big", "b");
+  negative.size = 0x80000000u;
+  ASSERT_NE(Open({negative, Stored("package/jre/bin/java", "j")}), nullptr);
+  EXPECT_FALSE(SurveyArchive(zip, "package/jre", &survey));
+  EXPECT_TRUE(survey.hasSubdirEntries);
+
+  // A local header that cannot be read ends the walk there.
+  Layout bad = Build({Stored("first", "1"), Stored("package/jre/x", "2")});
+  bad.bytes[bad.loc[1] + 2] = 'X';
+  WriteFile(scratch.Path("badloc.zip"), bad.bytes);
+  ASSERT_NE(OpenFile(scratch.Path("badloc.zip")), nullptr);
+  EXPECT_FALSE(SurveyArchive(zip, "package/jre", &survey));
+  EXPECT_FALSE(survey.hasSubdirEntries);
+  EXPECT_FALSE(Exists(scratch.Path("first")));
+}
+
 TEST_F(Extract, EmptyArchiveAndNullArgumentsCreateNothing) {
   WriteFile(scratch.Path("empty.zip"), Build({}, "launcher image").bytes);
   ASSERT_NE(OpenFile(scratch.Path("empty.zip")), nullptr);

@@ -14,6 +14,7 @@
 #include "i18n/locale.h"
 #include "scratch.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 using testsupport::InDirectory;
 using testsupport::Scratch;

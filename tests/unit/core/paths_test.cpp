@@ -1,5 +1,6 @@
 // Locating the executable, the application home and the path helpers.
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/paths.h"
+#include "testing/hooks.h"
 #include "scratch.h"
 
 using testsupport::InDirectory;
@@ -125,6 +127,14 @@ TEST_F(Paths, ApplicationHomeOfRelativeAndRootLevelNames) {
   EXPECT_STREQ(GetApplicationHome(), "//bin");
   ResetPathsForTesting();
   EXPECT_EQ(GetApplicationHome(), nullptr);
+}
+
+// progname points into execname; forgetting execname must not leave it pointing at freed memory.
+TEST_F(Paths, ResettingForgetsTheProgramNameThatPointsIntoTheExecutableName) {
+  ASSERT_NE(SetExecName("/bin/sh"), nullptr);
+  progname = strrchr(GetExecName(), '/') + 1;  // as the start-up sets it
+  ResetPathsForTesting();
+  EXPECT_EQ(progname, nullptr);
 }
 
 TEST_F(Paths, CurrentDirectoryThatWasRemovedGivesNull) {

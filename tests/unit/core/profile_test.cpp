@@ -7,6 +7,7 @@
 
 #include "core/profile.h"
 #include "i18n/locale.h"
+#include "testing/hooks.h"
 
 namespace {
 

@@ -21,6 +21,7 @@
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
+#include "testing/hooks.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "host/temp_dir.h"
+#include "testing/hooks.h"
 #include "scratch.h"
 
 using testsupport::InDirectory;

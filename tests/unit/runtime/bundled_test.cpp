@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/zip_util.h"
 #include "core/paths.h"
 #include "core/profile.h"
 #include "runtime/discovery.h"
+#include "testing/hooks.h"
 #include "stand_in.h"
 
 using standin::Capture;
@@ -117,6 +119,23 @@ TEST_F(Bundled, HasBundledJREEntriesLooksAtNamesOnly) {
   WriteFile(payload + "/package/jre/README", "no runtime, just a file");
   UseArchive();
   EXPECT_TRUE(HasBundledJREEntries());
+}
+
+// The start-up's first pass answers the profile too: once it has walked the archive, whether
+// there are package/jre entries is known without opening the archive again.
+TEST_F(Bundled, TheFirstPassTellsWhetherThereAreRuntimeEntries) {
+  WriteFile(payload + "/package/jre/README", "no runtime, just a file");
+  WriteFile(payload + "/corvane.class", "class");
+  UseArchive();
+  jzfile *zip = zipOpen(exe.c_str(), nullptr);
+  ASSERT_NE(zip, nullptr);
+  unsigned long long total = 0;
+  EXPECT_TRUE(SurveyExecutableArchive(zip, &total));
+  zipClose(zip);
+  EXPECT_EQ(total, 28u);
+  ASSERT_EQ(unlink(exe.c_str()), 0);
+  EXPECT_TRUE(HasBundledJREEntries());
+
 }
 
 TEST_F(Bundled, TheSearchSelectsTheUnpackedRuntime) {

@@ -15,6 +15,7 @@
 #include "core/paths.h"
 #include "core/profile.h"
 #include "runtime/discovery.h"
+#include "testing/hooks.h"
 #include "stand_in.h"
 
 using standin::EnvVar;

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/probe.h"
+#include "testing/hooks.h"
 #include "stand_in.h"
 
 using standin::MakeRuntime;

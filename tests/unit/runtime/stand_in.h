@@ -15,6 +15,7 @@
 
 #include "core/paths.h"
 #include "core/profile.h"
+#include "testing/hooks.h"
 
 namespace standin {
 

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "ui_support.h"
+#include "testing/hooks.h"
 
 using uitest::Captured;
 using uitest::IsLoaded;

@@ -15,6 +15,7 @@
 #include "i18n/locale.h"
 #include "ui/motif.h"
 #include "ui/output.h"
+#include "testing/hooks.h"
 
 namespace {
 

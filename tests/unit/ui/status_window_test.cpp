@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "i18n/locale.h"
+#include "testing/hooks.h"
 #include "ui_support.h"
 
 using uitest::Captured;

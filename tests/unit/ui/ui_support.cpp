@@ -11,6 +11,7 @@
 #include <Xm/Xm.h>
 
 #include "i18n/locale.h"
+#include "testing/hooks.h"
 
 namespace uitest {
 namespace {

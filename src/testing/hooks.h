@@ -1,0 +1,36 @@
+// Test seams of the launcher's modules: ways for the unit tests to forget what a module keeps
+// for the whole run, to point a search or the Motif loader elsewhere, and to stop the dispatch
+// thread. Each is defined beside the state it touches. No header of the launcher includes this
+// one and the launchers' main does not, so the launchers call none of them (the linker drops
+// them).
+#pragma once
+
+#include "core/startup.h"
+#include "core/types.h"
+
+// core/options.cpp: empties the option list (leaking nothing) and clears the flags.
+void ResetOptionsForTesting(void);
+// core/paths.cpp: forgets execname and the application home. See ResetPathsForTesting.
+void ForgetExecNameForTesting(void);
+// Forgets execname and the application home, and progname first, which points into execname.
+inline void ResetPathsForTesting(void) {
+  progname = nullptr;
+  ForgetExecNameForTesting();
+}
+// core/profile.cpp: forgets the cached title and paths, and what is known of the archive.
+void ResetProfileForTesting(void);
+// host/temp_dir.cpp: forgets the recorded directory.
+void ResetTempDirForTesting(void);
+// runtime/discovery.cpp: searches dir instead of "/usr/java" (null restores it). dir must
+// outlive the search.
+void SetUsrJavaDirForTesting(const char *dir);
+// runtime/probe.cpp: forgets the refused runtimes.
+void ForgetRefusedRuntimesForTesting(void);
+// ui/motif.cpp: the library names tried in order (null restores the built-in list). The array
+// must outlive every later load.
+void SetMotifLibraryNamesForTesting(const char *const *names, int count);
+// ui/motif.cpp: whether the event-dispatch thread is meant to run.
+jboolean IsDispatchingForTesting(void);
+// ui/motif.cpp: stops and joins the event-dispatch thread (the interface stays loaded but takes
+// no more calls), so that a test may stop its X server without the thread touching it.
+void StopDispatchForTesting(void);
