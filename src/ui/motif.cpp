@@ -197,7 +197,7 @@ void KeepDispatchOutAtExit() {
   ExitAfterCleanup(1);
 }
 
-[[noreturn]] void HandleXtError(String message) {
+_X_NORETURN void HandleXtError(String message) {
   SetPrintToConsole(1);
   if (message != nullptr) fprintf(stderr, "%s\n", message);
   EndAfterFatalToolkitError();
