@@ -377,7 +377,7 @@ jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path) {
     reason = zipmsg::kWriteFailed;
   }
   if (!ok) {
-    // Kept for whoever inspects the record; the launcher only sees the result.
+    // Kept for whoever reads the record; the launcher only sees the result.
     SetMsg(zip, reason);
     return JNI_FALSE;
   }

@@ -35,7 +35,7 @@ constexpr ProductNote<OwnerSize, ClassSize> MakeNote(const char (&owner)[OwnerSi
   return note;
 }
 
-// Which product this executable is, for tools that inspect it without running it.
+// Which product this executable is, for tools that read it without running it.
 __attribute__((section(".note.corvane.product"), used, aligned(4))) constexpr auto kProductNote =
     MakeNote(kProductNoteOwner, MainClassOf<Product::LAUNCHER_PRODUCT>::name);
 

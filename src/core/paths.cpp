@@ -27,7 +27,7 @@ jboolean IsExecutable(const char *path) {
   struct stat st;
   if (access(path, R_OK | X_OK) != 0) return JNI_FALSE;
   if (stat(path, &st) != 0) return JNI_FALSE;
-  // The directory bit alone, not S_ISDIR: so specified, it also refuses a block device, whose
+  // The directory bit alone, not S_ISDIR: on purpose, it also refuses a block device, whose
   // file type includes that bit.
   return (st.st_mode & 0040000) == 0;
 }

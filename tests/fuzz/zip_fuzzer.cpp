@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   input = base + "/input.zip";
   jail = base + "/a/b/c";
   if (system(("mkdir -p '" + jail + "'").c_str()) != 0) abort();
-  // Removed at exit; a crash leaves it behind for inspection.
+  // Removed at exit; a crash leaves it behind to look at.
   atexit([] { RemoveTree(base); });
   return 0;
 }

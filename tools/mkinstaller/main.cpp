@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/startup.h"
-#include "inspect.h"
+#include "read_installer.h"
 #include "launcher_file.h"
 #include "layout.h"
 #include "payload.h"
@@ -214,9 +214,9 @@ void PrintSummary(const Summary &s) {
 
 bool StderrIsTerminal(const Options &o) { return !o.quiet && isatty(STDERR_FILENO); }
 
-int Inspect(const Options &o) {
+int ListInfoOrCheck(const Options &o) {
   Progress progress(o.mode == Options::Mode::kCheck && StderrIsTerminal(o), stderr);
-  InspectOptions options;
+  ReadInstallerOptions options;
   options.depth = o.mode == Options::Mode::kList ? Depth::kList
                   : o.mode == Options::Mode::kInfo ? Depth::kInfo
                                                     : Depth::kCheck;
@@ -467,7 +467,7 @@ int Pack(const Options &o) {
   progress.Finish();
 
   // What the launcher will read, read back before the file is handed over.
-  InspectOptions check;
+  ReadInstallerOptions check;
   check.depth = Depth::kCheck;
   check.hash = false;
   check.progress = &progress;
@@ -507,5 +507,5 @@ int main(int argc, char **argv) {
   Options o;
   const int status = ParseArguments(argc, argv, &o);
   if (status >= 0) return status;
-  return o.mode == Options::Mode::kPack ? Pack(o) : Inspect(o);
+  return o.mode == Options::Mode::kPack ? Pack(o) : ListInfoOrCheck(o);
 }

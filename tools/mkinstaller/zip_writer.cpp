@@ -18,7 +18,7 @@ constexpr size_t kBlock = 256 * 1024;
 constexpr size_t kFlushAt = 1024 * 1024;
 constexpr int kMethodStored = 0, kMethodDeflated = 8;
 constexpr uint32_t kVersionStored = 10, kVersionDeflated = 20;
-// Unix, ZIP 3.0: lets unzip apply the fixed modes below when someone inspects an installer.
+// Unix, ZIP 3.0: lets unzip apply the fixed modes below when someone unpacks an installer with it.
 constexpr uint32_t kVersionMadeBy = 3 << 8 | 30;
 // The launcher gives every file mode 0700; the archive records fixed modes rather than those of
 // the packing machine, so that the same payload gives the same bytes whatever its modes.

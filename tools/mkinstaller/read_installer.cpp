@@ -2,7 +2,7 @@
 // the launcher never needs it, so that a flipped byte anywhere behind the launcher is found:
 // the local header's copies of the central fields, the exact extent of the central directory,
 // the end record's disk fields, and the digest record.
-#include "inspect.h"
+#include "read_installer.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -72,9 +72,9 @@ jint FindEnd(jzfile *zip, unsigned char *end) {
 
 std::string Quoted(const std::string &name) { return "'" + name + "'"; }
 
-class Inspection {
+class InstallerReader {
  public:
-  Inspection(const std::string &path, const InspectOptions &options, Installer *installer,
+  InstallerReader(const std::string &path, const ReadInstallerOptions &options, Installer *installer,
              std::vector<std::string> *problems)
       : path_(path), options_(options), in_(installer), problems_(problems) {}
   bool Run(std::string *error);
@@ -87,7 +87,7 @@ class Inspection {
   void CheckLayout();
 
   const std::string &path_;
-  const InspectOptions &options_;
+  const ReadInstallerOptions &options_;
   Installer *in_;
   std::vector<std::string> *problems_;
   int fd_ = -1;
@@ -96,7 +96,7 @@ class Inspection {
   int64_t archiveStart_ = 0;  // position of the first local header
 };
 
-bool Inspection::Run(std::string *error) {
+bool InstallerReader::Run(std::string *error) {
   const std::string name = Quoted(path_);
   struct stat st;
   if (stat(path_.c_str(), &st) != 0) {
@@ -187,7 +187,7 @@ bool Inspection::Run(std::string *error) {
 }
 
 // The central directory as the reader found it, parsed again field by field.
-bool Inspection::ReadCentral(jzfile *zip, jint endpos, const unsigned char *end, std::string *error) {
+bool InstallerReader::ReadCentral(jzfile *zip, jint endpos, const unsigned char *end, std::string *error) {
   const jint cenlen = GetJint(end + 12);
   const int64_t cenpos = static_cast<int64_t>(endpos) - cenlen;
   const uint32_t commentLength = Get16(end + 20);
@@ -226,7 +226,7 @@ bool Inspection::ReadCentral(jzfile *zip, jint endpos, const unsigned char *end,
   return true;
 }
 
-void Inspection::CheckEntry(jzfile *zip, jint index, jzentry *entry) {
+void InstallerReader::CheckEntry(jzfile *zip, jint index, jzentry *entry) {
   const Central &c = central_[static_cast<size_t>(index)];
   const std::string what = "entry " + Quoted(c.name);
   ListedEntry listed;
@@ -273,7 +273,7 @@ void Inspection::CheckEntry(jzfile *zip, jint index, jzentry *entry) {
   if (options_.progress != nullptr) options_.progress->Add(static_cast<uint64_t>(listed.csize), 1);
 }
 
-void Inspection::Hash(jint endpos) {
+void InstallerReader::Hash(jint endpos) {
   Sha256 hash, prefix;
   std::vector<unsigned char> block(kHashBlock);
   int64_t at = 0;
@@ -299,7 +299,7 @@ void Inspection::Hash(jint endpos) {
   }
 }
 
-void Inspection::CheckLayout() {
+void InstallerReader::CheckLayout() {
   std::set<std::string> names;
   for (const ListedEntry &e : in_->entries) names.insert(e.name);
   in_->runtime = FindBundledRuntime(names);
@@ -322,11 +322,11 @@ void Inspection::CheckLayout() {
 
 }  // namespace
 
-bool ReadInstaller(const std::string &path, const InspectOptions &options, Installer *installer,
+bool ReadInstaller(const std::string &path, const ReadInstallerOptions &options, Installer *installer,
                    std::vector<std::string> *problems, std::string *error) {
   *installer = Installer();
   problems->clear();
   error->clear();
-  Inspection inspection(path, options, installer, problems);
-  return inspection.Run(error);
+  InstallerReader reader(path, options, installer, problems);
+  return reader.Run(error);
 }

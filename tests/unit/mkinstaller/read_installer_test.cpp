@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/extract.h"
-#include "inspect.h"
+#include "read_installer.h"
 #include "layout.h"
 #include "scratch.h"
 #include "sha256.h"
@@ -26,7 +26,7 @@ std::string Built(const std::string &name) { return std::string(LAUNCHER_BIN_DIR
 
 using Files = std::vector<std::pair<std::string, std::string>>;  // name, contents ("/" names: directories)
 
-class Inspect : public ::testing::Test {
+class ReadInstallerTest : public ::testing::Test {
  protected:
   testsupport::Scratch scratch;
   std::string path = scratch.Path("installer");
@@ -55,7 +55,7 @@ class Inspect : public ::testing::Test {
     ziptest::WriteFile(path, ziptest::Build(entries, ziptest::ReadFile(Built(launcher))).bytes);
   }
   bool Check(Depth depth = Depth::kCheck) {
-    InspectOptions options;
+    ReadInstallerOptions options;
     options.depth = depth;
     return ReadInstaller(path, options, &installer, &problems, &error);
   }
@@ -81,7 +81,7 @@ const Files kPayload = {{"corvane.class", std::string(200, 'c')},
                         {"package/PackageFormat.jar", "jar bytes"},
                         {"package/notes.txt", "notes, notes, notes, notes"}};
 
-TEST_F(Inspect, AWrittenInstallerPassesAndIsDescribed) {
+TEST_F(ReadInstallerTest, AWrittenInstallerPassesAndIsDescribed) {
   Pack(kPayload);
   ASSERT_TRUE(Check()) << error;
   EXPECT_TRUE(problems.empty()) << Problems();
@@ -107,7 +107,7 @@ TEST_F(Inspect, AWrittenInstallerPassesAndIsDescribed) {
   EXPECT_EQ(installer.entries.size(), 4u);
 }
 
-TEST_F(Inspect, AFlippedByteAnywhereBehindTheLauncherIsFound) {
+TEST_F(ReadInstallerTest, AFlippedByteAnywhereBehindTheLauncherIsFound) {
   Pack(kPayload);
   ASSERT_FALSE(Refused()) << Problems();
   const int64_t start = installer.launcher.imageLength, end = installer.fileLength;
@@ -131,7 +131,7 @@ TEST_F(Inspect, AFlippedByteAnywhereBehindTheLauncherIsFound) {
 // launcher reads the byte or the format repeats it. Left out are the fields that no reader
 // uses and nothing repeats: the central "version made by", "version needed" and file
 // attributes, and the local "version needed".
-TEST_F(Inspect, WithoutARecordedDigestTheHeadersAndDataStillGiveDamageAway) {
+TEST_F(ReadInstallerTest, WithoutARecordedDigestTheHeadersAndDataStillGiveDamageAway) {
   std::vector<ziptest::Entry> entries = {ziptest::Deflated("corvane.class", std::string(300, 'c') + "tail"),
                                          ziptest::Stored("package/PackageFormat.jar", "jar bytes"),
                                          ziptest::Stored("package/", "")};
@@ -161,7 +161,7 @@ TEST_F(Inspect, WithoutARecordedDigestTheHeadersAndDataStillGiveDamageAway) {
   }
 }
 
-TEST_F(Inspect, InfoZipInstallersPassWithoutARecordedDigest) {
+TEST_F(ReadInstallerTest, InfoZipInstallersPassWithoutARecordedDigest) {
   scratch.MkDir("p/package");
   scratch.File("p/corvane.class", "class");
   scratch.File("p/package/PackageFormat.jar", std::string(3000, 'j'));
@@ -177,7 +177,7 @@ TEST_F(Inspect, InfoZipInstallersPassWithoutARecordedDigest) {
   EXPECT_TRUE(problems.empty()) << Problems();
 }
 
-TEST_F(Inspect, WhatIsNoInstallerIsRefusedWithTheReason) {
+TEST_F(ReadInstallerTest, WhatIsNoInstallerIsRefusedWithTheReason) {
   ziptest::WriteFile(path, "#!/bin/sh\necho hi\n");
   EXPECT_FALSE(Check());
   EXPECT_NE(error.find("is not an installer"), std::string::npos) << error;
@@ -193,11 +193,11 @@ TEST_F(Inspect, WhatIsNoInstallerIsRefusedWithTheReason) {
   EXPECT_FALSE(Check());
   EXPECT_NE(error.find("damaged"), std::string::npos) << error;
   EXPECT_NE(error.find("no ZIP end record"), std::string::npos) << error;
-  EXPECT_FALSE(ReadInstaller(scratch.Path("none"), InspectOptions(), &installer, &problems, &error));
+  EXPECT_FALSE(ReadInstaller(scratch.Path("none"), ReadInstallerOptions(), &installer, &problems, &error));
   EXPECT_NE(error.find("no such file"), std::string::npos) << error;
 }
 
-TEST_F(Inspect, TheReadersOwnRefusalsKeepTheirReasons) {
+TEST_F(ReadInstallerTest, TheReadersOwnRefusalsKeepTheirReasons) {
   // One entry more than the reader takes: what Info-ZIP packs without complaint.
   std::vector<ziptest::Entry> many;
   for (int i = 0; i <= zipfmt::kMaxEntries; i++) many.push_back(ziptest::Stored(std::to_string(i), ""));
@@ -212,7 +212,7 @@ TEST_F(Inspect, TheReadersOwnRefusalsKeepTheirReasons) {
   EXPECT_NE(error.find("bad compression method"), std::string::npos) << error;
 }
 
-TEST_F(Inspect, EntriesTheLauncherWouldRefuseAreProblems) {
+TEST_F(ReadInstallerTest, EntriesTheLauncherWouldRefuseAreProblems) {
   // A ".." name: the launcher's extraction refuses it, and so does the check.
   std::vector<ziptest::Entry> entries = {ziptest::Stored("corvane.class", "c"), ziptest::Stored("a/../../evil", "e")};
   Craft(entries);
@@ -242,7 +242,7 @@ TEST_F(Inspect, EntriesTheLauncherWouldRefuseAreProblems) {
   EXPECT_NE(Problems().find("local header names it 'data.exe'"), std::string::npos) << Problems();
 }
 
-TEST_F(Inspect, APayloadBehindTheWrongLauncherIsAProblem) {
+TEST_F(ReadInstallerTest, APayloadBehindTheWrongLauncherIsAProblem) {
   Pack({{"corvane_uninstall.class", "u"}, {"package/PackageFormat.jar", "j"}}, "setup");
   ASSERT_TRUE(Check()) << error;
   ASSERT_EQ(problems.size(), 1u) << Problems();
@@ -256,7 +256,7 @@ TEST_F(Inspect, APayloadBehindTheWrongLauncherIsAProblem) {
   EXPECT_NE(problems[0].find("has no corvane_uninstall.class"), std::string::npos) << problems[0];
 }
 
-TEST_F(Inspect, ABundledRuntimeMustBeForTheLaunchersProcessor) {
+TEST_F(ReadInstallerTest, ABundledRuntimeMustBeForTheLaunchersProcessor) {
   const std::string own = sizeof(void *) == 8 ? "amd64" : "i386";
   const std::string other = sizeof(void *) == 8 ? "i386" : "amd64";
   Pack({{"corvane.class", "c"}, {"package/jre/bin/java", "#!/bin/sh\n"}, {"package/jre/lib/" + own + "/libjava.so", ""}});

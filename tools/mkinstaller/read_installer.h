@@ -42,7 +42,7 @@ enum class Depth {
   kCheck,  // and every entry's data, every header, the digest record and the layout
 };
 
-struct InspectOptions {
+struct ReadInstallerOptions {
   Depth depth = Depth::kList;
   bool hash = true;  // compute the SHA-256 (kInfo and kCheck)
   Progress *progress = nullptr;
@@ -52,5 +52,5 @@ struct InspectOptions {
 // False with *error when path is no installer the launcher can read at all. Otherwise the
 // problems found (only kCheck looks for damage, every depth for a refused layout) go to
 // *problems, one sentence each; the installer is good when there are none.
-bool ReadInstaller(const std::string &path, const InspectOptions &options, Installer *installer,
+bool ReadInstaller(const std::string &path, const ReadInstallerOptions &options, Installer *installer,
                    std::vector<std::string> *problems, std::string *error);
