@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "archive/extract_internal.h"
 #include "archive/zip_internal.h"
 #include "core/paths.h"
 #include "i18n/locale.h"
@@ -19,66 +20,12 @@ namespace {
 
 constexpr size_t kInitialPathSize = 4096;
 
-// True when name lies under the prefix of length prefixLen: it begins with it.
-bool IsUnder(const char *name, const char *prefix, size_t prefixLen) {
-  return strncmp(name, prefix, prefixLen) == 0;
-}
+}  // namespace
 
-// A growable array in memory from MemAlloc: running out of memory ends the run through the
-// launcher's one out-of-memory path (message, clean-up, status 1), never by an exception.
-template <typename T>
-class Buffer {
- public:
-  Buffer() = default;
-  Buffer(const Buffer &) = delete;
-  Buffer &operator=(const Buffer &) = delete;
-  ~Buffer() { free(data_); }
+using extraction::IsUnder;
 
-  T *data() { return data_; }
-  const T *data() const { return data_; }
-  // Room for at least n elements, keeping the first `keep`; grows by doubling.
-  void Reserve(size_t n, size_t keep) {
-    if (n <= capacity_) return;
-    size_t capacity = capacity_ * 2 > n ? capacity_ * 2 : n;
-    // A count whose byte size does not fit asks for the impossible, which ends the run.
-    size_t bytes = capacity <= SIZE_MAX / sizeof(T) ? capacity * sizeof(T) : SIZE_MAX;
-    T *grown = static_cast<T *>(MemAlloc(bytes));
-    if (keep > 0) memcpy(grown, data_, keep * sizeof(T));
-    free(data_);
-    data_ = grown;
-    capacity_ = capacity;
-  }
+namespace extraction {
 
- private:
-  T *data_ = nullptr;
-  size_t capacity_ = 0;
-};
-
-// The directories known to exist from the entries before: the previous entry's path and the
-// offsets of the separators in it up to which every directory was made or found. Archives
-// list the entries of one directory together, so most entries need no directory calls at all.
-// A file is never written where one of these directories is (the open fails), so they stay
-// directories for the rest of the walk.
-struct MadeDirectories {
-  Buffer<char> path;
-  size_t pathLen = 0;
-  Buffer<size_t> separators;
-  size_t count = 0;
-
-  void Remember(const char *p, size_t len) {
-    path.Reserve(len + 1, 0);
-    memcpy(path.data(), p, len + 1);
-    pathLen = len;
-  }
-  void Add(size_t separator) {
-    separators.Reserve(count + 1, count);
-    separators.data()[count++] = separator;
-  }
-};
-
-// Makes every directory on the way to the entry at path (of length len); false when the entry
-// names a directory (path ends with "/"), which then needs no writing. A directory that the file
-// system refused for want of space (or by an I/O error) leaves that errno in *storageErrno.
 bool MakeLeadingDirectories(char *path, size_t len, size_t outputDirLen, MadeDirectories &made,
                             int *storageErrno) {
   size_t common = 0;
@@ -122,10 +69,7 @@ bool MakeLeadingDirectories(char *path, size_t len, size_t outputDirLen, MadeDir
   return !isDirectoryEntry;
 }
 
-}  // namespace
-
-jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
-  if (zipFile == nullptr || outputDir == nullptr) return JNI_FALSE;
+jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
   zipFile->writeErrno = 0;
   const size_t outputDirLen = strlen(outputDir);
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
@@ -176,6 +120,15 @@ jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySub
   }
   free(path);
   return result;
+}
+
+}  // namespace extraction
+
+jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
+  if (zipFile == nullptr || outputDir == nullptr) return JNI_FALSE;
+  jboolean result = JNI_FALSE;
+  if (extraction::ExtractWithWorkers(zipFile, outputDir, entrySubdir, &result)) return result;
+  return extraction::ExtractInOrder(zipFile, outputDir, entrySubdir);
 }
 
 jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *survey) {

@@ -9,7 +9,20 @@
 // failed (CRC-32 included), a name with a ".." component, or an entry that cannot be read.
 // After a failure zipFile->writeErrno is non-zero when writing failed (a full disk, an I/O
 // error) rather than the archive.
+//
+// A large archive is extracted by worker processes, several entries at once, when its result
+// cannot depend on the order of the entries (no two entries for one file, no file where another
+// entry needs a directory, nothing that differs only in letter case); the outcome is the one of
+// writing the entries in order. Until UnzipFiles returns, the workers are children of the
+// calling process, stopped and reaped by StopExtractionWorkers.
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir);
+// The most worker processes an extraction may use: 0 (the default) chooses from the processors
+// this process may run on, at most 8; 1 extracts in this process alone. For the benchmarks and
+// the tests; the launcher keeps the default.
+void SetMaxExtractionWorkers(int count);
+// For the signal handlers, async-signal-safe: kills and reaps the running extraction's workers,
+// so that none writes into a tree being deleted. Does nothing when none runs.
+void StopExtractionWorkers(void);
 // True when one of the name's "/"-separated components is "..": UnzipFiles refuses such a name,
 // and with it the rest of the archive.
 jboolean HasParentComponent(const char *name);

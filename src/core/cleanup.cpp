@@ -15,6 +15,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "archive/extract.h"
 #include "core/paths.h"
 #include "core/profile.h"
 #include "core/signals.h"
@@ -32,10 +33,12 @@ size_t signalCleanupLength = 0;
 
 // PrepareToExit for signal context: the same steps, with nothing that allocates, converts or
 // takes a lock. workdir is not freed; the process ends right after. A running Java program or
-// upgrade script is stopped first: it must not go on with its files deleted under it.
+// upgrade script, and the workers of an extraction, are stopped first: none may go on with its
+// files deleted under it, or write new ones after the deletion has passed.
 void PrepareToExitFromSignal() {
   int savedErrno = errno;
   StopRunningChild();
+  StopExtractionWorkers();
   if (signalCleanupText != nullptr) WriteAll(STDOUT_FILENO, signalCleanupText, signalCleanupLength);
   if (doCleanup) Cleanup();
   const char *dir = workdir;

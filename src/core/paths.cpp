@@ -18,6 +18,8 @@ namespace {
 
 char *execname = nullptr;
 char *applicationHome = nullptr;
+// Set in an extraction worker: running out of memory must not clean up after the launcher.
+bool isHelperProcess = false;
 
 }  // namespace
 
@@ -163,11 +165,14 @@ jboolean WriteAll(int fd, const void *buf, size_t len) {
 void *MemAlloc(size_t size) {
   void *p = malloc(size != 0 ? size : 1);
   if (p == nullptr) {
+    if (isHelperProcess) _exit(1);
     perror("Out of memory");
     ExitAfterCleanup(1);
   }
   return p;
 }
+
+void BecomeHelperProcess(void) { isHelperProcess = true; }
 
 char *StrDup(const char *str) {
   size_t len = strlen(str) + 1;

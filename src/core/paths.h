@@ -40,6 +40,11 @@ char *GetCurrentDir(void);
 // not be used. False when a write fails, with errno set (EIO when the file took nothing).
 jboolean WriteAll(int fd, const void *buf, size_t len);
 // Allocation that never returns null: on exhaustion "Out of memory" goes through perror, the
-// working directory is removed and the process exits with status 1 (ExitAfterCleanup).
+// working directory is removed and the process exits with status 1 (ExitAfterCleanup). In a
+// helper process (see BecomeHelperProcess) it ends only that process, with _exit(1).
 void *MemAlloc(size_t size);
+// Marks the calling process, a child forked to do part of the launcher's work (an extraction
+// worker), as one that never runs the launcher's clean-up: the working directory and the exit
+// status belong to the launcher that forked it.
+void BecomeHelperProcess(void);
 char *StrDup(const char *str);

@@ -19,6 +19,9 @@ inline void ResetPathsForTesting(void) {
 }
 // core/profile.cpp: forgets the cached title and paths, and what is known of the archive.
 void ResetProfileForTesting(void);
+// archive/extract_workers.cpp: how many worker processes the last extraction started (0: it
+// wrote the entries in this process).
+int ExtractionWorkersForTesting(void);
 // host/temp_dir.cpp: forgets the recorded directory.
 void ResetTempDirForTesting(void);
 // runtime/discovery.cpp: searches dir instead of "/usr/java" (null restores it). dir must

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -17,6 +18,7 @@
 
 #include "archive/extract.h"
 #include "archive/zip_internal.h"
+#include "testing/hooks.h"
 #include "scratch.h"
 #include "zip_builder.h"
 
@@ -136,7 +138,7 @@ TEST_F(Extract, EntriesOfTheSameArchiveReplaceEachOthersFiles) {
                   Stored("x/y/z", "z"), Stored("q", "q"), Stored("x/y/w", "w"), Stored("x/v", "v")}),
             nullptr);
   const std::string out = scratch.Path("out");
-  if (!Unzip(out)) { system(("find " + out + " -ls").c_str()); FAIL(); }
+  ASSERT_TRUE(Unzip(out));
   EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{
                            {"a", "<dir>"},
                            {"a/b", "then a directory"},
@@ -347,3 +349,169 @@ TEST_F(Extract, LongPathsGrowTheBuffer) {
 }
 
 }  // namespace
+
+// Large archives are written by several worker processes; what comes out must be what writing
+// the entries in order gives, and an archive whose result depends on the order must be written
+// in order.
+class ExtractByWorkers : public Extract {
+ protected:
+  void TearDown() override {
+    SetMaxExtractionWorkers(0);
+    // Every worker was reaped: this process has no children left.
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    Extract::TearDown();
+  }
+  // An archive of the given entries followed by enough data to make workers worth it.
+  std::vector<Entry> Large(std::vector<Entry> entries) {
+    for (int i = 0; i < 6; i++)
+      entries.push_back(Stored("bulk/part" + std::to_string(i), Noise(1 << 20, 40 + i)));
+    return entries;
+  }
+  // Extracts into out with up to `workers` processes; the number started goes to *started.
+  jboolean UnzipWith(int workers, const std::string &out, int *started,
+                     const char *prefix = nullptr) {
+    SetMaxExtractionWorkers(workers);
+    const jboolean ok = Unzip(out, prefix);
+    *started = ExtractionWorkersForTesting();
+    return ok;
+  }
+};
+
+TEST_F(ExtractByWorkers, WriteTheTreeThatWritingInOrderGives) {
+  std::vector<Entry> entries = {Stored("package/", ""), Stored("package/jre/bin/", ""),
+                                Stored("package/zero", ""),
+                                Stored("package/\xe6\x97\xa5\xe6\x9c\xac.txt", "utf-8 name")};
+  for (int i = 0; i < 120; i++) {
+    const std::string dir = i % 3 == 0 ? "package/jre/lib/" : "data/d" + std::to_string(i % 7) + "/";
+    entries.push_back(Deflated(dir + "f" + std::to_string(i),
+                               std::string(static_cast<size_t>(i) * 997, 'a' + i % 26) +
+                                   Noise(static_cast<size_t>(i) * 31, i)));
+  }
+  entries.push_back(Deflated("package/jre/lib/huge", std::string(3 << 20, 'h') + Noise(5000, 7)));
+  ASSERT_NE(Open(Large(entries)), nullptr);
+
+  int started = -1;
+  const std::string inOrder = scratch.Path("in-order"), byWorkers = scratch.Path("by-workers");
+  ASSERT_TRUE(UnzipWith(1, inOrder, &started));
+  EXPECT_EQ(started, 0);
+  ASSERT_TRUE(UnzipWith(4, byWorkers, &started));
+  EXPECT_EQ(started, 4);
+  const auto want = Tree(inOrder);
+  // package, package/jre, its bin and lib, data and its seven directories, bulk; 129 files.
+  EXPECT_EQ(want.size(), 13u + 129);
+  EXPECT_EQ(Tree(byWorkers), want);
+
+  // The private runtime's subtree alone, as the runtime search unpacks it.
+  const std::string jreInOrder = scratch.Path("jre-in-order"), jreByWorkers = scratch.Path("jre");
+  ASSERT_TRUE(UnzipWith(1, jreInOrder, &started, "package/jre/"));
+  ASSERT_TRUE(UnzipWith(2, jreByWorkers, &started, "package/jre/"));
+  EXPECT_EQ(started, 2);
+  EXPECT_EQ(Tree(jreByWorkers), Tree(jreInOrder));
+  EXPECT_FALSE(Exists(jreByWorkers + "/bulk"));
+
+  // Extracting again over the tree restores files changed in between.
+  scratch.File("by-workers/package/zero", "not empty any more");
+  ASSERT_TRUE(UnzipWith(4, byWorkers, &started));
+  EXPECT_EQ(Tree(byWorkers), want);
+}
+
+TEST_F(ExtractByWorkers, SmallArchivesAndOneProcessorNeedNoWorkers) {
+  ASSERT_NE(Open({Deflated("a", std::string(100000, 'a')), Stored("b", Noise(300000, 2))}),
+            nullptr);
+  int started = -1;
+  ASSERT_TRUE(UnzipWith(8, scratch.Path("small"), &started));
+  EXPECT_EQ(started, 0);
+  ASSERT_NE(Open(Large({})), nullptr);
+  ASSERT_TRUE(UnzipWith(1, scratch.Path("one"), &started));
+  EXPECT_EQ(started, 0);
+  ASSERT_TRUE(UnzipWith(3, scratch.Path("three"), &started));
+  EXPECT_EQ(started, 3);
+  EXPECT_EQ(Tree(scratch.Path("three")), Tree(scratch.Path("one")));
+}
+
+TEST_F(ExtractByWorkers, OrderDependentArchivesAreWrittenInOrder) {
+  struct Case {
+    const char *what;
+    std::vector<Entry> entries;
+    std::map<std::string, std::string> expected;  // beyond bulk/
+  };
+  const std::vector<Case> cases = {
+      {"the same name twice: the last one wins",
+       {Stored("dup", "first"), Stored("x", "x"), Stored("dup", "second")},
+       {{"dup", "second"}, {"x", "x"}}},
+      {"a file where a later entry needs a directory",
+       {Stored("a", "file first"), Stored("a/b", "then a directory")},
+       {{"a", "<dir>"}, {"a/b", "then a directory"}}},
+      {"a directory entry over an earlier file",
+       {Stored("c", "file"), Stored("c/", "")},
+       {{"c", "<dir>"}}},
+      {"names that differ in letter case only",
+       {Stored("Readme", "mixed"), Stored("README", "upper")},
+       {{"Readme", "mixed"}, {"README", "upper"}}},
+      {"a directory and a file that differ in letter case",
+       {Stored("Lib/x", "x"), Stored("lib", "file")},
+       {{"Lib", "<dir>"}, {"Lib/x", "x"}, {"lib", "file"}}},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NE(Open(Large(c.entries), "case" + std::to_string(n) + ".zip"), nullptr);
+    const std::string out = scratch.Path("out" + std::to_string(n++));
+    int started = -1;
+    ASSERT_TRUE(UnzipWith(4, out, &started));
+    EXPECT_EQ(started, 0);
+    auto tree = Tree(out);
+    for (auto it = tree.begin(); it != tree.end();)
+      it = it->first.compare(0, 4, "bulk") == 0 ? tree.erase(it) : std::next(it);
+    EXPECT_EQ(tree, c.expected);
+  }
+  // Directory entries repeated, and a directory entry after files in it, do not depend on order.
+  ASSERT_NE(Open(Large({Stored("d/", ""), Stored("d/f", "f"), Stored("d/", ""), Stored("e/g/h", "h"),
+                        Stored("e/", "")}),
+                 "plain.zip"),
+            nullptr);
+  int started = -1;
+  ASSERT_TRUE(UnzipWith(4, scratch.Path("plain"), &started));
+  EXPECT_EQ(started, 4);
+  EXPECT_EQ(ReadFile(scratch.Path("plain/d/f")), "f");
+  EXPECT_EQ(ReadFile(scratch.Path("plain/e/g/h")), "h");
+}
+
+TEST_F(ExtractByWorkers, AFailureInAnyWorkerFailsTheExtraction) {
+  // A damaged download: one byte in the middle of a large archive.
+  std::vector<Entry> entries;
+  for (int i = 0; i < 40; i++)
+    entries.push_back(Stored("f" + std::to_string(i), Noise(200000, 100 + i)));
+  Layout layout = Build(entries);
+  size_t at = 0;
+  for (int i = 0; i <= 20; i++) at = layout.bytes.find("PK\3\4", i == 0 ? 0 : at + 4);
+  ASSERT_EQ(layout.bytes.compare(at + 30, 3, "f20"), 0);
+  layout.bytes[at + 30 + 3 + 100000] ^= 0x20;
+  WriteFile(scratch.Path("damaged.zip"), layout.bytes);
+  ASSERT_NE(OpenFile(scratch.Path("damaged.zip")), nullptr);
+  int started = -1;
+  EXPECT_FALSE(UnzipWith(4, scratch.Path("damaged"), &started));
+  EXPECT_EQ(started, 4);
+  EXPECT_EQ(zip->writeErrno, 0) << "bad data is no write failure";
+  EXPECT_STREQ(zip->msg, zipmsg::kStoredCrc);
+
+  // A file system that stops taking data: the workers' failure is a write failure.
+  ASSERT_NE(Open(Large({Deflated("big", std::string(3 << 20, 'b'))}), "sound.zip"), nullptr);
+  struct sigaction ignore, previous;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 2 << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const jboolean ok = UnzipWith(2, scratch.Path("limited"), &started);
+  const int error = zip->writeErrno;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  sigaction(SIGXFSZ, &previous, nullptr);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(started, 2);
+  EXPECT_EQ(error, EFBIG);
+  EXPECT_STREQ(zip->msg, zipmsg::kWriteFailed);
+}

@@ -1,0 +1,457 @@
+// Extraction by worker processes. One core inflates a large payload far slower than the disk
+// takes it, so the file entries are shared out among forked workers, largest first, from a
+// counter in a shared anonymous mapping. Processes rather than threads: a signal handler can
+// stop and reap a process with kill and waitpid before it deletes the working directory, which
+// it cannot do with a thread.
+//
+// The result must be the one of writing the entries in order. This process therefore reads
+// every local header first, gives up (to the extraction in order) on anything whose outcome
+// depends on order or that the in-order walk refuses part-way, makes every directory itself, in
+// order, and leaves only the files to the workers, each of which opens the executable again so
+// that their reads do not share a file offset. A worker that fails records which entry and why
+// and the others take no more entries; a worker that dies without a word has its share redone
+// here.
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "archive/extract.h"
+#include "archive/extract_internal.h"
+#include "archive/zip_internal.h"
+#include "core/paths.h"
+#include "core/signals.h"
+
+namespace {
+
+constexpr int kMostWorkers = 8;
+// Below this many bytes to write, forking and the extra pass cost more than a second core
+// saves (bench/run --threshold).
+constexpr unsigned long long kLeastParallelBytes = 4ULL << 20;
+// A worker's exit status when it cannot read the archive; any status but 0 means "redo my share".
+constexpr int kWorkerCannotRead = 2;
+
+int maxWorkers = 0;
+int lastWorkerCount = 0;
+// The running workers, for the signal handlers: written with every signal held, 0 when free.
+volatile sig_atomic_t workerPids[kMostWorkers];
+
+// One file for the workers to write.
+struct Job {
+  jint index;           // in the archive, for telling which failure came first
+  uint32_t nameOffset;  // of the entry's name in the plan's names
+  uint32_t nameLen;
+  jint size, csize, crc, pos;
+};
+
+// What the pass over the local headers found: the entries selected, in archive order, and their
+// names one after another, each ended by a NUL.
+struct Plan {
+  extraction::Buffer<Job> jobs;
+  size_t jobCount = 0;
+  extraction::Buffer<char> names;
+  size_t namesLen = 0;
+  size_t longestName = 0;
+  unsigned long long bytes = 0;
+
+  const char *NameOf(const Job &job) const { return names.data() + job.nameOffset; }
+};
+
+// A worker's failure. The reason is one of the reader's constant texts, which sit in the
+// program image at the same address in every worker.
+struct Failure {
+  jint index;  // -1: none
+  int writeErrno;
+  const char *msg;
+};
+
+// What the workers share, in a shared anonymous mapping.
+struct Shared {
+  uint32_t next;  // the next job to hand out
+  int stop;       // set by the first failure
+  Failure failures[kMostWorkers];
+};
+
+int WorkerBudget() {
+  int budget = maxWorkers > 0 ? maxWorkers : kMostWorkers;
+  if (maxWorkers <= 0) {
+    cpu_set_t set;
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    int processors = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+    if (online > 0 && online < processors) processors = static_cast<int>(online);
+    budget = std::min(budget, processors);
+  }
+  return std::min(budget, kMostWorkers);
+}
+
+// A name whose path is exactly its text: not empty, not absolute, no empty, "." or ".."
+// component (a trailing "/" marks a directory entry). Other names are left to the extraction
+// in order, which writes or refuses them as it always has.
+bool IsPlainName(const char *name, size_t len) {
+  if (len == 0 || name[0] == '/') return false;
+  size_t start = 0;
+  for (size_t i = 0; i <= len; i++) {
+    if (i < len && name[i] != '/') continue;
+    const size_t n = i - start;
+    if (i == len && n == 0) break;  // the trailing "/" of a directory entry
+    if (n == 0 || (n == 1 && name[start] == '.') ||
+        (n == 2 && name[start] == '.' && name[start + 1] == '.'))
+      return false;
+    start = i + 1;
+  }
+  return true;
+}
+
+// Reads every selected entry's local header into plan. False when the archive is better left to
+// the extraction in order: an unreadable header or a bad size (which it refuses at that entry),
+// or a name that is not plain.
+bool ReadPlan(jzfile *zip, const char *entrySubdir, Plan &plan) {
+  const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
+  for (jint i = 0; i < zip->total; i++) {
+    jzentry *entry = zipGetNextEntry(zip, i);
+    if (entry == nullptr) return false;
+    const char *name = entry->name;
+    const size_t len = strlen(name);
+    bool selected = entrySubdir == nullptr || extraction::IsUnder(name, entrySubdir, prefixLen);
+    if (selected && (!IsPlainName(name, len) || entry->size < 0 || entry->csize < 0)) {
+      zipFreeEntry(zip, entry);
+      return false;
+    }
+    if (selected) {
+      plan.jobs.Reserve(plan.jobCount + 1, plan.jobCount);
+      plan.names.Reserve(plan.namesLen + len + 1, plan.namesLen);
+      memcpy(plan.names.data() + plan.namesLen, name, len + 1);
+      plan.jobs.data()[plan.jobCount++] = {i,
+                                           static_cast<uint32_t>(plan.namesLen),
+                                           static_cast<uint32_t>(len),
+                                           entry->size,
+                                           entry->csize,
+                                           entry->crc,
+                                           entry->pos};
+      plan.namesLen += len + 1;
+      plan.longestName = std::max(plan.longestName, len);
+      plan.bytes += static_cast<unsigned long long>(entry->size);
+    }
+    zipFreeEntry(zip, entry);
+  }
+  return true;
+}
+
+// Names compared as paths on a file system that may fold ASCII letter case: "/" sorts before
+// every other byte, so that the entries below a path come right after the path itself.
+unsigned char PathByte(char c) {
+  if (c == '/') return 1;
+  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
+  return static_cast<unsigned char>(c);
+}
+
+bool IsDirectoryName(const char *name, size_t len) { return len > 0 && name[len - 1] == '/'; }
+
+// The length that counts for comparing: a directory entry without its trailing "/".
+size_t PathLength(const char *name, size_t len) {
+  return IsDirectoryName(name, len) ? len - 1 : len;
+}
+
+// <0, 0 or >0 as path a sorts before, with or after b; *extends tells that b continues a with
+// a "/".
+int ComparePaths(const char *a, size_t alen, const char *b, size_t blen, bool *extends) {
+  const size_t n = std::min(alen, blen);
+  for (size_t i = 0; i < n; i++) {
+    const unsigned char x = PathByte(a[i]), y = PathByte(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  *extends = blen > alen && PathByte(b[alen]) == 1;
+  return alen == blen ? 0 : (alen < blen ? -1 : 1);
+}
+
+// True when the outcome could depend on the order of the entries: two entries for one path
+// (letter case folded), or a file at a path under which another entry lies.
+bool DependsOnOrder(const Plan &plan) {
+  const size_t count = plan.jobCount;
+  extraction::Buffer<uint32_t> order;
+  order.Reserve(count, 0);
+  for (size_t i = 0; i < count; i++) order.data()[i] = static_cast<uint32_t>(i);
+  const Job *jobs = plan.jobs.data();
+  auto path = [&](uint32_t k, size_t *len) {
+    *len = PathLength(plan.NameOf(jobs[k]), jobs[k].nameLen);
+    return plan.NameOf(jobs[k]);
+  };
+  std::sort(order.data(), order.data() + count, [&](uint32_t x, uint32_t y) {
+    size_t xl, yl;
+    const char *xp = path(x, &xl), *yp = path(y, &yl);
+    bool extends;
+    return ComparePaths(xp, xl, yp, yl, &extends) < 0;
+  });
+  for (size_t i = 0; i + 1 < count; i++) {
+    const uint32_t x = order.data()[i], y = order.data()[i + 1];
+    size_t xl, yl;
+    const char *xp = path(x, &xl), *yp = path(y, &yl);
+    const bool xIsFile = !IsDirectoryName(xp, jobs[x].nameLen);
+    const bool yIsFile = !IsDirectoryName(yp, jobs[y].nameLen);
+    bool extends = false;
+    const int c = ComparePaths(xp, xl, yp, yl, &extends);
+    if (c == 0 && (xIsFile || yIsFile)) return true;
+    if (extends && xIsFile) return true;
+  }
+  return false;
+}
+
+// Makes the directories of every entry, in archive order as the extraction in order does, and
+// keeps only the files in plan. False with the reason in zip after a directory could not be
+// made for want of space (or by an I/O error), as the extraction in order would fail.
+bool MakeDirectories(jzfile *zip, const char *outputDir, Plan &plan) {
+  const size_t outputDirLen = strlen(outputDir);
+  char *path = static_cast<char *>(MemAlloc(outputDirLen + plan.longestName + 2));
+  memcpy(path, outputDir, outputDirLen);
+  path[outputDirLen] = '/';
+  extraction::MadeDirectories made;
+  size_t files = 0;
+  bool ok = true;
+  for (size_t i = 0; i < plan.jobCount; i++) {
+    const Job job = plan.jobs.data()[i];
+    memcpy(path + outputDirLen + 1, plan.NameOf(job), job.nameLen + 1);
+    int storageErrno = 0;
+    const bool isFile = extraction::MakeLeadingDirectories(
+        path, outputDirLen + 1 + job.nameLen, outputDirLen, made, &storageErrno);
+    if (storageErrno != 0) {
+      // A file without its directory cannot be opened, and the directory's refusal is the cause.
+      zip->writeErrno = storageErrno;
+      zipfmt::SetMsg(zip, isFile ? zipmsg::kCannotOpen : zipmsg::kWriteFailed);
+      ok = false;
+      break;
+    }
+    if (isFile) plan.jobs.data()[files++] = job;
+  }
+  free(path);
+  plan.jobCount = files;
+  return ok;
+}
+
+// Takes jobs from shared until none is left or some worker has failed, writing each entry's file
+// under outputDir. A failure is recorded in failure and stops the others.
+void TakeJobs(jzfile *zip, const char *outputDir, const Plan &plan, Shared *shared,
+              Failure *failure) {
+  const size_t outputDirLen = strlen(outputDir);
+  char *path = static_cast<char *>(MemAlloc(outputDirLen + plan.longestName + 2));
+  memcpy(path, outputDir, outputDirLen);
+  path[outputDirLen] = '/';
+  while (__atomic_load_n(&shared->stop, __ATOMIC_RELAXED) == 0) {
+    const uint32_t k = __atomic_fetch_add(&shared->next, 1, __ATOMIC_RELAXED);
+    if (k >= plan.jobCount) break;
+    const Job &job = plan.jobs.data()[k];
+    memcpy(path + outputDirLen + 1, plan.NameOf(job), job.nameLen + 1);
+    jzentry entry;
+    memset(&entry, 0, sizeof entry);
+    entry.name = path + outputDirLen + 1;
+    entry.size = job.size;
+    entry.csize = job.csize;
+    entry.crc = job.crc;
+    entry.pos = job.pos;
+    if (!zipReadEntry(zip, &entry, path)) {
+      *failure = {job.index, zip->writeErrno, zip->msg};
+      __atomic_store_n(&shared->stop, 1, __ATOMIC_RELAXED);
+      break;
+    }
+  }
+  free(path);
+}
+
+// A descriptor of its own for the archive that zip has open: the same file even if its name
+// now leads elsewhere (or nowhere), else -1.
+int ReopenArchive(const jzfile *zip) {
+  struct stat64 original, reopened;
+  if (fstat64(zip->fd, &original) != 0) return -1;
+  // "/proc/self/fd/N" without stdio: snprintf has no place between fork and _exit.
+  char link[32] = "/proc/self/fd/";
+  char digits[12];
+  int n = 0;
+  for (unsigned v = static_cast<unsigned>(zip->fd); n == 0 || v != 0; v /= 10)
+    digits[n++] = static_cast<char>('0' + v % 10);
+  size_t at = strlen(link);
+  while (n > 0) link[at++] = digits[--n];
+  link[at] = '\0';
+  int fd = open(link, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) fd = open(zip->name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (fstat64(fd, &reopened) != 0 || reopened.st_dev != original.st_dev ||
+      reopened.st_ino != original.st_ino) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// In a new worker, with every signal held: the launcher's handlers clean up after the launcher,
+// which is not a worker's business. A fault ends the worker as it would any program; the signals
+// that end the launcher are ignored, because the launcher stops its workers itself.
+void SetWorkerSignals() {
+  for (int sig = 1; sig < NSIG; sig++) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0) continue;
+    if ((current.sa_flags & SA_SIGINFO) == 0 &&
+        (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN))
+      continue;
+    const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL ||
+                       sig == SIGABRT;
+    if (fault) {
+      SetDefaultAction(sig);
+    } else {
+      struct sigaction ignore;
+      memset(&ignore, 0, sizeof ignore);
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      sigaction(sig, &ignore, nullptr);
+    }
+  }
+}
+
+[[noreturn]] void RunWorker(jzfile *zip, const char *outputDir, const Plan &plan,
+                            Shared *shared, int slot, pid_t launcher) {
+  BecomeHelperProcess();
+  // A launcher killed outright takes its workers with it.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != launcher) _exit(kWorkerCannotRead);
+  const int fd = ReopenArchive(zip);
+  if (fd < 0) _exit(kWorkerCannotRead);
+  zip->fd = fd;  // this worker's copy of the record
+  TakeJobs(zip, outputDir, plan, shared, &shared->failures[slot]);
+  _exit(0);
+}
+
+// Forks the worker for slot; in this process it is recorded before any handler can run.
+pid_t StartWorker(jzfile *zip, const char *outputDir, const Plan &plan, Shared *shared,
+                  int slot) {
+  const pid_t launcher = getpid();
+  pid_t pid;
+  {
+    SignalsHeld held;
+    pid = fork();
+    if (pid == 0)
+      SetWorkerSignals();
+    else if (pid > 0)
+      workerPids[slot] = pid;
+  }
+  if (pid == 0) RunWorker(zip, outputDir, plan, shared, slot, launcher);
+  return pid;
+}
+
+// Waits for the worker in slot and reaps it; true when it ended normally (its share done, or
+// given up after another's failure).
+bool WaitForWorker(int slot) {
+  const pid_t pid = workerPids[slot];
+  // Waited for without reaping, so that the process ID stays the worker's for as long as a
+  // handler may find it in the record.
+  siginfo_t info;
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+  }
+  SignalsHeld held;
+  int status = 0;
+  pid_t w;
+  do {
+    w = waitpid(pid, &status, 0);
+  } while (w < 0 && errno == EINTR);
+  workerPids[slot] = 0;
+  return w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs the plan's jobs with up to `workers` processes (none: in this process). The failure of
+// the entry that comes first in the archive goes to zip.
+jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int workers) {
+  void *mapping = MAP_FAILED;
+  if (workers > 1)
+    mapping = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
+                   -1, 0);
+  Shared local;
+  Shared *shared = mapping != MAP_FAILED ? static_cast<Shared *>(mapping) : &local;
+  memset(shared, 0, sizeof(Shared));
+  for (Failure &f : shared->failures) f.index = -1;
+
+  int started = 0;
+  if (mapping != MAP_FAILED) {
+    while (started < workers && StartWorker(zip, outputDir, plan, shared, started) > 0) started++;
+  }
+  lastWorkerCount = started;
+  bool redo = started == 0;
+  for (int slot = 0; slot < started; slot++) redo = !WaitForWorker(slot) || redo;
+  if (redo) {
+    // No worker could be started, or one ended without finishing its share: everything again
+    // here, rewriting the files that were written (truncated on opening).
+    const bool failed = shared->stop != 0;
+    if (!failed) {
+      shared->next = 0;
+      TakeJobs(zip, outputDir, plan, shared, &shared->failures[0]);
+    }
+  }
+  const Failure *first = nullptr;
+  for (const Failure &f : shared->failures)
+    if (f.index >= 0 && (first == nullptr || f.index < first->index)) first = &f;
+  jboolean result = JNI_TRUE;
+  if (first != nullptr) {
+    zip->writeErrno = first->writeErrno;
+    zipfmt::SetMsg(zip, first->msg);
+    result = JNI_FALSE;
+  }
+  if (mapping != MAP_FAILED) munmap(mapping, sizeof(Shared));
+  return result;
+}
+
+}  // namespace
+
+namespace extraction {
+
+bool ExtractWithWorkers(jzfile *zipFile, const char *outputDir, const char *entrySubdir,
+                        jboolean *result) {
+  lastWorkerCount = 0;
+  const int budget = WorkerBudget();
+  if (budget < 2) return false;
+  // The central directory's sizes tell cheaply of most archives that they are too small.
+  unsigned long long declared = 0;
+  for (jint i = 0; i < zipFile->total; i++)
+    if (zipFile->entries[i].size > 0) declared += static_cast<unsigned>(zipFile->entries[i].size);
+  if (declared < kLeastParallelBytes) return false;
+
+  Plan plan;
+  if (!ReadPlan(zipFile, entrySubdir, plan) || plan.bytes < kLeastParallelBytes ||
+      DependsOnOrder(plan))
+    return false;
+  zipFile->writeErrno = 0;
+  if (!MakeDirectories(zipFile, outputDir, plan)) {
+    *result = JNI_FALSE;
+    return true;
+  }
+  // The largest first, so that no large entry is left to start last; ties in archive order.
+  std::sort(plan.jobs.data(), plan.jobs.data() + plan.jobCount, [](const Job &a, const Job &b) {
+    return a.size != b.size ? a.size > b.size : a.index < b.index;
+  });
+  const int workers = static_cast<int>(std::min<size_t>(budget, plan.jobCount));
+  *result = RunJobs(zipFile, outputDir, plan, workers);
+  return true;
+}
+
+}  // namespace extraction
+
+void SetMaxExtractionWorkers(int count) { maxWorkers = count; }
+
+void StopExtractionWorkers(void) {
+  const int savedErrno = errno;
+  for (int slot = 0; slot < kMostWorkers; slot++) {
+    const pid_t pid = workerPids[slot];
+    if (pid <= 0) continue;
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    workerPids[slot] = 0;
+  }
+  errno = savedErrno;
+}
+
+int ExtractionWorkersForTesting(void) { return lastWorkerCount; }
