@@ -597,6 +597,78 @@ INSTANTIATE_TEST_SUITE_P(QuitAndSegv, AbortSignals, ::testing::Values(SIGQUIT, S
                            return std::string(info.param == SIGQUIT ? "SIGQUIT" : "SIGSEGV");
                          });
 
+// The processes that run the program file exe: the launcher and its extraction workers.
+std::vector<std::string> ProcessesRunning(const std::string &exe) {
+  std::vector<std::string> pids;
+  for (const std::string &pid : Entries("/proc")) {
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    char target[4096];
+    ssize_t n = readlink(("/proc/" + pid + "/exe").c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    if (std::string(target).compare(0, exe.size(), exe) == 0 && Running(pid)) pids.push_back(pid);
+  }
+  return pids;
+}
+
+// Signals at random moments of an extraction by several worker processes: every time, the
+// workers are gone with the launcher, nothing of the working directory is left, and the status
+// is the one of the signal.
+TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
+  box.MkDir("payload/package");
+  box.Write("payload/corvane.class", "classes");
+  std::string text;
+  for (int i = 0; text.size() < (3u << 20); i++) text += "line " + std::to_string(i * 7919) + "\n";
+  for (int i = 0; i < 16; i++) box.Write("payload/package/part" + std::to_string(i), text);
+  box.Zip("payload", "payload.zip", "-1");
+  std::string setup = Installer("payload.zip");
+  std::string jre = Runtime();
+  RunOptions opts = Options({"-javahome", jre, "-tmpdir", tmp});
+
+  // How long the extraction takes: from the working directory's first entry to the Java run.
+  double extraction = 0;
+  {
+    auto p = Start(setup, opts);
+    ASSERT_TRUE(WaitUntil([&] {
+      std::vector<std::string> dirs = Entries(tmp);
+      return dirs.size() == 1 && !Entries(tmp + "/" + dirs[0]).empty();
+    }));
+    const double began = Now();
+    ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); }));
+    extraction = Now() - began;
+    ASSERT_EQ(p->Wait().exitStatus, 0);
+    unlink(box.Path("report/argv.txt").c_str());
+  }
+
+  const unsigned seed = static_cast<unsigned>(time(nullptr));
+  SCOPED_TRACE("seed " + std::to_string(seed) + ", extraction " + std::to_string(extraction) + " s");
+  srand(seed);
+  const int kSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGALRM};
+  int duringExtraction = 0;
+  for (int run = 0; run < 50; run++) {
+    const int sig = kSignals[rand() % 4];
+    SCOPED_TRACE("run " + std::to_string(run) + ", " + strsignal(sig));
+    auto p = Start(setup, opts);
+    ASSERT_TRUE(WaitUntil([&] { return Entries(tmp).size() == 1; }));
+    usleep(static_cast<useconds_t>(extraction * 1e6 * (rand() % 1000) / 1000.0));
+    const bool extracting = !JavaStarted();
+    p->Signal(sig);
+    Result r = p->Wait();
+    if (r.exitStatus == 0) {
+      EXPECT_FALSE(extracting) << "a run signalled during its extraction ended normally";
+    } else if (sig == SIGQUIT) {
+      EXPECT_EQ(r.termSignal, SIGABRT) << r.exitStatus;
+    } else {
+      EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
+    }
+    if (extracting) duringExtraction++;
+    EXPECT_EQ(Joined(ProcessesRunning(setup)), "") << "a worker outlived the launcher";
+    EXPECT_EQ(Joined(Entries(tmp)), "");
+    unlink(box.Path("report/argv.txt").c_str());
+  }
+  EXPECT_GE(duringExtraction, 25) << "too few signals met the extraction";
+}
+
 // ---- Signals while a child runs ----
 
 // An installer whose Java program notes, when it is asked to end, whether its files are still
