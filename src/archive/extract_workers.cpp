@@ -18,13 +18,17 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "archive/extract.h"
 #include "archive/extract_internal.h"
@@ -41,8 +45,12 @@ constexpr unsigned long long kLeastParallelBytes = 4ULL << 20;
 // A worker's exit status when it cannot read the archive; any status but 0 means "redo my share".
 constexpr int kWorkerCannotRead = 2;
 
+// FS_CASEFOLD_FL of <linux/fs.h>, which not every kernel header set has.
+constexpr int kCaseFoldFlag = 0x40000000;
+
 int maxWorkers = 0;
 int lastWorkerCount = 0;
+bool foldNamesForTesting = false;
 // The running workers, for the signal handlers: written with every signal held, 0 when free.
 volatile sig_atomic_t workerPids[kMostWorkers];
 
@@ -147,11 +155,59 @@ bool ReadPlan(jzfile *zip, const char *entrySubdir, Plan &plan) {
   return true;
 }
 
-// Names compared as paths on a file system that may fold ASCII letter case: "/" sorts before
-// every other byte, so that the entries below a path come right after the path itself.
-unsigned char PathByte(char c) {
+// MayFoldNames for the path in dir, which it may shorten.
+bool DirectoryMayFoldNames(char *dir) {
+  static constexpr unsigned long kKeepsCase[] = {
+      0xEF53,      // ext2, ext3, ext4
+      0x01021994,  // tmpfs
+      0x58465342,  // xfs
+      0x9123683E,  // btrfs
+      0xF2F52010,  // f2fs
+      0x794C7630,  // overlayfs
+      0x2FC12FC1,  // zfs
+      0x6969,      // nfs
+      0x52654973,  // reiserfs
+      0x3153464A,  // jfs
+  };
+  struct statfs64 fs;
+  for (;;) {
+    if (statfs64(dir, &fs) == 0) break;
+    char *slash = strrchr(dir, '/');
+    if (errno != ENOENT || slash == nullptr || slash == dir) return true;
+    *slash = '\0';
+  }
+  const unsigned long type = static_cast<unsigned long>(fs.f_type) & 0xFFFFFFFFUL;
+  if (std::find(std::begin(kKeepsCase), std::end(kKeepsCase), type) == std::end(kKeepsCase))
+    return true;
+  const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;
+  int flags = 0;
+  const bool folds = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & kCaseFoldFlag) != 0;
+  close(fd);
+  return folds;
+}
+
+// Whether the file system under outputDir may take two names for one file: one of those that
+// ignore letter case (FAT, exFAT, NTFS, SMB, HFS+ and whatever else is not known here), or a
+// directory with case folding on (ext4, f2fs, tmpfs), which the directories made in it inherit.
+// An output directory not made yet is judged by the nearest directory above it that exists, in
+// which it will be made; one that cannot be looked at is taken to fold.
+bool MayFoldNames(const char *outputDir) {
+  if (foldNamesForTesting) return true;
+  const size_t len = strlen(outputDir);
+  char *dir = static_cast<char *>(MemAlloc(len + 1));
+  memcpy(dir, outputDir, len + 1);
+  const bool folds = DirectoryMayFoldNames(dir);
+  free(dir);
+  return folds;
+}
+
+// Names compared as paths: "/" sorts before every other byte, so that the entries below a path
+// come right after the path itself; on a file system that folds names, ASCII letters compare
+// without case.
+unsigned char PathByte(char c, bool fold) {
   if (c == '/') return 1;
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
+  if (fold && c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
   return static_cast<unsigned char>(c);
 }
 
@@ -164,20 +220,27 @@ size_t PathLength(const char *name, size_t len) {
 
 // <0, 0 or >0 as path a sorts before, with or after b; *extends tells that b continues a with
 // a "/".
-int ComparePaths(const char *a, size_t alen, const char *b, size_t blen, bool *extends) {
+int ComparePaths(const char *a, size_t alen, const char *b, size_t blen, bool fold,
+                 bool *extends) {
   const size_t n = std::min(alen, blen);
   for (size_t i = 0; i < n; i++) {
-    const unsigned char x = PathByte(a[i]), y = PathByte(b[i]);
+    const unsigned char x = PathByte(a[i], fold), y = PathByte(b[i], fold);
     if (x != y) return x < y ? -1 : 1;
   }
-  *extends = blen > alen && PathByte(b[alen]) == 1;
+  *extends = blen > alen && b[alen] == '/';
   return alen == blen ? 0 : (alen < blen ? -1 : 1);
 }
 
-// True when the outcome could depend on the order of the entries: two entries for one path
-// (letter case folded), or a file at a path under which another entry lies.
-bool DependsOnOrder(const Plan &plan) {
+// True when the outcome could depend on the order of the entries: two entries for one path, or
+// a file at a path under which another entry lies. Where the file system folds names, ASCII
+// letters are compared without case, and any name beyond ASCII, whose folding is the file
+// system's own, counts as a possible collision.
+bool DependsOnOrder(const Plan &plan, bool fold) {
   const size_t count = plan.jobCount;
+  if (fold) {
+    for (size_t i = 0; i < plan.namesLen; i++)
+      if (static_cast<unsigned char>(plan.names.data()[i]) >= 0x80) return true;
+  }
   extraction::Buffer<uint32_t> order;
   order.Reserve(count, 0);
   for (size_t i = 0; i < count; i++) order.data()[i] = static_cast<uint32_t>(i);
@@ -190,7 +253,7 @@ bool DependsOnOrder(const Plan &plan) {
     size_t xl, yl;
     const char *xp = path(x, &xl), *yp = path(y, &yl);
     bool extends;
-    return ComparePaths(xp, xl, yp, yl, &extends) < 0;
+    return ComparePaths(xp, xl, yp, yl, fold, &extends) < 0;
   });
   for (size_t i = 0; i + 1 < count; i++) {
     const uint32_t x = order.data()[i], y = order.data()[i + 1];
@@ -199,7 +262,7 @@ bool DependsOnOrder(const Plan &plan) {
     const bool xIsFile = !IsDirectoryName(xp, jobs[x].nameLen);
     const bool yIsFile = !IsDirectoryName(yp, jobs[y].nameLen);
     bool extends = false;
-    const int c = ComparePaths(xp, xl, yp, yl, &extends);
+    const int c = ComparePaths(xp, xl, yp, yl, fold, &extends);
     if (c == 0 && (xIsFile || yIsFile)) return true;
     if (extends && xIsFile) return true;
   }
@@ -421,7 +484,7 @@ bool ExtractWithWorkers(jzfile *zipFile, const char *outputDir, const char *entr
 
   Plan plan;
   if (!ReadPlan(zipFile, entrySubdir, plan) || plan.bytes < kLeastParallelBytes ||
-      DependsOnOrder(plan))
+      DependsOnOrder(plan, MayFoldNames(outputDir)))
     return false;
   zipFile->writeErrno = 0;
   if (!MakeDirectories(zipFile, outputDir, plan)) {
@@ -455,3 +518,5 @@ void StopExtractionWorkers(void) {
 }
 
 int ExtractionWorkersForTesting(void) { return lastWorkerCount; }
+
+void FoldNamesForTesting(bool fold) { foldNamesForTesting = fold; }

@@ -22,6 +22,9 @@ void ResetProfileForTesting(void);
 // archive/extract_workers.cpp: how many worker processes the last extraction started (0: it
 // wrote the entries in this process).
 int ExtractionWorkersForTesting(void);
+// archive/extract_workers.cpp: treats every output directory as one whose file system folds
+// names (ignores letter case), as FAT or a case-folding ext4 directory does.
+void FoldNamesForTesting(bool fold);
 // host/temp_dir.cpp: forgets the recorded directory.
 void ResetTempDirForTesting(void);
 // runtime/discovery.cpp: searches dir instead of "/usr/java" (null restores it). dir must
