@@ -6,11 +6,13 @@
 #include <dirent.h>
 #include <signal.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -380,20 +382,23 @@ TEST_F(Lifecycle, NoRuntimeLeavesNoWorkingDirectory) {
   ExpectCleanFailure(r, tmp, LockPath(setup), {"no runtime", "1.4.1"});
 }
 
-TEST_F(Lifecycle, DamagedArchiveLeavesNothingOfTheExtraction) {
-  // A good entry is extracted before the damaged one is met.
-  box.Write("payload/a-good-one.txt", std::string(5000, 'g'));
-  std::string noise;  // incompressible, so that the deflated data is long
-  uint32_t x = 12345;
-  for (int i = 0; i < 200000; i++) {
+// Incompressible bytes, so that deflated data is as long as the original.
+std::string Noise(size_t n, uint32_t seed) {
+  std::string noise;
+  uint32_t x = seed;
+  for (size_t i = 0; i < n; i++) {
     x = x * 1103515245u + 12345u;
     noise += static_cast<char>(x >> 24);
   }
-  box.Write("payload/z-damaged.bin", noise);
-  std::string zip = box.Zip("payload", "payload.zip");
+  return noise;
+}
+
+// Changes 64 bytes in the middle of the compressed data of the entry called name in the archive
+// at zip.
+void DamageEntry(const std::string &zip, const std::string &entryName) {
   std::string data = e2e::ReadFile(zip);
   // The local header of the damaged entry: its name, then its data.
-  size_t name = data.find("z-damaged.bin");
+  size_t name = data.find(entryName);
   ASSERT_NE(name, std::string::npos);
   ASSERT_GE(name, 30u);
   size_t header = name - 30;
@@ -407,9 +412,34 @@ TEST_F(Lifecycle, DamagedArchiveLeavesNothingOfTheExtraction) {
   ASSERT_GT(csize, 10000u);
   for (size_t i = start + csize / 2; i < start + csize / 2 + 64; i++) data[i] ^= 0x5a;
   e2e::WriteFile(zip, data);
+}
+
+TEST_F(Lifecycle, DamagedArchiveLeavesNothingOfTheExtraction) {
+  // A good entry is extracted before the damaged one is met.
+  box.Write("payload/a-good-one.txt", std::string(5000, 'g'));
+  box.Write("payload/z-damaged.bin", Noise(200000, 12345));
+  std::string zip = box.Zip("payload", "payload.zip");
+  DamageEntry(zip, "z-damaged.bin");
   std::string setup = Installer("payload.zip");
   Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
   ExpectCleanFailure(r, tmp, LockPath(setup), {"damaged archive", setup});
+  EXPECT_FALSE(JavaStarted());
+}
+
+// The same in an archive large enough to be extracted by several worker processes, the damage in
+// the middle of it.
+TEST_F(Lifecycle, DamageInTheMiddleOfALargeArchiveLeavesNothingOfTheExtraction) {
+  for (int i = 0; i < 30; i++) {
+    char name[32];
+    snprintf(name, sizeof name, "payload/part%02d.bin", i);
+    box.Write(name, Noise(200000, 1000 + i));
+  }
+  std::string zip = box.Zip("payload", "payload.zip");
+  DamageEntry(zip, "part15.bin");
+  std::string setup = Installer("payload.zip");
+  Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
+  ExpectCleanFailure(r, tmp, LockPath(setup),
+                     {"damaged archive", "setup' file appears to be corrupted.\n"});
   EXPECT_FALSE(JavaStarted());
 }
 
@@ -625,9 +655,10 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
   std::string jre = Runtime();
   RunOptions opts = Options({"-javahome", jre, "-tmpdir", tmp});
 
-  // How long the extraction takes: from the working directory's first entry to the Java run.
-  double extraction = 0;
-  {
+  // How long the extraction takes: from the working directory's first entry to the Java run,
+  // the shortest of three runs, so that the signals fall within it on a busy machine too.
+  double extraction = 1e9;
+  for (int calibration = 0; calibration < 3; calibration++) {
     auto p = Start(setup, opts);
     ASSERT_TRUE(WaitUntil([&] {
       std::vector<std::string> dirs = Entries(tmp);
@@ -635,7 +666,7 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
     }));
     const double began = Now();
     ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); }));
-    extraction = Now() - began;
+    extraction = std::min(extraction, Now() - began);
     ASSERT_EQ(p->Wait().exitStatus, 0);
     unlink(box.Path("report/argv.txt").c_str());
   }
@@ -666,7 +697,7 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
     EXPECT_EQ(Joined(Entries(tmp)), "");
     unlink(box.Path("report/argv.txt").c_str());
   }
-  EXPECT_GE(duringExtraction, 25) << "too few signals met the extraction";
+  EXPECT_GE(duringExtraction, 15) << "too few signals met the extraction";
 }
 
 // ---- Signals while a child runs ----
