@@ -71,6 +71,9 @@ void InstallSignalDispositions(void) {
     void (*handler)(int);
   };
   static const Disposition kDispositions[] = {
+      // Inherited as ignored, SIGCHLD would have the kernel reap every child at once, and no
+      // child's status (the version probe's, the Java program's) could be read.
+      {SIGCHLD, SIG_DFL},
       {SIGHUP, SIG_IGN},
       {SIGPWR, SIG_IGN},
       {SIGWINCH, SIG_IGN},

@@ -233,6 +233,7 @@ Process::Process(const std::string &exe, const RunOptions &opts, const std::stri
     if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0) _exit(126);
     // A fresh process group, so that signals sent to the test do not reach the launcher.
     setpgid(0, 0);
+    for (int sig : opts.ignoredSignals) signal(sig, SIG_IGN);
     execve(cargv[0], cargv.data(), cenv.data());
     _exit(127);
   }

@@ -78,6 +78,7 @@ struct RunOptions {
   bool clearEnv = false;                   // start from an empty environment
   std::string cwd;                         // empty: the test's current directory
   bool asNobody = false;                   // run as uid/gid 65534 without groups
+  std::vector<int> ignoredSignals;         // inherited as ignored, as from a parent that ignores them
   int timeoutSeconds = 120;
 };
 

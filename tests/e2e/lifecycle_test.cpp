@@ -836,6 +836,25 @@ TEST_F(Lifecycle, HangupPowerAndWindowSignalsDoNotStopTheLauncher) {
   EXPECT_FALSE(Exists(LockPath(setup)));
 }
 
+// A parent that ignores SIGCHLD passes that on; the launcher must still see its children's
+// statuses: the version probe's (else the runtime is refused) and the Java program's.
+TEST_F(Lifecycle, AnInheritedIgnoredSigchldLosesNoChildsStatus) {
+  box.MkDir("payload");
+  box.Write("payload/corvane.class", "classes");
+  for (int i = 0; i < 4; i++)  // large enough for extraction workers
+    box.Write("payload/part" + std::to_string(i), Noise(400000, 77 + i));
+  box.Zip("payload", "payload.zip");
+  std::string setup = Installer("payload.zip");
+  StandInJava java;
+  java.exitCode = 7;
+  RunOptions opts = Options({"-javahome", Runtime(java), "-tmpdir", tmp});
+  opts.ignoredSignals = {SIGCHLD};
+  Result r = e2e::Run(setup, opts);
+  EXPECT_EQ(r.exitStatus, 7) << r.err;
+  EXPECT_TRUE(JavaStarted());
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+}
+
 }  // namespace
 
 namespace {
