@@ -139,6 +139,11 @@ TEST_F(Windowed, StatusLineStaysUpWhileTheSpaceErrorIsShown) {
 TEST_F(Windowed, ProgressGoesToTheWindowAndJavaRuns) {
   std::string tmp = box.MkDir("tmp");
   box.Write("payload/corvane.class", "class");
+  // Large enough for extraction workers, which must leave the display to the launcher.
+  std::string text;
+  for (int i = 0; text.size() < (3u << 20); i++) text += "row " + std::to_string(i * 31) + "\n";
+  box.Write("payload/data/a.txt", text);
+  box.Write("payload/data/b.txt", text + text);
   box.Zip("payload", "payload.zip");
   std::string guiInstaller = box.MakeInstaller("payload.zip", "gui-inst/setup", "setup-gui");
   std::string consoleInstaller = box.MakeInstaller("payload.zip", "console-inst/setup", "setup");
