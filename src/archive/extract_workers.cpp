@@ -360,11 +360,7 @@ int ReopenArchive(const jzfile *zip) {
 // that end the launcher are ignored, because the launcher stops its workers itself.
 void SetWorkerSignals() {
   for (int sig = 1; sig < NSIG; sig++) {
-    struct sigaction current;
-    if (sigaction(sig, nullptr, &current) != 0) continue;
-    if ((current.sa_flags & SA_SIGINFO) == 0 &&
-        (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN))
-      continue;
+    if (!IsCaught(sig)) continue;
     const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL ||
                        sig == SIGABRT;
     if (fault) {

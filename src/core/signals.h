@@ -25,6 +25,15 @@ class SignalsHeld {
   sigset_t previous_;
 };
 
+// True when sig is caught by a handler of this process (neither default nor ignored), as the
+// launcher's are: a forked child that is not the launcher must not run them. Async-signal-safe.
+inline bool IsCaught(int sig) {
+  struct sigaction current;
+  if (sigaction(sig, nullptr, &current) != 0) return false;
+  return (current.sa_flags & SA_SIGINFO) != 0 ||
+         (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+}
+
 // Gives sig its default action. Async-signal-safe.
 inline void SetDefaultAction(int sig) {
   struct sigaction byDefault;

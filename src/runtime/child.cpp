@@ -24,14 +24,8 @@ constexpr long kStopPollNanoseconds = 20 * 1000 * 1000;
 // In a new child: the launcher's handlers clean up after the launcher, so a signal that reaches
 // the child before its exec must act as it will in the program it becomes.
 void RestoreDefaultHandlers() {
-  for (int sig = 1; sig < NSIG; sig++) {
-    struct sigaction current;
-    if (sigaction(sig, nullptr, &current) != 0) continue;
-    if ((current.sa_flags & SA_SIGINFO) == 0 &&
-        (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN))
-      continue;
-    SetDefaultAction(sig);
-  }
+  for (int sig = 1; sig < NSIG; sig++)
+    if (IsCaught(sig)) SetDefaultAction(sig);
 }
 
 long long Nanoseconds(void) {

@@ -305,20 +305,13 @@ TEST_F(Extract, AFailedWriteIsToldFromBadData) {
   ASSERT_NE(
       Open({Stored("small", "s"), Deflated("dir/big", Noise(200000, 9)), Stored("after", "a")}),
       nullptr);
-  struct sigaction ignore, previous;
-  memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 100000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   const std::string out = scratch.Path("out");
-  const jboolean ok = Unzip(out);
+  jboolean ok;
+  {
+    FileSizeLimit limit(100000);
+    ok = Unzip(out);
+  }
   const int error = zip->writeErrno;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-  sigaction(SIGXFSZ, &previous, nullptr);
   EXPECT_FALSE(ok);
   EXPECT_EQ(error, EFBIG);
   EXPECT_STREQ(zip->msg, zipmsg::kWriteFailed);
@@ -492,19 +485,12 @@ TEST_F(ExtractByWorkers, AFailureInAnyWorkerFailsTheExtraction) {
 
   // A file system that stops taking data: the workers' failure is a write failure.
   ASSERT_NE(Open(Large({Deflated("big", std::string(3 << 20, 'b'))}), "sound.zip"), nullptr);
-  struct sigaction ignore, previous;
-  memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 2 << 20;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const jboolean ok = UnzipWith(2, scratch.Path("limited"), &started);
+  jboolean ok;
+  {
+    FileSizeLimit limit(2 << 20);
+    ok = UnzipWith(2, scratch.Path("limited"), &started);
+  }
   const int error = zip->writeErrno;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-  sigaction(SIGXFSZ, &previous, nullptr);
   EXPECT_FALSE(ok);
   EXPECT_EQ(started, 2);
   EXPECT_EQ(error, EFBIG);

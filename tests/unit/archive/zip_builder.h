@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -199,6 +201,33 @@ inline bool IsDir(const std::string &path) {
 inline void Sh(const std::string &command) {
   ASSERT_EQ(system(command.c_str()), 0) << command;
 }
+
+// For its lifetime, files of this process (and of the processes it forks) may not grow beyond
+// `bytes`, and going beyond is a failed write (EFBIG) rather than SIGXFSZ: a file system that
+// stops taking data, made on demand.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    struct sigaction ignore;
+    memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    EXPECT_EQ(sigaction(SIGXFSZ, &ignore, &previous_), 0);
+    EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &saved_), 0);
+    struct rlimit limited = saved_;
+    limited.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  }
+  ~FileSizeLimit() {
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &saved_), 0);
+    sigaction(SIGXFSZ, &previous_, nullptr);
+  }
+  FileSizeLimit(const FileSizeLimit &) = delete;
+  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+ private:
+  struct sigaction previous_;
+  struct rlimit saved_;
+};
 
 // A reproducible, poorly compressible payload of n bytes.
 inline std::string Noise(size_t n, uint32_t seed = 1) {

@@ -493,28 +493,20 @@ TEST_F(ZipEntry, BadDataLeavesNoWriteError) {
 // reached and reported, not taken for a short write without an error.
 TEST_F(ZipEntry, AWriteCutShortIsContinuedUntilTheRefusal) {
   ASSERT_NE(Open({Stored("s", Noise(100000, 5)), Deflated("d", Noise(100000, 6))}), nullptr);
-  struct sigaction ignore, previous;
-  memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 30000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   bool results[2];
   int errors[2];
   const char *reasons[2];
-  for (jint n : {0, 1}) {
-    jzentry *e = zipGetNextEntry(zip, n);
-    const std::string out = scratch.Path("limited" + std::to_string(n));
-    results[n] = e != nullptr && zipReadEntry(zip, e, out.c_str());
-    errors[n] = zip->writeErrno;
-    reasons[n] = zip->msg;
-    if (e != nullptr) zipFreeEntry(zip, e);
+  {
+    FileSizeLimit limit(30000);
+    for (jint n : {0, 1}) {
+      jzentry *e = zipGetNextEntry(zip, n);
+      const std::string out = scratch.Path("limited" + std::to_string(n));
+      results[n] = e != nullptr && zipReadEntry(zip, e, out.c_str());
+      errors[n] = zip->writeErrno;
+      reasons[n] = zip->msg;
+      if (e != nullptr) zipFreeEntry(zip, e);
+    }
   }
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-  sigaction(SIGXFSZ, &previous, nullptr);
   for (jint n : {0, 1}) {
     EXPECT_FALSE(results[n]) << n;
     EXPECT_EQ(errors[n], EFBIG) << n;
