@@ -56,8 +56,9 @@ bool Exited(pid_t pid) {
 
 // The phase a run is in, from what can be seen from outside: the stand-ins' records and the
 // working directory. (The launcher's status lines are no guide: its standard output is a file
-// here, written in blocks.) The extraction begins with the main class, the first entry; the
-// clean-up with its removal after the Java program ran.
+// here, written in blocks.) The extraction begins with the first entry in the working
+// directory (workers write the largest files first, so the main class may come last); the
+// clean-up with the main class's removal after the Java program ran.
 int PhaseNow(const std::string &tmp, const std::string &report) {
   bool probe = false, java = false, upgrade = false;
   for (const Recorded &r : ReadRecorded(report)) {
@@ -69,11 +70,12 @@ int PhaseNow(const std::string &tmp, const std::string &report) {
   for (const std::string &name : Entries(tmp)) {
     if (name != "UpgradeInvoker.sh") workdir = tmp + "/" + name;
   }
-  bool extracted = !workdir.empty() && access((workdir + "/corvane.class").c_str(), F_OK) == 0;
-  if (java && !extracted) return kCleanup;
+  bool mainClass = !workdir.empty() && access((workdir + "/corvane.class").c_str(), F_OK) == 0;
+  bool extracting = !workdir.empty() && !Entries(workdir).empty();
+  if (java && !mainClass) return kCleanup;
   if (upgrade) return kUpgrade;
   if (java) return kJava;
-  if (extracted) return kExtraction;
+  if (extracting) return kExtraction;
   if (probe) return kProbe;
   return kStart;
 }
@@ -162,6 +164,11 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   if (!o.childLeft && !StandInsOfGroup(p.pid(), s.self).empty()) {
     o.childLeft = true;
     o.detail += " a process of the launcher's group left running";
+  }
+  // Extraction workers are forks of the launcher: they run its program, under its name.
+  if (!o.childLeft && !StandInsOfGroup(p.pid(), exe).empty()) {
+    o.childLeft = true;
+    o.detail += " an extraction worker left running";
   }
 
   // The next start, as a user would make it right away.
