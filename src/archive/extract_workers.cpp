@@ -413,18 +413,8 @@ pid_t StartWorker(jzfile *zip, const char *outputDir, const Plan &plan, Shared *
 // given up after another's failure).
 bool WaitForWorker(int slot) {
   const pid_t pid = workerPids[slot];
-  // Waited for without reaping, so that the process ID stays the worker's for as long as a
-  // handler may find it in the record.
-  siginfo_t info;
-  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-  }
-  SignalsHeld held;
   int status = 0;
-  pid_t w;
-  do {
-    w = waitpid(pid, &status, 0);
-  } while (w < 0 && errno == EINTR);
-  workerPids[slot] = 0;
+  const pid_t w = WaitAndForgetChild(pid, &status, &workerPids[slot]);
   return w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -512,8 +502,7 @@ void StopExtractionWorkers(void) {
     const pid_t pid = workerPids[slot];
     if (pid <= 0) continue;
     kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    ReapChild(pid, nullptr);
     workerPids[slot] = 0;
   }
   errno = savedErrno;

@@ -1,10 +1,14 @@
-// The two signal helpers that the start-up, the exit path, the child processes and the Motif
-// thread share: holding every signal back for a moment, and giving a signal its default action.
+// The signal helpers that the start-up, the exit path, the child processes and the Motif thread
+// share: holding every signal back for a moment, giving a signal its default action, and
+// waiting for a child that the signal handlers may stop.
 #pragma once
 
+#include <errno.h>
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/types.h>
+#include <sys/wait.h>
 
 // Holds every signal back on the calling thread for the life of the guard, then restores the
 // mask it found. For the moments in which a handler must not see a state half made (a working
@@ -41,4 +45,27 @@ inline void SetDefaultAction(int sig) {
   byDefault.sa_handler = SIG_DFL;
   sigemptyset(&byDefault.sa_mask);
   sigaction(sig, &byDefault, nullptr);
+}
+
+// Reaps the ended (or killed) child pid, going on after interrupted waits. Async-signal-safe.
+inline pid_t ReapChild(pid_t pid, int *status) {
+  pid_t w;
+  do {
+    w = waitpid(pid, status, 0);
+  } while (w < 0 && errno == EINTR);
+  return w;
+}
+
+// Waits for the child pid, which *record holds for the signal handlers, to end; then, with every
+// signal held, reaps it and clears the record. The child is waited for without being reaped, so
+// that its process ID stays its own for as long as a handler may find it in the record and
+// signal it. pid and its status as from waitpid, or -1.
+inline pid_t WaitAndForgetChild(pid_t pid, int *status, volatile sig_atomic_t *record) {
+  siginfo_t info;
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+  }
+  SignalsHeld held;
+  const pid_t w = ReapChild(pid, status);
+  if (*record == pid) *record = 0;
+  return w;
 }

@@ -77,15 +77,7 @@ bool RunningChildEnded(pid_t pid) {
 }
 
 pid_t WaitForRunningChild(pid_t pid, int *status) {
-  // The child is waited for without being reaped, so that its process ID stays its own for as
-  // long as a handler may find it in the record.
-  siginfo_t info;
-  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-  }
-  SignalsHeld held;
-  pid_t w = WaitForChild(pid, status);
-  if (runningPid == pid) runningPid = 0;
-  return w;
+  return WaitAndForgetChild(pid, status, &runningPid);
 }
 
 void StopRunningChild(void) {
@@ -100,10 +92,7 @@ void StopRunningChild(void) {
     reaped = ReapedWithin(pid, kStopWaitSeconds);
     if (!reaped) kill(pid, SIGKILL);
   }
-  if (!reaped) {
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (!reaped) ReapChild(pid, nullptr);
   runningPid = 0;
   errno = savedErrno;
 }

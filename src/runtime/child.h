@@ -4,17 +4,7 @@
 // the child may be using.
 #pragma once
 
-#include <errno.h>
 #include <sys/types.h>
-#include <sys/wait.h>
-
-inline pid_t WaitForChild(pid_t pid, int *status) {
-  pid_t w;
-  do {
-    w = waitpid(pid, status, 0);
-  } while (w < 0 && errno == EINTR);
-  return w;
-}
 
 // How a signal handler stops the running child.
 enum class ChildStop {
