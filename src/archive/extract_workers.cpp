@@ -368,15 +368,7 @@ void SetWorkerSignals() {
     if (!IsCaught(sig)) continue;
     const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL ||
                        sig == SIGABRT;
-    if (fault) {
-      SetDefaultAction(sig);
-    } else {
-      struct sigaction ignore;
-      memset(&ignore, 0, sizeof ignore);
-      ignore.sa_handler = SIG_IGN;
-      sigemptyset(&ignore.sa_mask);
-      sigaction(sig, &ignore, nullptr);
-    }
+    SetAction(sig, fault ? SIG_DFL : SIG_IGN);
   }
 }
 

@@ -38,14 +38,17 @@ inline bool IsCaught(int sig) {
          (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
 }
 
-// Gives sig its default action. Async-signal-safe.
-inline void SetDefaultAction(int sig) {
-  struct sigaction byDefault;
-  memset(&byDefault, 0, sizeof byDefault);
-  byDefault.sa_handler = SIG_DFL;
-  sigemptyset(&byDefault.sa_mask);
-  sigaction(sig, &byDefault, nullptr);
+// Gives sig the plain action `handler` (SIG_DFL, SIG_IGN), no flags, no mask. Async-signal-safe.
+inline void SetAction(int sig, void (*handler)(int)) {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(sig, &action, nullptr);
 }
+
+// Gives sig its default action. Async-signal-safe.
+inline void SetDefaultAction(int sig) { SetAction(sig, SIG_DFL); }
 
 // Reaps the ended (or killed) child pid, going on after interrupted waits. Async-signal-safe.
 inline pid_t ReapChild(pid_t pid, int *status) {
