@@ -77,13 +77,7 @@ class Archive : public ::testing::Test {
   // Writes a payload of directories, text, binary and empty files under rel.
   void MakePayload(const std::string &rel) {
     box.Write(rel + "/corvane.class", "\xca\xfe\xba\xbe class bytes");
-    std::string jar;
-    unsigned seed = 1;
-    for (int i = 0; i < 50000; i++) {
-      seed = seed * 1103515245u + 12345u;
-      jar += static_cast<char>(seed >> 23);
-    }
-    box.Write(rel + "/package/PackageFormat.jar", jar);
+    box.Write(rel + "/package/PackageFormat.jar", e2e::Noise(50000));
     box.Write(rel + "/package/jre/bin/readme.txt", "a runtime would be here\n");
     box.Write(rel + "/package/empty", "");
     box.MkDir(rel + "/package/lib");

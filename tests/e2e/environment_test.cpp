@@ -39,19 +39,6 @@ std::string WriteFailed(const std::string &dir) {
          "' temporary directory. The disk may be full.\n";
 }
 
-// Bytes that deflate cannot shrink.
-std::string Noise(size_t n) {
-  std::string s;
-  uint32_t x = 2463534242u;
-  for (size_t i = 0; i < n; i++) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    s += static_cast<char>(x);
-  }
-  return s;
-}
-
 class Environment : public ::testing::Test {
  protected:
   Sandbox box;
@@ -187,7 +174,7 @@ TEST_F(Environment, ARefusedDefaultTemporaryDirectoryIsNamed) {
 // was made, and names that directory.
 TEST_F(Environment, TheSpaceCheckNamesTheInheritedTmpdirItMeasured) {
   if (!CanMount()) GTEST_SKIP() << "cannot mount here";
-  std::string setup = Installer({{"data/noise.bin", Noise(3000000)}});
+  std::string setup = Installer({{"data/noise.bin", e2e::Noise(3000000)}});
   std::string small = box.MkDir("small");
   RunOptions opts = Options({});
   opts.unset = {"JAVA_HOME"};
@@ -223,7 +210,7 @@ TEST_P(DiskFull, IsReportedAsSuchAndLeavesNothing) {
   const DiskCase &c = GetParam();
   if (!CanMount()) GTEST_SKIP() << "cannot mount here";
   std::string mnt = box.MkDir("mnt");
-  std::map<std::string, std::string> files = {{"data/noise.bin", Noise(1000000)}};
+  std::map<std::string, std::string> files = {{"data/noise.bin", e2e::Noise(1000000)}};
   for (int i = 0; i < 12; i++) files["many/d" + std::to_string(i) + "/f"] = "x";
   std::vector<std::string> args = {"-tmpdir", mnt};
   if (c.privateRuntime) {

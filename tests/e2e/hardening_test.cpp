@@ -146,13 +146,7 @@ class Hardening : public ::testing::Test {
   // The payload of a small installer: its main class and a jar of incompressible bytes.
   std::string PayloadZip() {
     box.Write("payload/corvane.class", "\xca\xfe\xba\xbe class bytes");
-    std::string jar;
-    uint32_t x = 7;
-    for (int i = 0; i < 60000; i++) {
-      x = x * 1103515245u + 12345u;
-      jar += static_cast<char>(x >> 24);
-    }
-    box.Write("payload/package/PackageFormat.jar", jar);
+    box.Write("payload/package/PackageFormat.jar", e2e::Noise(60000, 7));
     box.Write("payload/package/readme.txt", "read me\n");
     return box.Zip("payload", "payload.zip");
   }

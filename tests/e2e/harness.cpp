@@ -59,6 +59,16 @@ std::string BuiltLauncher(const std::string &name) { return std::string(LAUNCHER
 
 std::string SourcePath(const std::string &rel) { return std::string(LAUNCHER_SOURCE_DIR "/") + rel; }
 
+std::string Noise(size_t n, uint32_t seed) {
+  std::string noise(n, '\0');
+  uint32_t x = seed;
+  for (size_t i = 0; i < n; i++) {
+    x = x * 1103515245u + 12345u;
+    noise[i] = static_cast<char>(x >> 24);
+  }
+  return noise;
+}
+
 std::string ReadFile(const std::string &path) {
   std::string data;
   FILE *f = fopen(path.c_str(), "rb");

@@ -4,6 +4,7 @@
 // environment, user and current directory, their output captured in files.
 #pragma once
 
+#include <stdint.h>
 #include <sys/types.h>
 
 #include <map>
@@ -20,6 +21,8 @@ std::string BuiltLauncher(const std::string &name);
 std::string SourcePath(const std::string &rel);
 
 std::string ReadFile(const std::string &path);
+// n reproducible bytes that deflate cannot shrink, a different sequence for every seed.
+std::string Noise(size_t n, uint32_t seed = 1);
 void WriteFile(const std::string &path, const std::string &content, mode_t mode = 0644);
 bool Exists(const std::string &path);
 // Runs a shell command line; returns its exit status (or -1), output discarded unless captured.

@@ -23,6 +23,7 @@
 #include "harness.h"
 
 using e2e::Exists;
+using e2e::Noise;
 using e2e::Process;
 using e2e::Result;
 using e2e::RunOptions;
@@ -380,17 +381,6 @@ TEST_F(Lifecycle, NoRuntimeLeavesNoWorkingDirectory) {
   opts.env["PATH"] = box.MkDir("empty-path");  // no runtime anywhere
   Result r = e2e::Run(setup, opts);
   ExpectCleanFailure(r, tmp, LockPath(setup), {"no runtime", "1.4.1"});
-}
-
-// Incompressible bytes, so that deflated data is as long as the original.
-std::string Noise(size_t n, uint32_t seed) {
-  std::string noise;
-  uint32_t x = seed;
-  for (size_t i = 0; i < n; i++) {
-    x = x * 1103515245u + 12345u;
-    noise += static_cast<char>(x >> 24);
-  }
-  return noise;
 }
 
 // Changes 64 bytes in the middle of the compressed data of the entry called name in the archive
