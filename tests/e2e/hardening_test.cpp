@@ -252,7 +252,8 @@ TEST_F(Hardening, ADamagedArchiveIsReportedAndNothingElseRuns) {
 // A download cut right behind the last entry, a stored jar: the jar's own end record is then the
 // last thing in the file, and its entries (a corvane.class among them) would pass for the
 // installer's. Whether the installer's offsets count from the archive's start or from the start
-// of the file, an archive that does not begin where the program ends is damage.
+// of the file (mkinstaller -a), an archive that does not begin where the program ends is damage,
+// and the installer that does still runs.
 TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
   box.Write("inner/corvane.class", "the jar's own class");
   const std::string jar = e2e::ReadFile(box.Zip("inner", "inner.jar"));
@@ -273,6 +274,15 @@ TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
     TrackLocks(exe);
     Result r = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
     ExpectCleanFailure(r, Corrupted(exe), "cut behind the jar " + form);
+  }
+  // Whole, both forms run.
+  for (const std::string form : {"", "-a"}) {
+    std::string whole = box.Path("whole" + form);
+    TrackLocks(whole);
+    unlink((report + "/argv.txt").c_str());
+    Result r = e2e::Run(whole, Options({"-javahome", jre, "-tmpdir", tmp}));
+    EXPECT_EQ(r.exitStatus, 0) << form << ": " << r.err;
+    EXPECT_TRUE(JavaStarted()) << form;
   }
 }
 
