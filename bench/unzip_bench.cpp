@@ -1,13 +1,17 @@
-// Extracts an archive the way the launcher's second pass does: zipOpen, UnzipFiles into the
-// output directory, zipClose.
-// Usage: unzip_bench ARCHIVE OUTPUT_DIR [--sequential] [--workers-rss]
+// Extracts an archive the way the launcher's second pass does: zipOpen, UnzipFilesAt into the
+// output directory (made 0700 if missing, and opened), zipClose.
+// Usage: unzip_bench ARCHIVE OUTPUT_DIR [--sequential] [--by-name] [--workers-rss]
 //   --sequential   one process alone (SetMaxExtractionWorkers(1)); without it, the launcher's
 //                  default number of worker processes
+//   --by-name      UnzipFiles with the output directory's path instead of its descriptor
 //   --workers-rss  afterwards, print to stderr the largest peak RSS of the reaped worker
 //                  processes (getrusage RUSAGE_CHILDREN; 0 when no worker ran)
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
@@ -17,10 +21,13 @@ int main(int argc, char **argv) {
   int pathCount = 0;
   bool sequential = false;
   bool workersRss = false;
+  bool byName = false;
   bool usage = false;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--sequential") == 0) {
       sequential = true;
+    } else if (strcmp(argv[i], "--by-name") == 0) {
+      byName = true;
     } else if (strcmp(argv[i], "--workers-rss") == 0) {
       workersRss = true;
     } else if (strncmp(argv[i], "--", 2) == 0 || pathCount == 2) {
@@ -30,7 +37,8 @@ int main(int argc, char **argv) {
     }
   }
   if (usage || pathCount != 2) {
-    fprintf(stderr, "usage: %s ARCHIVE OUTPUT_DIR [--sequential] [--workers-rss]\n", argv[0]);
+    fprintf(stderr, "usage: %s ARCHIVE OUTPUT_DIR [--sequential] [--by-name] [--workers-rss]\n",
+            argv[0]);
     return 2;
   }
   if (sequential) SetMaxExtractionWorkers(1);
@@ -40,7 +48,15 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s: not an archive (%d)\n", paths[0], err);
     return 1;
   }
-  jboolean ok = UnzipFiles(zip, paths[1], nullptr);
+  jboolean ok;
+  if (byName) {
+    ok = UnzipFiles(zip, paths[1], nullptr);
+  } else {
+    mkdir(paths[1], 0700);
+    const int dir = open(paths[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = dir >= 0 && UnzipFilesAt(zip, dir, nullptr);
+    if (dir >= 0) close(dir);
+  }
   if (!ok) fprintf(stderr, "%s: extraction failed: %s\n", paths[0], zip->msg ? zip->msg : "");
   zipClose(zip);
   if (workersRss) {

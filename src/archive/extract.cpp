@@ -5,6 +5,7 @@
 #include "archive/extract.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,8 +27,8 @@ using extraction::IsUnder;
 
 namespace extraction {
 
-bool MakeLeadingDirectories(char *path, size_t len, size_t outputDirLen, MadeDirectories &made,
-                            int *storageErrno) {
+bool MakeLeadingDirectories(int dirfd, char *path, size_t len, size_t outputDirLen,
+                            MadeDirectories &made, int *storageErrno) {
   size_t common = 0;
   const char *previous = made.path.data();
   while (common < made.pathLen && path[common] == previous[common]) common++;
@@ -51,10 +52,10 @@ bool MakeLeadingDirectories(char *path, size_t len, size_t outputDirLen, MadeDir
     struct stat64 st;
     // The output directory itself is the caller's and is followed if it is a link; below it,
     // a link (or file) in a directory's place is removed so that nothing leads outside.
-    int found = sep == path + outputDirLen ? stat64(path, &st) : lstat64(path, &st);
-    if (found == 0 && !S_ISDIR(st.st_mode)) unlink(path);
+    int found = fstatat64(dirfd, path, &st, sep == path + outputDirLen ? 0 : AT_SYMLINK_NOFOLLOW);
+    if (found == 0 && !S_ISDIR(st.st_mode)) unlinkat(dirfd, path, 0);
     // An existing directory is the normal case; other failures show when the entry is written.
-    bool isDir = mkdir(path, 0700) == 0 || (found == 0 && S_ISDIR(st.st_mode));
+    bool isDir = mkdirat(dirfd, path, 0700) == 0 || (found == 0 && S_ISDIR(st.st_mode));
     if (!isDir && zipIsStorageError(errno)) *storageErrno = errno;
     *sep = '/';
     allMade = allMade && isDir;
@@ -69,7 +70,8 @@ bool MakeLeadingDirectories(char *path, size_t len, size_t outputDirLen, MadeDir
   return !isDirectoryEntry;
 }
 
-jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
+jboolean ExtractInOrder(jzfile *zipFile, int dirfd, const char *outputDir,
+                        const char *entrySubdir) {
   zipFile->writeErrno = 0;
   const size_t outputDirLen = strlen(outputDir);
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
@@ -106,8 +108,9 @@ jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entr
     memcpy(path + outputDirLen + 1, entry->name, needed - outputDirLen - 1);
 
     int storageErrno = 0;
-    bool isFile = MakeLeadingDirectories(path, needed - 1, outputDirLen, made, &storageErrno);
-    if (isFile ? !zipReadEntry(zipFile, entry, path) : storageErrno != 0) {
+    bool isFile =
+        MakeLeadingDirectories(dirfd, path, needed - 1, outputDirLen, made, &storageErrno);
+    if (isFile ? !zipReadEntryAt(zipFile, entry, dirfd, path) : storageErrno != 0) {
       // A file whose directory could not be made fails to open: the directory's refusal is
       // the cause. A directory entry that could not be made is missing as much as a file.
       if (zipFile->writeErrno == 0) zipFile->writeErrno = storageErrno;
@@ -124,11 +127,26 @@ jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entr
 
 }  // namespace extraction
 
+namespace {
+
+jboolean Unzip(jzfile *zipFile, int dirfd, const char *outputDir, const char *entrySubdir) {
+  jboolean result = JNI_FALSE;
+  if (extraction::ExtractWithWorkers(zipFile, dirfd, outputDir, entrySubdir, &result))
+    return result;
+  return extraction::ExtractInOrder(zipFile, dirfd, outputDir, entrySubdir);
+}
+
+}  // namespace
+
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
   if (zipFile == nullptr || outputDir == nullptr) return JNI_FALSE;
-  jboolean result = JNI_FALSE;
-  if (extraction::ExtractWithWorkers(zipFile, outputDir, entrySubdir, &result)) return result;
-  return extraction::ExtractInOrder(zipFile, outputDir, entrySubdir);
+  return Unzip(zipFile, AT_FDCWD, outputDir, entrySubdir);
+}
+
+jboolean UnzipFilesAt(jzfile *zipFile, int outputDirFd, const char *entrySubdir) {
+  if (zipFile == nullptr || outputDirFd < 0) return JNI_FALSE;
+  // Every path is "./" and the entry's name, beneath the descriptor.
+  return Unzip(zipFile, outputDirFd, ".", entrySubdir);
 }
 
 jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *survey) {

@@ -69,19 +69,23 @@ struct MadeDirectories {
   }
 };
 
-// Makes every directory on the way to the entry at path (of length len); false when the entry
-// names a directory (path ends with "/"), which then needs no writing. A directory that the file
-// system refused for want of space (or by an I/O error) leaves that errno in *storageErrno.
-bool MakeLeadingDirectories(char *path, size_t len, size_t outputDirLen, MadeDirectories &made,
-                            int *storageErrno);
+// Makes every directory on the way to the entry at path (of length len, relative to dirfd, which
+// may be AT_FDCWD); false when the entry names a directory (path ends with "/"), which then needs
+// no writing. A directory that the file system refused for want of space (or by an I/O error)
+// leaves that errno in *storageErrno.
+bool MakeLeadingDirectories(int dirfd, char *path, size_t len, size_t outputDirLen,
+                            MadeDirectories &made, int *storageErrno);
 
 // The extraction by worker processes, when the archive is large enough for it to pay and its
 // result cannot depend on the order in which entries are written (extract_workers.cpp). True
 // when it took the extraction on, with UnzipFiles' result in *result; false when the entries
-// are to be written by this process, in order, as if it had not been asked.
-bool ExtractWithWorkers(jzfile *zipFile, const char *outputDir, const char *entrySubdir,
-                        jboolean *result);
+// are to be written by this process, in order, as if it had not been asked. Both ways write
+// under outputDir relative to dirfd: an absolute directory with AT_FDCWD, or "." beneath the
+// directory open as dirfd.
+bool ExtractWithWorkers(jzfile *zipFile, int dirfd, const char *outputDir,
+                        const char *entrySubdir, jboolean *result);
 // The extraction in this process, entry after entry (extract.cpp).
-jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entrySubdir);
+jboolean ExtractInOrder(jzfile *zipFile, int dirfd, const char *outputDir,
+                        const char *entrySubdir);
 
 }  // namespace extraction

@@ -52,6 +52,7 @@ constexpr int kWorkerCannotRead = 2;
 constexpr int kCaseFoldFlag = 0x40000000;
 
 int maxWorkers = 0;
+unsigned long long leastParallelBytes = kLeastParallelBytes;
 int lastWorkerCount = 0;
 bool foldNamesForTesting = false;
 // The running workers, for the signal handlers: written with every signal held, 0 when free.
@@ -161,8 +162,8 @@ bool ReadPlan(jzfile *zip, const char *entrySubdir, Plan &plan) {
   return true;
 }
 
-// MayFoldNames for the path in dir, which it may shorten.
-bool DirectoryMayFoldNames(char *dir) {
+// Whether the file system fs, on which the directory open as fd lies, may fold names.
+bool FileSystemMayFoldNames(const struct statfs64 &fs, int fd) {
   static constexpr unsigned long kKeepsCase[] = {
       0xEF53,      // ext2, ext3, ext4
       0x01021994,  // tmpfs
@@ -175,6 +176,15 @@ bool DirectoryMayFoldNames(char *dir) {
       0x52654973,  // reiserfs
       0x3153464A,  // jfs
   };
+  const unsigned long type = static_cast<unsigned long>(fs.f_type) & 0xFFFFFFFFUL;
+  if (std::find(std::begin(kKeepsCase), std::end(kKeepsCase), type) == std::end(kKeepsCase))
+    return true;
+  int flags = 0;
+  return ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & kCaseFoldFlag) != 0;
+}
+
+// MayFoldNames for the path in dir, which it may shorten.
+bool DirectoryMayFoldNames(char *dir) {
   struct statfs64 fs;
   for (;;) {
     if (statfs64(dir, &fs) == 0) break;
@@ -182,13 +192,9 @@ bool DirectoryMayFoldNames(char *dir) {
     if (errno != ENOENT || slash == nullptr || slash == dir) return true;
     *slash = '\0';
   }
-  const unsigned long type = static_cast<unsigned long>(fs.f_type) & 0xFFFFFFFFUL;
-  if (std::find(std::begin(kKeepsCase), std::end(kKeepsCase), type) == std::end(kKeepsCase))
-    return true;
   const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return true;
-  int flags = 0;
-  const bool folds = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & kCaseFoldFlag) != 0;
+  const bool folds = FileSystemMayFoldNames(fs, fd);
   close(fd);
   return folds;
 }
@@ -198,8 +204,12 @@ bool DirectoryMayFoldNames(char *dir) {
 // directory with case folding on (ext4, f2fs, tmpfs), which the directories made in it inherit.
 // An output directory not made yet is judged by the nearest directory above it that exists, in
 // which it will be made; one that cannot be looked at is taken to fold.
-bool MayFoldNames(const char *outputDir) {
+bool MayFoldNames(int dirfd, const char *outputDir) {
   if (foldNamesForTesting) return true;
+  if (dirfd != AT_FDCWD) {
+    struct statfs64 fs;
+    return fstatfs64(dirfd, &fs) != 0 || FileSystemMayFoldNames(fs, dirfd);
+  }
   const size_t len = strlen(outputDir);
   char *dir = static_cast<char *>(MemAlloc(len + 1));
   memcpy(dir, outputDir, len + 1);
@@ -210,11 +220,13 @@ bool MayFoldNames(const char *outputDir) {
 
 // Names compared as paths: "/" sorts before every other byte, so that the entries below a path
 // come right after the path itself; on a file system that folds names, ASCII letters compare
-// without case.
-unsigned char PathByte(char c, bool fold) {
+// without case. The key of "/" is one that no byte has (a name holds no NUL, every other byte
+// is moved up by one): were it shared, as with 0x01, a name could sort between a path and the
+// entries below it and hide that a file stands where they need a directory.
+unsigned PathByte(char c, bool fold) {
   if (c == '/') return 1;
-  if (fold && c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
-  return static_cast<unsigned char>(c);
+  if (fold && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return static_cast<unsigned>(static_cast<unsigned char>(c)) + 1;
 }
 
 bool IsDirectoryName(const char *name, size_t len) { return len > 0 && name[len - 1] == '/'; }
@@ -230,7 +242,7 @@ int ComparePaths(const char *a, size_t alen, const char *b, size_t blen, bool fo
                  bool *extends) {
   const size_t n = std::min(alen, blen);
   for (size_t i = 0; i < n; i++) {
-    const unsigned char x = PathByte(a[i], fold), y = PathByte(b[i], fold);
+    const unsigned x = PathByte(a[i], fold), y = PathByte(b[i], fold);
     if (x != y) return x < y ? -1 : 1;
   }
   *extends = blen > alen && b[alen] == '/';
@@ -278,7 +290,7 @@ bool DependsOnOrder(const Plan &plan, bool fold) {
 // Makes the directories of every entry, in archive order as the extraction in order does, and
 // keeps only the files in plan. False with the reason in zip after a directory could not be
 // made for want of space (or by an I/O error), as the extraction in order would fail.
-bool MakeDirectories(jzfile *zip, const char *outputDir, Plan &plan) {
+bool MakeDirectories(jzfile *zip, int dirfd, const char *outputDir, Plan &plan) {
   const size_t outputDirLen = strlen(outputDir);
   char *path = static_cast<char *>(MemAlloc(outputDirLen + plan.longestName + 2));
   memcpy(path, outputDir, outputDirLen);
@@ -291,7 +303,7 @@ bool MakeDirectories(jzfile *zip, const char *outputDir, Plan &plan) {
     memcpy(path + outputDirLen + 1, plan.NameOf(job), job.nameLen + 1);
     int storageErrno = 0;
     const bool isFile = extraction::MakeLeadingDirectories(
-        path, outputDirLen + 1 + job.nameLen, outputDirLen, made, &storageErrno);
+        dirfd, path, outputDirLen + 1 + job.nameLen, outputDirLen, made, &storageErrno);
     if (storageErrno != 0) {
       // A file without its directory cannot be opened, and the directory's refusal is the cause.
       zip->writeErrno = storageErrno;
@@ -308,7 +320,7 @@ bool MakeDirectories(jzfile *zip, const char *outputDir, Plan &plan) {
 
 // Takes jobs from shared until none is left or some worker has failed, writing each entry's file
 // under outputDir. A failure is recorded in failure and stops the others.
-void TakeJobs(jzfile *zip, const char *outputDir, const Plan &plan, Shared *shared,
+void TakeJobs(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan, Shared *shared,
               Failure *failure) {
   const size_t outputDirLen = strlen(outputDir);
   char *path = static_cast<char *>(MemAlloc(outputDirLen + plan.longestName + 2));
@@ -326,7 +338,7 @@ void TakeJobs(jzfile *zip, const char *outputDir, const Plan &plan, Shared *shar
     entry.csize = job.csize;
     entry.crc = job.crc;
     entry.pos = job.pos;
-    if (!zipReadEntry(zip, &entry, path)) {
+    if (!zipReadEntryAt(zip, &entry, dirfd, path)) {
       *failure = {job.index, zip->writeErrno, zip->msg};
       __atomic_store_n(&shared->stop, 1, __ATOMIC_RELAXED);
       break;
@@ -362,17 +374,18 @@ int ReopenArchive(const jzfile *zip) {
 
 // In a new worker, with every signal held: the launcher's handlers clean up after the launcher,
 // which is not a worker's business. A fault ends the worker as it would any program; the signals
-// that end the launcher are ignored, because the launcher stops its workers itself.
+// that end the launcher are ignored, because the launcher stops its workers itself. SIGXFSZ
+// stays ignored as in the launcher: a write beyond the file-size limit is a write failure.
 void SetWorkerSignals() {
   for (int sig = 1; sig < NSIG; sig++) {
     if (!IsCaught(sig)) continue;
     const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL ||
-                       sig == SIGABRT;
+                       sig == SIGABRT || sig == SIGTRAP || sig == SIGSYS || sig == SIGXCPU;
     SetAction(sig, fault ? SIG_DFL : SIG_IGN);
   }
 }
 
-[[noreturn]] void RunWorker(jzfile *zip, const char *outputDir, const Plan &plan,
+[[noreturn]] void RunWorker(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan,
                             Shared *shared, int slot, pid_t launcher) {
   BecomeHelperProcess();
   // A launcher killed outright takes its workers with it.
@@ -380,13 +393,13 @@ void SetWorkerSignals() {
   const int fd = ReopenArchive(zip);
   if (fd < 0) _exit(kWorkerCannotRead);
   zip->fd = fd;  // this worker's copy of the record
-  TakeJobs(zip, outputDir, plan, shared, &shared->failures[slot]);
+  TakeJobs(zip, dirfd, outputDir, plan, shared, &shared->failures[slot]);
   _exit(0);
 }
 
 // Forks the worker for slot; in this process it is recorded before any handler can run.
-pid_t StartWorker(jzfile *zip, const char *outputDir, const Plan &plan, Shared *shared,
-                  int slot) {
+pid_t StartWorker(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan,
+                  Shared *shared, int slot) {
   const pid_t launcher = getpid();
   pid_t pid;
   {
@@ -397,7 +410,7 @@ pid_t StartWorker(jzfile *zip, const char *outputDir, const Plan &plan, Shared *
     else if (pid > 0)
       workerPids[slot] = pid;
   }
-  if (pid == 0) RunWorker(zip, outputDir, plan, shared, slot, launcher);
+  if (pid == 0) RunWorker(zip, dirfd, outputDir, plan, shared, slot, launcher);
   return pid;
 }
 
@@ -412,7 +425,7 @@ bool WaitForWorker(int slot) {
 
 // Runs the plan's jobs with up to `workers` processes (none: in this process). The failure of
 // the entry that comes first in the archive goes to zip.
-jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int workers) {
+jboolean RunJobs(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan, int workers) {
   void *mapping = MAP_FAILED;
   if (workers > 1)
     mapping = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
@@ -424,7 +437,8 @@ jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int worke
 
   int started = 0;
   if (mapping != MAP_FAILED) {
-    while (started < workers && StartWorker(zip, outputDir, plan, shared, started) > 0) started++;
+    while (started < workers && StartWorker(zip, dirfd, outputDir, plan, shared, started) > 0)
+      started++;
   }
   lastWorkerCount = started;
   bool redo = started == 0;
@@ -435,7 +449,7 @@ jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int worke
     const bool failed = shared->stop != 0;
     if (!failed) {
       shared->next = 0;
-      TakeJobs(zip, outputDir, plan, shared, &shared->failures[0]);
+      TakeJobs(zip, dirfd, outputDir, plan, shared, &shared->failures[0]);
     }
   }
   const Failure *first = nullptr;
@@ -455,8 +469,8 @@ jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int worke
 
 namespace extraction {
 
-bool ExtractWithWorkers(jzfile *zipFile, const char *outputDir, const char *entrySubdir,
-                        jboolean *result) {
+bool ExtractWithWorkers(jzfile *zipFile, int dirfd, const char *outputDir,
+                        const char *entrySubdir, jboolean *result) {
   lastWorkerCount = 0;
   const int budget = WorkerBudget();
   if (budget < 2) return false;
@@ -464,14 +478,14 @@ bool ExtractWithWorkers(jzfile *zipFile, const char *outputDir, const char *entr
   unsigned long long declared = 0;
   for (jint i = 0; i < zipFile->total; i++)
     if (zipFile->entries[i].size > 0) declared += static_cast<unsigned>(zipFile->entries[i].size);
-  if (declared < kLeastParallelBytes) return false;
+  if (declared < leastParallelBytes) return false;
 
   Plan plan;
-  if (!ReadPlan(zipFile, entrySubdir, plan) || plan.bytes < kLeastParallelBytes ||
-      DependsOnOrder(plan, MayFoldNames(outputDir)))
+  if (!ReadPlan(zipFile, entrySubdir, plan) || plan.bytes < leastParallelBytes ||
+      DependsOnOrder(plan, MayFoldNames(dirfd, outputDir)))
     return false;
   zipFile->writeErrno = 0;
-  if (!MakeDirectories(zipFile, outputDir, plan)) {
+  if (!MakeDirectories(zipFile, dirfd, outputDir, plan)) {
     *result = JNI_FALSE;
     return true;
   }
@@ -480,7 +494,7 @@ bool ExtractWithWorkers(jzfile *zipFile, const char *outputDir, const char *entr
     return a.size != b.size ? a.size > b.size : a.index < b.index;
   });
   const int workers = static_cast<int>(std::min<size_t>(budget, plan.jobCount));
-  *result = RunJobs(zipFile, outputDir, plan, workers);
+  *result = RunJobs(zipFile, dirfd, outputDir, plan, workers);
   return true;
 }
 
@@ -503,3 +517,7 @@ void StopExtractionWorkers(void) {
 int ExtractionWorkersForTesting(void) { return lastWorkerCount; }
 
 void FoldNamesForTesting(bool fold) { foldNamesForTesting = fold; }
+
+void SetLeastParallelBytesForTesting(unsigned long long bytes) {
+  leastParallelBytes = bytes != 0 ? bytes : kLeastParallelBytes;
+}

@@ -83,6 +83,8 @@ const char *CheckEnd(jzfile *zip, const unsigned char *endbuf, jint endpos,
   if (static_cast<jlong>(total) * kCenHdr > cenlen) return zipmsg::kBadEntryCount;
   if (total > kMaxEntries) return zipmsg::kTooMany;
   *cen = {cenpos, cenlen, cenpos - cenoff};
+  zip->locpos = cen->locpos;
+  zip->cenpos = cenpos;
   return nullptr;
 }
 

@@ -347,6 +347,10 @@ jboolean zipIsStorageError(int err) {
 }
 
 jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path) {
+  return zipReadEntryAt(zip, entry, AT_FDCWD, path);
+}
+
+jboolean zipReadEntryAt(jzfile *zip, jzentry *entry, int dirfd, const char *path) {
   zip->writeErrno = 0;
   if (entry->size < 0 || entry->csize < 0) {
     SetMsg(zip, zipmsg::kBadSize);
@@ -354,7 +358,8 @@ jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path) {
   }
   // Truncation leaves no stale bytes of an older, longer file; a symbolic link put in the
   // entry's place is refused rather than followed.
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0700);
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+  int fd = dirfd == AT_FDCWD ? open(path, kFlags, 0700) : OpenBeneath(dirfd, path, kFlags, 0700);
   if (fd < 0) {
     // Other refusals (a directory or a too long name in the way) come from the entry's name.
     if (zipIsStorageError(errno)) zip->writeErrno = errno;

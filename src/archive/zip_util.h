@@ -54,6 +54,10 @@ struct jzfile {
   // refused for want of space or by an I/O error (ENOSPC, EDQUOT, EIO, ...). 0 when the last
   // failure lay in the archive itself.
   int writeErrno;
+  // Where the archive lies in the file: the position its recorded offsets count from (its start,
+  // or 0 when they were written as absolute file positions), and its central directory's.
+  jint locpos;
+  jint cenpos;
 };
 
 jzfile *zipOpen(const char *name, int *zerror);
@@ -69,6 +73,9 @@ jint zipRead(jzfile *zip, jzentry *entry, jint pos, void *buf, jint len);
 // and checks them against the entry's CRC-32. On failure the reason text is left in zip->msg,
 // and zip->writeErrno tells a failed write (non-zero) from bad archive data (0).
 jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path);
+// zipReadEntry with path relative to the directory open as dirfd (AT_FDCWD: as zipReadEntry),
+// opened beneath it: no symbolic link on the way is followed and nothing outside it is reached.
+jboolean zipReadEntryAt(jzfile *zip, jzentry *entry, int dirfd, const char *path);
 // True for the errors by which a file system refuses to store more (ENOSPC, EDQUOT, EFBIG,
 // EROFS) or fails to (EIO).
 jboolean zipIsStorageError(int err);

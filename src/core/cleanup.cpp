@@ -27,6 +27,18 @@
 
 namespace {
 
+// Deletes the working directory's tree through its descriptor, and its name while that still
+// leads to it; without a descriptor (a directory published by name alone), by name.
+// Async-signal-safe.
+void DeleteWorkingTree() {
+  const char *dir = workdir;
+  if (dir == nullptr) return;
+  if (workdirFd >= 0)
+    DeleteOpenDirectory(workdirFd, dir);
+  else
+    DeleteFilesAndDirectories(dir);
+}
+
 // "performing_cleanup" in the locale's character set, made before any handler is installed.
 char *signalCleanupText = nullptr;
 size_t signalCleanupLength = 0;
@@ -41,9 +53,19 @@ void PrepareToExitFromSignal() {
   StopExtractionWorkers();
   if (signalCleanupText != nullptr) WriteAll(STDOUT_FILENO, signalCleanupText, signalCleanupLength);
   if (doCleanup) Cleanup();
-  const char *dir = workdir;
-  if (dir != nullptr) DeleteFilesAndDirectories(dir);
+  DeleteWorkingTree();
   errno = savedErrno;
+}
+
+// The launcher's own dispositions: every signal blocked while a handler runs, no flags (no
+// restart, no reset).
+void SetLauncherAction(int sig, void (*handler)(int)) {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = handler;
+  sigfillset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(sig, &action, nullptr);
 }
 
 }  // namespace
@@ -89,15 +111,25 @@ void InstallSignalDispositions(void) {
       {SIGPIPE, HandleSignalAndAbort},
       {SIGQUIT, HandleSignalAndAbort},
       {SIGSEGV, HandleSignalAndAbort},
+      // Every other signal whose default would end the launcher, leaving the working directory
+      // and a running Java program behind, ends it through the clean-up as well: those that
+      // would dump core by the abort path, the others by the exit path.
+      {SIGUSR1, HandleSignalAndExit},
+      {SIGUSR2, HandleSignalAndExit},
+      {SIGPROF, HandleSignalAndExit},
+      {SIGSTKFLT, HandleSignalAndExit},
+      {SIGTRAP, HandleSignalAndAbort},
+      {SIGXCPU, HandleSignalAndAbort},
+      {SIGSYS, HandleSignalAndAbort},
+      // A write beyond the file-size limit then fails with EFBIG and is reported as a write
+      // failure, instead of killing the launcher half-way through the extraction.
+      {SIGXFSZ, SIG_IGN},
   };
-  for (const Disposition &d : kDispositions) {
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = d.handler;
-    sigfillset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(d.sig, &action, nullptr);
-  }
+  NoteInheritedFileSizeSignal();
+  for (const Disposition &d : kDispositions) SetLauncherAction(d.sig, d.handler);
+  // The real-time signals that glibc leaves to programs (it keeps the first two or three for
+  // its threads, and refuses them here).
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++) SetLauncherAction(sig, HandleSignalAndExit);
 }
 
 void PrepareToExit(void) {
@@ -121,7 +153,9 @@ void DeleteWorkingDirectory(void) {
   // A handler that ran in the middle would delete from a path being freed; held back, it
   // finds workdir null afterwards and only ends the process.
   SignalsHeld held;
-  if (workdir != nullptr) DeleteFilesAndDirectories(workdir);
+  DeleteWorkingTree();
   free(workdir);
   workdir = nullptr;
+  if (workdirFd >= 0) close(workdirFd);
+  workdirFd = -1;
 }

@@ -5,8 +5,11 @@
 // Looks up the clean-up status text for the handlers (they can neither look up nor convert a
 // message), then installs the launcher's signal dispositions: SIGHUP, SIGPWR and SIGWINCH
 // ignored; SIGALRM, SIGINT, SIGIO, SIGTERM and SIGVTALRM to HandleSignalAndExit; SIGABRT,
-// SIGBUS, SIGFPE, SIGILL, SIGPIPE, SIGQUIT and SIGSEGV to HandleSignalAndAbort. Every handler
-// runs with all signals blocked.
+// SIGBUS, SIGFPE, SIGILL, SIGPIPE, SIGQUIT and SIGSEGV to HandleSignalAndAbort; then every
+// other signal whose default ends the process: SIGUSR1, SIGUSR2, SIGPROF, SIGSTKFLT and the
+// real-time signals to HandleSignalAndExit, SIGTRAP, SIGXCPU and SIGSYS (which would dump core)
+// to HandleSignalAndAbort, and SIGXFSZ ignored (children get it back as it was inherited, see
+// RestoreInheritedFileSizeSignal). Every handler runs with all signals blocked.
 void InstallSignalDispositions(void);
 // Shows "performing_cleanup", runs the profile's Cleanup hook when doCleanup is set, and
 // deletes the working directory.

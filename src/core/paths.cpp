@@ -4,10 +4,14 @@
 #include "core/paths.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "core/cleanup.h"
@@ -21,7 +25,68 @@ char *applicationHome = nullptr;
 // Set in an extraction worker: running out of memory must not clean up after the launcher.
 bool isHelperProcess = false;
 
+// openat2(2), which glibc has no wrapper for: the same number on i386 and x86_64.
+constexpr long kSysOpenat2 = 437;
+struct OpenHow {
+  uint64_t flags, mode, resolve;
+};
+constexpr uint64_t kResolveNoMagicLinks = 0x02, kResolveNoSymlinks = 0x04,
+                   kResolveBeneath = 0x08;
+// Cleared once the kernel has said that it has no openat2 (before Linux 5.6).
+bool haveOpenat2 = true;
+
+// OpenBeneath for kernels without openat2: each directory on the way is opened in turn with
+// O_NOFOLLOW, so no symbolic link is followed and ".." is refused outright.
+int OpenBeneathByWalk(int dirfd, const char *path, int flags, mode_t mode) {
+  int at = dirfd;
+  const char *p = path;
+  for (;;) {
+    while (*p == '/') p++;
+    const char *end = strchr(p, '/');
+    const size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
+    int next;
+    if (len == 2 && p[0] == '.' && p[1] == '.') {
+      errno = EXDEV;  // as openat2 says of a path that leaves the directory
+      next = -1;
+    } else if (len > NAME_MAX) {
+      errno = ENAMETOOLONG;
+      next = -1;
+    } else if (end == nullptr) {
+      next = openat(at, len > 0 ? p : ".", flags | O_NOFOLLOW, mode);
+    } else if (len == 0 || (len == 1 && p[0] == '.')) {
+      p = end;
+      continue;
+    } else {
+      char name[NAME_MAX + 1];
+      memcpy(name, p, len);
+      name[len] = '\0';
+      next = openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (at != dirfd) {
+      const int saved = errno;
+      close(at);
+      errno = saved;
+    }
+    if (next < 0 || end == nullptr) return next;
+    at = next;
+    p = end;
+  }
+}
+
 }  // namespace
+
+int OpenBeneath(int dirfd, const char *path, int flags, mode_t mode) {
+  if (haveOpenat2) {
+    OpenHow how = {static_cast<uint64_t>(flags | O_NOFOLLOW), (flags & O_CREAT) != 0 ? mode : 0,
+                   kResolveBeneath | kResolveNoSymlinks | kResolveNoMagicLinks};
+    const long fd = syscall(kSysOpenat2, dirfd, path, &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+    haveOpenat2 = false;
+  }
+  return OpenBeneathByWalk(dirfd, path, flags, mode);
+}
+
+void UseOpenBeneathByWalkForTesting(bool walk) { haveOpenat2 = !walk; }
 
 jboolean IsAbsolutePath(const char *path) { return path != nullptr && path[0] == '/'; }
 

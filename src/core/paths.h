@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <sys/types.h>
 
 #include "core/types.h"
 
@@ -39,6 +40,11 @@ char *GetCurrentDir(void);
 // Async-signal-safe: for the signal handlers and a child between fork and exec, where stdio may
 // not be used. False when a write fails, with errno set (EIO when the file took nothing).
 jboolean WriteAll(int fd, const void *buf, size_t len);
+// openat(2) of path beneath the directory open as dirfd, never through a symbolic link (the last
+// component included) and never out of it (no "..", no absolute path leading elsewhere):
+// openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS where the kernel has it, else a walk that
+// opens one directory after the other with O_NOFOLLOW. A descriptor, or -1 with errno set.
+int OpenBeneath(int dirfd, const char *path, int flags, mode_t mode);
 // Allocation that never returns null: on exhaustion "Out of memory" goes through perror, the
 // working directory is removed and the process exits with status 1 (ExitAfterCleanup). In a
 // helper process (see BecomeHelperProcess) it ends only that process, with _exit(1).

@@ -4,10 +4,12 @@
 #include "core/profile.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
 #include "core/paths.h"
+#include "core/startup.h"
 #include "i18n/locale.h"
 #include "runtime/discovery.h"
 #include "ui/output.h"
@@ -93,7 +95,10 @@ const char *GetBundledJREPath(void) {
     // would tell the user about an extraction that does not happen.
     if (zip != nullptr && ArchiveHasBundledJRE(zip)) {
       ShowMessage("unzipping_java_files");
-      if (UnzipFiles(zip, home, kBundledJREEntries))
+      // Into the working directory through its descriptor, as the whole archive goes later.
+      const bool intoWorkdir = workdirFd >= 0 && workdir != nullptr && strcmp(home, workdir) == 0;
+      if (intoWorkdir ? UnzipFilesAt(zip, workdirFd, kBundledJREEntries)
+                      : UnzipFiles(zip, home, kBundledJREEntries))
         bundledJREPath = GetJREPath(candidate);
       else
         bundledWriteError = zip->writeErrno;

@@ -50,6 +50,25 @@ inline void SetAction(int sig, void (*handler)(int)) {
 // Gives sig its default action. Async-signal-safe.
 inline void SetDefaultAction(int sig) { SetAction(sig, SIG_DFL); }
 
+// Whether SIGXFSZ came ignored from the launcher's parent. The launcher and its extraction
+// workers ignore it, so that a write beyond the file-size limit fails (EFBIG) and is reported;
+// the programs it runs (the version probe, the Java program, the upgrade script) get it back as
+// they would have had it from the launcher's parent, the default unless that ignored it.
+inline volatile sig_atomic_t fileSizeSignalInheritedIgnored = 0;
+
+// Records SIGXFSZ's disposition before the launcher changes it.
+inline void NoteInheritedFileSizeSignal() {
+  struct sigaction inherited;
+  if (sigaction(SIGXFSZ, nullptr, &inherited) == 0)
+    fileSizeSignalInheritedIgnored = (inherited.sa_flags & SA_SIGINFO) == 0 &&
+                                     inherited.sa_handler == SIG_IGN;
+}
+
+// In a child about to exec: SIGXFSZ as the launcher inherited it. Async-signal-safe.
+inline void RestoreInheritedFileSizeSignal() {
+  SetAction(SIGXFSZ, fileSizeSignalInheritedIgnored ? SIG_IGN : SIG_DFL);
+}
+
 // Reaps the ended (or killed) child pid, going on after interrupted waits. Async-signal-safe.
 inline pid_t ReapChild(pid_t pid, int *status) {
   pid_t w;

@@ -13,6 +13,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "archive/elf_image.h"
 #include "archive/extract.h"
 #include "archive/zip_util.h"
@@ -31,6 +33,7 @@
 
 const char *progname = nullptr;
 char *workdir = nullptr;
+int workdirFd = -1;
 jboolean doCleanup = JNI_FALSE;
 
 namespace {
@@ -110,35 +113,76 @@ void MakeInheritedTmpdirAbsolute(void) {
   free(cwd);
 }
 
-// Records the directory part of a name that tempnam drew.
-void NoteWorkdirParent(const char *name) {
-  free(workdirParent);
-  workdirParent = StrDup(name);
-  char *slash = _strrchr(workdirParent, '/');
-  if (slash == workdirParent)
+// Records the directory part of a name that tempnam drew; true when it differs from the one
+// recorded before.
+bool NoteWorkdirParent(const char *name) {
+  char *parent = StrDup(name);
+  char *slash = _strrchr(parent, '/');
+  if (slash == parent)
     slash[1] = '\0';  // "/" itself
   else if (slash != nullptr)
     *slash = '\0';
+  const bool changed = workdirParent == nullptr || strcmp(parent, workdirParent) != 0;
+  free(workdirParent);
+  workdirParent = parent;
+  return changed;
 }
 
-// Draws working directory names until mkdir makes one; false when no name could be had.
-// workdir names only a directory that this run made: a signal handler deletes whatever it
-// names, so signals wait while the directory is made and published.
-bool MakeWorkingDirectory(const char *tmpdir) {
-  for (int attempt = 0; attempt < kMaxWorkdirAttempts; attempt++) {
+enum class Made { Yes, NoName, Unsafe };
+
+// True when fd is a directory that only this user may enter: the one just made with mode 0700.
+bool IsOwnPrivateDirectory(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 07777 & ~0700) == 0;
+}
+
+// Makes the directory `name` in the directory open as parentFd and publishes it as workdir
+// (the whole path) and workdirFd; false when it cannot be made or is not what was made. A
+// signal handler deletes whatever they name, so signals wait while it is made and published.
+bool MakeAndOpen(int parentFd, const char *path) {
+  const char *slash = _strrchr(path, '/');
+  const char *name = slash != nullptr ? slash + 1 : path;
+  SignalsHeld held;
+  if (mkdirat(parentFd, name, 0700) != 0) return false;
+  const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 || !IsOwnPrivateDirectory(fd)) {
+    if (fd >= 0) close(fd);
+    unlinkat(parentFd, name, AT_REMOVEDIR);
+    return false;
+  }
+  workdir = StrDup(path);
+  workdirFd = fd;
+  return true;
+}
+
+// Draws working directory names until one is made. tempnam decides where (an inherited TMPDIR
+// may win over tmpdir), so the directory it chose is checked, with everything above it, before
+// anything is made there: another user who could rename the working directory, or a directory
+// above it, could put a tree of theirs under its name, to be extracted into, run from or deleted
+// with root's rights. The directory is made and kept open relative to the descriptor of the
+// checked parent. Made::Unsafe after reporting the directory that fails the check.
+Made MakeWorkingDirectory(const char *tmpdir) {
+  int parentFd = -1;
+  Made result = Made::NoName;
+  for (int attempt = 0; attempt < kMaxWorkdirAttempts && result == Made::NoName; attempt++) {
     char *candidate = tempnam(tmpdir, progname);
-    if (candidate == nullptr) return false;
-    NoteWorkdirParent(candidate);
-    bool made;
-    {
-      SignalsHeld held;
-      made = mkdir(candidate, 0700) == 0;
-      if (made) workdir = candidate;
+    if (candidate == nullptr) break;
+    if (NoteWorkdirParent(candidate) || parentFd < 0) {
+      if (parentFd >= 0) close(parentFd);
+      char *offender = nullptr;
+      parentFd = OpenTrustedDirectory(workdirParent, &offender);
+      if (offender != nullptr) {
+        ReportMessage("unsafe_system_tmpdir", offender);
+        free(offender);
+        result = Made::Unsafe;
+      }
     }
-    if (made) return true;
+    if (parentFd >= 0 && MakeAndOpen(parentFd, candidate)) result = Made::Yes;
     free(candidate);
   }
-  return false;
+  if (parentFd >= 0) close(parentFd);
+  return result;
 }
 
 // Once the working directory exists, every failure return removes it again (without the
@@ -216,11 +260,38 @@ bool CarriesSomethingAppended(const char *execname) {
   return !bare;
 }
 
+// True when the archive open as zip begins where the program image ends: its first record
+// (local header, or the central directory of an archive without entries) lies there, and its
+// offsets count from there or, written as absolute positions, from the start of the file.
+bool BeginsAt(const jzfile *zip, jlong imageEnd) {
+  if (zip->locpos != 0 && zip->locpos != imageEnd) return false;
+  jlong first = zip->cenpos;
+  for (jint i = 0; i < zip->total; i++) first = std::min<jlong>(first, zip->entries[i].pos);
+  return first == imageEnd;
+}
+
+// The executable's archive, open, or null. *damaged when something opens as an archive but
+// does not begin where the program ends: the inner archive of a stored jar, say, whose end
+// record comes last in a download cut right behind it. Its entries are not the installer's.
+jzfile *OpenOwnArchive(const char *execname, bool *damaged) {
+  int zipError = 0;
+  jzfile *zip = zipOpen(execname, &zipError);
+  *damaged = false;
+  if (zip == nullptr) return nullptr;
+  ElfImage image;
+  if (!ReadElfImage(zip->fd, &image) || !BeginsAt(zip, image.length)) {
+    zipClose(zip);
+    *damaged = true;
+    return nullptr;
+  }
+  return zip;
+}
+
 // A private runtime unpacked onto a file system mounted noexec fails the executable test
 // without a word; the user is pointed at -tmpdir instead.
 bool BundledRuntimeBlockedByNoexec(void) {
   struct statvfs64 fs;
-  if (statvfs64(workdir, &fs) != 0 || (fs.f_flag & ST_NOEXEC) == 0) return false;
+  if (fstatvfs64(workdirFd, &fs) != 0 || (fs.f_flag & ST_NOEXEC) == 0) return false;
   return HasBundledJREEntries();
 }
 
@@ -293,9 +364,10 @@ const char *ChooseTempDir(void) {
 // would start any corvane.class lying beside it).
 bool SurveyOwnArchive(const char *execname, unsigned long long *requiredDisk,
                       bool *carriesArchive) {
-  int zipError = 0;
-  jzfile *zipFile = zipOpen(execname, &zipError);
+  bool damaged = false;
+  jzfile *zipFile = OpenOwnArchive(execname, &damaged);
   *carriesArchive = zipFile != nullptr;
+  if (damaged) return false;
   if (zipFile == nullptr) return !CarriesSomethingAppended(execname);
   bool sound = SurveyExecutableArchive(zipFile, requiredDisk);
   zipClose(zipFile);
@@ -310,7 +382,7 @@ bool CheckFreeSpace(const char *tmpdir, unsigned long long requiredDisk) {
   requiredDisk += kSpaceMargin;
   unsigned long long availableDisk = 0;
   struct statvfs64 fs;
-  if (statvfs64(workdir, &fs) == 0) {
+  if (fstatvfs64(workdirFd, &fs) == 0) {
     availableDisk = static_cast<unsigned long long>(fs.f_frsize) *
                     static_cast<unsigned long long>(fs.f_bavail);
   } else if (errno == EOVERFLOW) {
@@ -358,14 +430,14 @@ int ReportNoJavaRuntime(const char *tmpdir) {
 // archive a moment ago; if it no longer does, it has changed under the launcher. False after
 // reporting what went wrong.
 bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tmpdir) {
-  int zipError = 0;
-  jzfile *zipFile = zipOpen(execname, &zipError);
+  bool damaged = false;
+  jzfile *zipFile = OpenOwnArchive(execname, &damaged);
   if (zipFile == nullptr) {
-    if (carriesArchive) ReportCorrupted(execname);
-    return !carriesArchive;
+    if (carriesArchive || damaged) ReportCorrupted(execname);
+    return !(carriesArchive || damaged);
   }
   ShowMessage("unzipping_files");
-  bool extracted = UnzipFiles(zipFile, workdir, nullptr);
+  bool extracted = UnzipFilesAt(zipFile, workdirFd, nullptr);
   if (!extracted) {
     if (zipFile->writeErrno != 0)
       ReportWriteFailure(tmpdir);
@@ -432,7 +504,9 @@ int LauncherMain(int argc, char **argv) {
   const char *tmpdir = ChooseTempDir();
 
   // 9, 10. The working directory, removed again by every failure return from here on.
-  if (tmpdir == nullptr || !MakeWorkingDirectory(tmpdir)) return ReportNoTempDir(tmpdir);
+  const Made made = tmpdir != nullptr ? MakeWorkingDirectory(tmpdir) : Made::NoName;
+  if (made == Made::Unsafe) return 1;
+  if (made != Made::Yes) return ReportNoTempDir(tmpdir);
   WorkingDirectoryGuard removeOnFailure;
 
   // 11. The first pass over the archive.
@@ -457,7 +531,9 @@ int LauncherMain(int argc, char **argv) {
 
   // 21. The Java program runs from the application home. From here on the run ends through the
   // normal clean-up.
-  if (chdir(apphome) != 0) return ReportFailure("no_set_specified_working_dir", apphome);
+  const bool intoWorkdir = strcmp(apphome, workdir) == 0;
+  if ((intoWorkdir ? fchdir(workdirFd) : chdir(apphome)) != 0)
+    return ReportFailure("no_set_specified_working_dir", apphome);
   removeOnFailure.Release();
 
   // 22, 23. The Java program.

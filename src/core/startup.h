@@ -14,6 +14,10 @@ extern const char *progname;
 // made the directory and cleared by DeleteWorkingDirectory (which frees it), each time with
 // every signal blocked, so that a handler never sees a half-published or freed name.
 extern char *workdir;
+// The working directory, open (O_RDONLY | O_DIRECTORY, close-on-exec) since it was made and
+// checked to be the one made, or -1; published and cleared with workdir. The extraction, the
+// change into it and the deletion go through it, whatever its name may lead to meanwhile.
+extern int workdirFd;
 // Set just before the clean-up of a normal end; gates the profile's Cleanup hook.
 extern jboolean doCleanup;
 

@@ -181,6 +181,18 @@ void DeleteTree(const char *path) {
 
 }  // namespace
 
+void DeleteOpenDirectory(int dirfd, const char *path) {
+  if (dirfd < 0) return;
+  EmptyTop(dirfd);
+  // The name goes only while it still leads to the directory that was emptied: whatever else
+  // may have been put under it is not this tree.
+  struct stat held, named;
+  if (path != nullptr && IsAbsolutePath(path) && fstat(dirfd, &held) == 0 &&
+      lstat(path, &named) == 0 && S_ISDIR(named.st_mode) && named.st_dev == held.st_dev &&
+      named.st_ino == held.st_ino)
+    rmdir(path);
+}
+
 void DeleteFilesAndDirectories(const char *path) {
   if (path == nullptr || !IsAbsolutePath(path)) return;
   // A path ending in "/" names the same tree as without it. Stripping the slashes first also

@@ -5,3 +5,8 @@
 // leaving it; does nothing for a relative path, for one whose last component is "." or "..",
 // and for "/". Best effort and silent. Safe in signal context: it neither allocates nor locks.
 void DeleteFilesAndDirectories(const char *path);
+// Deletes everything inside the directory open as dirfd, relative to the descriptor whatever
+// name the directory has meanwhile, then removes the directory's name path, but only while that
+// name still leads to the same directory (device and inode). The same care and the same safety
+// in signal context as DeleteFilesAndDirectories.
+void DeleteOpenDirectory(int dirfd, const char *path);

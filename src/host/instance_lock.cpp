@@ -6,7 +6,8 @@
 // The name is predictable and the directory shared with other users, and the launcher often
 // runs as root. Whatever else is found at the name (a file of another user, a link, a FIFO, a
 // directory, a file with a second name) is never used: it is removed and a fresh file made in
-// its place, or, where this process may not remove it, the run ends with a message naming it.
+// its place, or, where this process may not remove it, the run ends with a message naming it
+// (root moves a directory it cannot remove aside instead). So does a name that keeps changing.
 // Nothing found there may block the open or be followed. And a lock is good only on the file
 // that still bears the name: a copy that opened the file just before its holder removed it
 // locks a file nobody else will ever look at, so it checks and starts over.
@@ -18,13 +19,19 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "core/paths.h"
 #include "core/profile.h"
 #include "host/temp_dir.h"
 #include "ui/output.h"
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
 
 namespace {
 
@@ -60,6 +67,34 @@ bool StillNamed(int fd) {
   exit(1);
 }
 
+// Moves a directory that cannot be removed (it holds files, perhaps another user's) out of the
+// lock file's way, to a fresh name beside it that nothing may already have: nobody's tree is
+// deleted, and root is not kept from running by what another user left at a predictable name.
+// Only root may do so in the sticky /tmp; for others this fails. True when it was moved.
+bool MoveAside(void) {
+  const size_t len = strlen(lockfile);
+  char *aside = static_cast<char *>(MemAlloc(len + 32));
+  bool moved = false;
+  for (unsigned n = 0; n < 64 && !moved; n++) {
+    snprintf(aside, len + 32, "%s.aside.%ld.%u", lockfile, static_cast<long>(getpid()), n);
+    if (syscall(SYS_renameat2, AT_FDCWD, lockfile, AT_FDCWD, aside, RENAME_NOREPLACE) == 0) {
+      moved = true;
+    } else if (errno == EINVAL || errno == ENOSYS) {
+      // A file system without RENAME_NOREPLACE: a directory may only replace an empty one, and
+      // a name found taken is passed over.
+      struct stat st;
+      if (lstat(aside, &st) == 0) continue;
+      moved = errno == ENOENT && rename(lockfile, aside) == 0;
+      if (!moved) break;
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  if (moved) ReportMessage("lock_file_moved_aside", lockfile, aside);
+  free(aside);
+  return moved;
+}
+
 // Opens the lock file, replacing anything unusable found at its name. A descriptor, kTryAgain
 // when the name changed meanwhile, or kNoLockFile when none can be made (as in a directory
 // that may not be written).
@@ -76,7 +111,8 @@ int OpenLockFile() {
   }
   if ((S_ISDIR(st.st_mode) ? rmdir(lockfile) : unlink(lockfile)) != 0) {
     if (errno == ENOENT) return kTryAgain;
-    ExitLockFileUnusable();
+    const bool notEmpty = errno == ENOTEMPTY || errno == EEXIST;
+    if (!(S_ISDIR(st.st_mode) && notEmpty && MoveAside())) ExitLockFileUnusable();
   }
   fd = open(lockfile, kOpenFlags | O_EXCL, 0600);
   if (fd < 0) return errno == EEXIST ? kTryAgain : kNoLockFile;
@@ -104,7 +140,8 @@ void ExitIfNotOnlyInstance(void) {
   snprintf(lockfile, static_cast<size_t>(len) + 1, kLockFileFormat, tmpdir, title, device, inode,
            euid);
 
-  for (int attempt = 0; attempt < kLockAttempts; attempt++) {
+  int attempt = 0;
+  for (; attempt < kLockAttempts; attempt++) {
     int fd = OpenLockFile();
     if (fd == kNoLockFile) break;
     if (fd == kTryAgain) continue;
@@ -132,6 +169,9 @@ void ExitIfNotOnlyInstance(void) {
     }
     close(fd);  // its holder removed it meanwhile: start over with the name
   }
+  // Every round found the name changed under it: someone keeps replacing the file. Running
+  // without the lock would be just what they are after.
+  if (attempt == kLockAttempts) ExitLockFileUnusable();
   atexit(DeleteLockFile);
 }
 

@@ -15,3 +15,11 @@ jboolean SetTempDir(const char *path);
 // this module, and good until the next successful SetTempDir (the start-up makes none after the
 // command line).
 const char *GetTempDir(void);
+// Opens the directory at the absolute path (O_PATH) by a walk from "/" that checks every
+// directory it passes through, and every symbolic link it follows, before it goes on: each must
+// belong to root or to the effective user, and a directory must not be writable by group or
+// others unless it is sticky. A descriptor of the directory, which nobody else can then rename
+// or replace; else -1, with *offender a new string naming the first one that failed the check
+// (the caller frees it), or null when the walk failed otherwise (a missing component, too many
+// links).
+int OpenTrustedDirectory(const char *path, char **offender);

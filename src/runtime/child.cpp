@@ -22,10 +22,13 @@ constexpr int kStopWaitSeconds = 10;
 constexpr long kStopPollNanoseconds = 20 * 1000 * 1000;
 
 // In a new child: the launcher's handlers clean up after the launcher, so a signal that reaches
-// the child before its exec must act as it will in the program it becomes.
+// the child before its exec must act as it will in the program it becomes. SIGXFSZ, which the
+// launcher ignores for its own writes only, goes back to what the launcher inherited; SIGHUP,
+// SIGPWR and SIGWINCH stay ignored.
 void RestoreDefaultHandlers() {
   for (int sig = 1; sig < NSIG; sig++)
     if (IsCaught(sig)) SetDefaultAction(sig);
+  RestoreInheritedFileSizeSignal();
 }
 
 long long Nanoseconds(void) {

@@ -17,6 +17,9 @@ inline void ResetPathsForTesting(void) {
   progname = nullptr;
   ForgetExecNameForTesting();
 }
+// core/paths.cpp: makes OpenBeneath walk the path one directory at a time, as on a kernel
+// without openat2 (false: use openat2 again where there is one).
+void UseOpenBeneathByWalkForTesting(bool walk);
 // core/profile.cpp: forgets the cached title and paths, and what is known of the archive.
 void ResetProfileForTesting(void);
 // archive/extract_workers.cpp: how many worker processes the last extraction started (0: it
@@ -25,6 +28,9 @@ int ExtractionWorkersForTesting(void);
 // archive/extract_workers.cpp: treats every output directory as one whose file system folds
 // names (ignores letter case), as FAT or a case-folding ext4 directory does.
 void FoldNamesForTesting(bool fold);
+// archive/extract_workers.cpp: the fewest bytes an archive must hold for workers to be used
+// (0 restores the launcher's threshold); 1 lets workers take on any archive with a byte in it.
+void SetLeastParallelBytesForTesting(unsigned long long bytes);
 // host/temp_dir.cpp: forgets the recorded directory.
 void ResetTempDirForTesting(void);
 // runtime/discovery.cpp: searches dir instead of "/usr/java" (null restores it). dir must

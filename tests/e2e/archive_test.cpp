@@ -118,6 +118,37 @@ TEST_F(Archive, InstallerExtractsIdenticallyWithRelativeOrAbsoluteOffsets) {
   }
 }
 
+// The entries a, a\x01 and a/b, behind a payload large enough for extraction workers: the file a
+// must give way to the directory that a/b needs, as when the entries are written in order, on
+// two processors as on one.
+TEST_F(Archive, TheResultDoesNotDependOnTheNumberOfProcessors) {
+  box.Write("payload/corvane.class", "\xca\xfe\xba\xbe class bytes");
+  box.Write("payload/big", e2e::Noise(1200000, 9));
+  box.Write("payload/a", "file a");
+  box.Write("payload/a\x01", "file a-1");
+  box.Write("later/a/b", "file a/b");
+  box.Zip("payload", "payload.zip");
+  // Added to the archive after the others, without an entry for its directory.
+  ASSERT_EQ(e2e::Shell("cd " + Quote(box.Path("later")) + " && zip -q -r -X -D " +
+                       Quote(box.Path("payload.zip")) + " ."),
+            0);
+  std::string installer = box.MakeInstaller("payload.zip", "installer");
+  std::map<std::string, std::string> trees[2];
+  for (int one : {0, 1}) {
+    SCOPED_TRACE(one ? "on one processor" : "on every processor");
+    e2e::Shell("rm -rf " + Quote(report) + "/*");
+    RunOptions opts;
+    opts.args = {"-c", "0", installer, "-tmpdir", tmp, "-javahome", jre};
+    opts.env["LC_ALL"] = "C";
+    Result r = one ? e2e::Run("/usr/bin/taskset", opts) : RunInstaller(installer);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    trees[one] = ExtractedTree();
+    EXPECT_EQ(trees[one]["a/b"], "file a/b");
+    EXPECT_EQ(trees[one]["a\x01"], "file a-1");
+  }
+  EXPECT_EQ(trees[0], trees[1]);
+}
+
 TEST_F(Archive, LauncherWithNothingAppendedExtractsNothing) {
   std::string setup = box.CopyLauncher("setup", "bin/setup");
   box.Write("bin/corvane.class", "\xca\xfe\xba\xbe class bytes");

@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -248,6 +249,43 @@ TEST_F(Hardening, ADamagedArchiveIsReportedAndNothingElseRuns) {
   }
 }
 
+// A download cut right behind the last entry, a stored jar: the jar's own end record is then the
+// last thing in the file, and its entries (a corvane.class among them) would pass for the
+// installer's. Whether the installer's offsets count from the archive's start or from the start
+// of the file (mkinstaller -a), an archive that does not begin where the program ends is damage,
+// and the installer that does still runs.
+TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
+  box.Write("inner/corvane.class", "the jar's own class");
+  const std::string jar = e2e::ReadFile(box.Zip("inner", "inner.jar"));
+  box.Write("payload/corvane.class", "classes");
+  box.Write("payload/package/PackageFormat.jar", jar);
+  std::string jre = Runtime();
+  for (const std::string form : {"", "-a"}) {
+    std::string whole = box.Path("whole" + form);
+    ASSERT_EQ(e2e::Shell(Quote(e2e::BuiltLauncher("mkinstaller")) + " -q " + form + " " +
+                         Quote(e2e::BuiltLauncher("setup")) + " " + Quote(box.Path("payload")) +
+                         " " + Quote(whole)),
+              0);
+    const std::string bytes = e2e::ReadFile(whole);
+    const size_t at = bytes.rfind(jar);
+    ASSERT_NE(at, std::string::npos) << "the jar was not stored";
+    std::string exe = box.MkDir("cut" + form) + "/installer";
+    e2e::WriteFile(exe, bytes.substr(0, at + jar.size()), 0755);
+    TrackLocks(exe);
+    Result r = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
+    ExpectCleanFailure(r, Corrupted(exe), "cut behind the jar " + form);
+  }
+  // Whole, both forms run.
+  for (const std::string form : {"", "-a"}) {
+    std::string whole = box.Path("whole" + form);
+    TrackLocks(whole);
+    unlink((report + "/argv.txt").c_str());
+    Result r = e2e::Run(whole, Options({"-javahome", jre, "-tmpdir", tmp}));
+    EXPECT_EQ(r.exitStatus, 0) << form << ": " << r.err;
+    EXPECT_TRUE(JavaStarted()) << form;
+  }
+}
+
 // What the ELF headers say about the image must hold for the binary as shipped: stripped, and
 // with an archive appended to the stripped file.
 TEST_F(Hardening, AStrippedLauncherWithNothingAppendedStillRuns) {
@@ -421,6 +459,91 @@ TEST_F(DisplayGoesAway, WhileAMessageBoxIsShownTheRunEndsWithTheCleanUp) {
   EXPECT_FALSE(Exists(LockPath(exe, 0)));
 }
 
+// ---- The working directory ----
+
+// A runtime whose version probe takes a second, time enough to swap the working directory.
+std::string SlowProbeRuntime(Sandbox &box, const std::string &report) {
+  StandInJava java;
+  java.reportDir = report;
+  std::string jre = e2e::MakeRuntime(box.Path("slow-jre"), java);
+  std::string script = e2e::ReadFile(jre + "/bin/java");
+  script.insert(script.find('\n') + 1, "[ \"$1\" = \"-version\" ] && /bin/sleep 1\n");
+  e2e::WriteFile(jre + "/bin/java", script, 0755);
+  return jre;
+}
+
+// Another user who may rename entries in the temporary directory (writable by all, not sticky)
+// renames root's fresh working directory away during the version probe and puts a tree of a
+// third user's under its name, to be deleted (or extracted into, or run from) with root's
+// rights. Such a directory is refused before anything is made in it, also when an inherited
+// TMPDIR names it. In a directory that nobody else can change, a swap (made here by root, as
+// only root could) changes nothing either: the extraction, the Java program's current directory
+// and the deletion stay with the directory that was made, and a link put under its name is
+// neither followed nor removed.
+TEST_F(Hardening, TheWorkingDirectoryCannotBeSwappedForAnotherTree) {
+  PayloadZip();
+  const std::string installer = box.MakeInstaller("payload.zip", "installer");
+  TrackLocks(installer);
+  const std::string jre = SlowProbeRuntime(box, report);
+  std::string shared = box.MkDir("shared", 0777);
+  std::string victim = box.Write("shared/victim/sub/data", "precious\n");
+  ASSERT_EQ(e2e::Shell("chown -R 12345:12345 " + Quote(shared + "/victim") + " && chmod -R go-rwx " +
+                       Quote(shared + "/victim")),
+            0);
+  RunOptions swapper = Options({"-c", "cd " + Quote(shared) +
+                                          " && while :; do for w in setup*; do [ -d \"$w\" ] && mv "
+                                          "\"$w\" moved-away && mv victim \"$w\" && exit; done; "
+                                          "sleep 0.02; done"});
+  swapper.asNobody = true;
+  auto loop = Start("/bin/sh", swapper);
+  const std::string refused =
+      "Error: '" + shared + "' can be changed by other users: choose a private temporary "
+      "directory with -tmpdir.\n";
+  Result r = e2e::Run(installer, Options({"-javahome", jre, "-tmpdir", shared}));
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_EQ(r.err, refused);
+  EXPECT_EQ(r.out, kFirstLine);
+  RunOptions inherited = Options({"-javahome", jre});
+  inherited.unset = {"JAVA_HOME"};
+  inherited.env["TMPDIR"] = shared;
+  r = e2e::Run(installer, inherited);
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_EQ(r.err, refused);
+  loop->Signal(SIGKILL);
+  EXPECT_EQ(e2e::ReadFile(victim), "precious\n");
+  EXPECT_EQ(Entries(shared), std::vector<std::string>{"victim"});
+  EXPECT_FALSE(JavaStarted());
+
+  // A link to a directory of someone else's, swapped in under a name nobody else could change.
+  // Its corvane.class lets the run go on (the main class is looked for by name).
+  std::string own = box.MkDir("own", 0755);
+  box.Write("elsewhere/data", "precious\n");
+  box.Write("elsewhere/corvane.class", "theirs\n");
+  auto p = Start(installer, Options({"-javahome", jre, "-tmpdir", own}));
+  std::string workdir;
+  ASSERT_TRUE(WaitUntil([&] {
+    std::vector<std::string> names = Entries(own);
+    if (names.size() == 1) workdir = own + "/" + names[0];
+    return !workdir.empty();
+  })) << p->OutSoFar();
+  const std::string moved = own + "/moved-away";
+  ASSERT_EQ(rename(workdir.c_str(), moved.c_str()), 0);
+  ASSERT_EQ(symlink(box.Path("elsewhere").c_str(), workdir.c_str()), 0);
+  r = p->Wait();
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(e2e::ReadFile(report + "/cwd.txt"), moved + "\n");
+  std::vector<std::string> there = Entries(box.Path("elsewhere"));
+  std::sort(there.begin(), there.end());
+  EXPECT_EQ(there, (std::vector<std::string>{"corvane.class", "data"}));
+  EXPECT_EQ(e2e::ReadFile(box.Path("elsewhere/data")), "precious\n");
+  EXPECT_EQ(e2e::ReadFile(box.Path("elsewhere/corvane.class")), "theirs\n");
+  EXPECT_TRUE(Entries(moved).empty()) << "the directory that was made was not emptied";
+  struct stat st;
+  EXPECT_EQ(lstat(workdir.c_str(), &st), 0) << "the link was removed";
+  unlink(workdir.c_str());
+  rmdir(moved.c_str());
+}
+
 // ---- The upgrade script ----
 
 struct Planted {
@@ -476,11 +599,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "it is a symbolic link"}),
     [](const ::testing::TestParamInfo<Planted> &info) { return std::string(info.param.name); });
 
-// In a directory where others may rename files (not sticky), the file that runs is the one
-// that was checked: the name is swapped for another script while the launcher's exec of the
-// checked one is held back (strace delays execveat), and the checked one still runs.
+// The file that runs is the one that was checked: the name is swapped for another script (by
+// root: in a sticky directory nobody else could) while the launcher's exec of the checked one
+// is held back (strace delays execveat), and the checked one still runs.
 TEST_F(Hardening, TheUpgradeScriptThatRunsIsTheOneThatWasChecked) {
-  std::string shared = box.MkDir("shared", 0777);
+  std::string shared = box.MkDir("shared", 01777);
   std::string script = shared + "/UpgradeInvoker.sh";
   e2e::WriteFile(script, "#!/bin/sh\necho checked > " + Quote(box.Path("checked")) + "\n", 0755);
   std::string swapped = box.Write("swapped.sh",
@@ -558,6 +681,47 @@ TEST_F(Hardening, ALockFileThatCannotBeRemovedIsNamedAndStopsTheRun) {
   EXPECT_EQ(left, "root's\n");
   EXPECT_TRUE(Entries(shared).empty());
   EXPECT_FALSE(JavaStarted());
+}
+
+// Another user's directory at root's lock path, with a file in it, so that it cannot be
+// removed: root moves it aside (nobody's tree is deleted), says so, and runs.
+TEST_F(Hardening, ADirectoryOfAnotherUserAtTheLockPathIsMovedAsideForRoot) {
+  std::string exe = Launcher();
+  std::string lock = LockPath(exe, 0);
+  ASSERT_EQ(AsNobody("mkdir " + Quote(lock) + " && echo theirs > " + Quote(lock + "/x")), 0);
+  Result r = e2e::Run(exe, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
+  const std::string said = "The directory '" + lock + "' was in the lock file's place and has been moved to '";
+  ASSERT_EQ(r.err.compare(0, said.size(), said), 0) << r.err;
+  const std::string aside = r.err.substr(said.size(), r.err.find('\'', said.size()) - said.size());
+  EXPECT_EQ(r.err, said + aside + "'.\n");
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_TRUE(JavaStarted());
+  EXPECT_EQ(e2e::ReadFile(aside + "/x"), "theirs\n");
+  EXPECT_FALSE(Exists(lock));
+  ASSERT_EQ(aside.compare(0, lock.size() + 7, lock + ".aside."), 0) << aside;
+  unlink((aside + "/x").c_str());
+  rmdir(aside.c_str());
+}
+
+// A lock file that is replaced again and again (here: whose name never leads to the file just
+// locked, as strace makes every look at the name fail) never lets the run go on without a lock.
+TEST_F(Hardening, ALockFileThatKeepsBeingReplacedStopsTheRun) {
+  std::string exe = Launcher();
+  std::string lock = LockPath(exe, 0);
+  RunOptions opts = Options({"-qq", "-e", "signal=none", "-o", "/dev/null", "-P", lock, "-e",
+                             "trace=%stat,%lstat,%fstat", "-e",
+                             "inject=%stat,%lstat,%fstat:error=ENOENT", exe, "-javahome",
+                             Runtime(), "-tmpdir", tmp});
+  opts.env["ASAN_OPTIONS"] = "detect_leaks=0";  // LeakSanitizer does not work under ptrace
+  Result r = e2e::Run("/usr/bin/strace", opts);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "Error: The lock file '" + lock +
+                       "' is not a regular file owned by you and cannot be removed.\n"
+                       "Ask its owner or an administrator to remove it. Exiting.\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(JavaStarted());
+  EXPECT_TRUE(Entries(tmp).empty());
+  unlink(lock.c_str());
 }
 
 // The hand-over: copy B opens the lock file while copy A still holds it, and locks it only

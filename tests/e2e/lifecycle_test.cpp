@@ -617,6 +617,61 @@ INSTANTIATE_TEST_SUITE_P(QuitAndSegv, AbortSignals, ::testing::Values(SIGQUIT, S
                            return std::string(info.param == SIGQUIT ? "SIGQUIT" : "SIGSEGV");
                          });
 
+// Every other signal whose default would end the launcher (and leave the working directory and
+// the Java program behind) ends it through the clean-up too: by the exit path, or, where the
+// default would dump core, by the abort path.
+class OtherSignals : public LifecycleSignals {};
+
+TEST_P(OtherSignals, DuringTheJavaRunEndTheLauncherThroughTheCleanUp) {
+  const int sig = GetParam();
+  const bool dumpsCore = sig == SIGTRAP || sig == SIGXCPU || sig == SIGSYS;
+  std::string setup = Launcher();
+  Result r = SignalDuringJava(sig, setup);
+  if (dumpsCore)
+    EXPECT_EQ(r.termSignal, SIGABRT) << strsignal(sig) << " exit " << r.exitStatus;
+  else
+    EXPECT_EQ(r.exitStatus, 255) << strsignal(sig) << " " << r.termSignal;
+  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(UsrRealTimeTrapAndSys, OtherSignals,
+                         ::testing::Values(SIGUSR1, SIGRTMIN + 2, SIGTRAP, SIGSYS),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                           if (info.param >= SIGRTMIN) return std::string("SIGRTMIN_2");
+                           return std::string("SIG") + sigabbrev_np(info.param);
+                         });
+
+// Beyond the file-size limit a write fails instead of killing the launcher half-way through the
+// extraction: the write failure is reported and nothing is left. The Java program gets SIGXFSZ
+// as the launcher did, not ignored.
+TEST_F(Lifecycle, AWriteBeyondTheFileSizeLimitIsAWriteFailure) {
+  box.MkDir("payload");
+  box.Write("payload/corvane.class", "classes");
+  box.Write("payload/big", Noise(1 << 20, 5));
+  box.Zip("payload", "payload.zip");
+  std::string setup = Installer("payload.zip");
+  StandInJava java;
+  java.reportDir = box.MkDir("report");
+  java.extraScript = "grep SigIgn /proc/$$/status > '" + java.reportDir + "/ignored'";
+  std::string jre = Runtime(java);
+  Result r = e2e::Run("/bin/sh", Options({"-c", "ulimit -f 500; exec \"$0\" -javahome \"$1\" -tmpdir \"$2\"",
+                                          setup, jre, tmp}));
+  EXPECT_EQ(r.exitStatus, 1) << "signal " << r.termSignal;
+  EXPECT_EQ(r.err.find("Error: The installation files could not be written to the '" + tmp + "'"), 0u)
+      << r.err;
+  EXPECT_EQ(Joined(Entries(tmp)), "");
+  EXPECT_FALSE(JavaStarted());
+
+  r = e2e::Run(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  const std::string ignored = e2e::ReadFile(box.Path("report/ignored"));
+  ASSERT_EQ(ignored.compare(0, 8, "SigIgn:\t"), 0) << ignored;
+  const unsigned long long mask = std::stoull(ignored.substr(8), nullptr, 16);
+  EXPECT_EQ(mask & (1ULL << (SIGXFSZ - 1)), 0u) << ignored;
+  EXPECT_NE(mask & (1ULL << (SIGHUP - 1)), 0u) << ignored;
+}
+
 // The processes that run the program file exe: the launcher and its extraction workers.
 std::vector<std::string> ProcessesRunning(const std::string &exe) {
   std::vector<std::string> pids;

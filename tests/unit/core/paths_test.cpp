@@ -1,6 +1,9 @@
 // Locating the executable, the application home and the path helpers.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -176,6 +179,33 @@ TEST_F(Paths, StrDupCopies) {
   EXPECT_NE(c, s);
   EXPECT_STREQ(c, s);
   free(c);
+}
+
+// Opening beneath a directory reaches only what lies under it, and follows no link on the way
+// or at the end, with openat2 as with the walk for kernels without it.
+TEST_F(Paths, OpenBeneathStaysUnderTheDirectoryAndFollowsNoLink) {
+  scratch.MkDir("top/a");
+  scratch.File("outside", "outside");
+  ASSERT_EQ(symlink(scratch.Path("top/a").c_str(), scratch.Path("top/link").c_str()), 0);
+  ASSERT_EQ(symlink(scratch.Path("outside").c_str(), scratch.Path("top/a/file-link").c_str()), 0);
+  const int top = open(scratch.Path("top").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(top, 0);
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  for (bool walk : {false, true}) {
+    SCOPED_TRACE(walk ? "walk" : "openat2");
+    UseOpenBeneathByWalkForTesting(walk);
+    const int fd = OpenBeneath(top, "./a//new", kCreate, 0600);
+    EXPECT_GE(fd, 0) << strerror(errno);
+    if (fd >= 0) close(fd);
+    for (const char *refused : {"link/new", "a/file-link", "../outside", "a/../../outside"})
+      EXPECT_EQ(OpenBeneath(top, refused, kCreate, 0600), -1) << refused;
+  }
+  UseOpenBeneathByWalkForTesting(false);
+  close(top);
+  struct stat st;
+  ASSERT_EQ(stat(scratch.Path("outside").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 7) << "the file outside was truncated";
+  EXPECT_EQ(access(scratch.Path("top/a/new").c_str(), F_OK), 0);
 }
 
 }  // namespace
