@@ -237,8 +237,9 @@ bool BundledRuntimeBlockedByNoexec(void) {
 }
 
 // Appends the text of key, with its arguments filled in, to *text (a new string, or null).
-void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr) {
-  char *piece = FormatMessage(key, a, b);
+void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr,
+                  const char *c = nullptr) {
+  char *piece = FormatMessage(key, a, b, c);
   size_t have = *text != nullptr ? strlen(*text) : 0, len = strlen(piece);
   if (len > 0) {
     char *grown = static_cast<char *>(MemAlloc(have + len + 1));
@@ -251,16 +252,24 @@ void AppendReport(char **text, const char *key, const char *a, const char *b = n
 }
 
 // After the "no runtime" messages: every runtime that was found but refused, and why, so that
-// a user with, say, only a Java 17 installed learns that it was seen and not taken. One line
-// each, printed together (in the windows: one message box).
+// a user with, say, only a Java 17 installed learns that it was seen and not taken; also the
+// directories with a java of another layout, probed only now. One line each, printed together
+// (in the windows: one message box).
 void ReportRefusedRuntimes(void) {
   char seconds[16];
   snprintf(seconds, sizeof seconds, "%d", kProbeTimeLimitSeconds);
+  ProbeForeignRuntimes();
   char *text = nullptr;
   for (const RefusedRuntime *r = GetRefusedRuntimes(); r != nullptr; r = r->next) {
     switch (r->reason) {
       case RefusalReason::Unsupported:
         AppendReport(&text, "refused_java_version", r->root, r->version);
+        break;
+      case RefusalReason::OtherLayout:
+        AppendReport(&text, "refused_java_layout", r->root, r->version, GetArch());
+        break;
+      case RefusalReason::TooNew:
+        AppendReport(&text, "refused_java_too_new", r->root, r->version);
         break;
       case RefusalReason::NoVersion:
         AppendReport(&text, "refused_java_no_version", r->root);
@@ -344,6 +353,7 @@ bool CheckFreeSpace(const char *tmpdir, unsigned long long requiredDisk) {
 char *FindJavaRuntime(void) {
   if (javahome != nullptr) {
     char *root = GetJREPath(javahome);
+    if (root == nullptr) NoteForeignRuntime(javahome);
     if (root != nullptr && CheckJavaVersion(root)) return root;
     free(root);
   }
