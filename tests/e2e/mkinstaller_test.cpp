@@ -85,7 +85,7 @@ TEST_F(Mkinstaller, PacksAPayloadAndSummarisesIt) {
 
 TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
   box.MkDir("out");
-  for (const char *opt : {"", "-a "}) {
+  for (const char *opt : {"", "-a ", "--relative "}) {
     ASSERT_EQ(Tool(std::string("-q ") + opt + "'" + launcher + "' '" + box.Path("payload") + "' '" +
                    box.Path("out/a") + "'")
                   .status,
@@ -96,6 +96,39 @@ TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
               0);
     EXPECT_EQ(e2e::ReadFile(box.Path("out/a")), e2e::ReadFile(box.Path("out/b"))) << opt;
   }
+}
+
+// What a vendor checks an installer with reads it cleanly: unzip -l and -t, zipinfo and
+// Python's zipfile, with status 0 and no warning, names in UTF-8 shown as such. A name that is
+// not UTF-8 is packed as its bytes, with a warning that names the file.
+TEST_F(Mkinstaller, OtherZipReadersReadInstallersWithoutAWarning) {
+  box.Write("payload/package/caf\xc3\xa9.txt", "coffee");
+  box.Write("payload/package/bad\xff.txt", "bytes");
+  ToolRun r = Pack("inst", "");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("warning: '" + box.Path("payload") + "/package/bad\\xff.txt': the name is not valid UTF-8"),
+            std::string::npos)
+      << r.output;
+  const std::string inst = Q(box.Path("out/inst"));
+  for (const std::string &reader : {"unzip -l " + inst, "unzip -t " + inst, "zipinfo " + inst}) {
+    std::string out;
+    EXPECT_EQ(e2e::Shell(reader + " 2>&1", &out), 0) << reader << "\n" << out;
+    EXPECT_EQ(out.find("warning"), std::string::npos) << reader << "\n" << out;
+    EXPECT_NE(out.find("package/caf\xc3\xa9.txt"), std::string::npos) << reader << "\n" << out;
+  }
+  std::string out;
+  EXPECT_EQ(e2e::Shell("python3 -W error -c 'import sys, zipfile\n"
+                       "z = zipfile.ZipFile(sys.argv[1])\n"
+                       "assert z.testzip() is None\n"
+                       "print(z.read(\"package/caf\\u00e9.txt\").decode())' " + inst + " 2>&1",
+                       &out),
+            0)
+      << out;
+  EXPECT_EQ(out, "coffee\n");
+  // With --relative the offsets are what a plain concatenation gives; the launcher reads both.
+  ASSERT_EQ(Pack("relative", "-q --relative").status, 0);
+  EXPECT_EQ(e2e::Shell("unzip -tqq " + Q(box.Path("out/relative")) + " 2>&1", &out), 1) << out;
+  EXPECT_EQ(Tool("--check " + Q(box.Path("out/relative"))).status, 0);
 }
 
 TEST_F(Mkinstaller, BundledRuntimeIsReported) {

@@ -76,9 +76,13 @@ void PrintHelp() {
       "\n"
       "Options:\n"
       "  -u, --uninstaller   the payload is an uninstaller's (main class corvane_uninstall)\n"
-      "  -l, --level N       compression level 0-9 (default 6); .jar, .zip and other already\n"
-      "                      compressed files are always stored\n"
-      "  -a, --absolute      record the archive's offsets as positions in the output file\n"
+      "  -l, --level N       compression level 0-9 (default 6); 0 stores every file, otherwise\n"
+      "                      a file is stored when deflating it saves less than 1%%\n"
+      "  -r, --relative      record the archive's offsets from the archive's start, as in a\n"
+      "                      plain 'cat LAUNCHER payload.zip' (unzip then warns about the\n"
+      "                      launcher in front); by default they are positions in OUTPUT, which\n"
+      "                      unzip, zipinfo and other readers take as they are\n"
+      "  -a, --absolute      positions in OUTPUT (the default)\n"
       "  -q, --quiet         print no summary and no progress (--check: print nothing on success)\n"
       "      --list FILE     list the entries of an installer with their sizes\n"
       "      --info FILE     describe an installer: launcher, entries, sizes, runtime, SHA-256\n"
@@ -127,7 +131,7 @@ std::string DefaultLauncher(LauncherKind kind) {
 struct Options {
   bool uninstaller = false;
   int level = 6;
-  bool absolute = false;
+  bool absolute = true;
   bool quiet = false;
   enum class Mode { kPack, kList, kInfo, kCheck } mode = Mode::kPack;
   std::string target;
@@ -150,6 +154,8 @@ int ParseArguments(int argc, char **argv, Options *o) {
       o->uninstaller = true;
     } else if (arg == "-a" || arg == "--absolute") {
       o->absolute = true;
+    } else if (arg == "-r" || arg == "--relative") {
+      o->absolute = false;
     } else if (arg == "-q" || arg == "--quiet") {
       o->quiet = true;
     } else if (arg == "-l" || arg == "--level" || arg.compare(0, 8, "--level=") == 0) {
@@ -425,6 +431,12 @@ int Pack(const Options &o) {
   if (!runtimeProblem.empty()) return Fail("payload " + Quoted(payloadDir) + ": " + runtimeProblem);
   if (!warning.empty()) Warning("payload " + Quoted(payloadDir) + ": " + warning);
   if (names.count("package/PackageFormat.jar") == 0) Warning("payload has no package/PackageFormat.jar");
+  for (const PayloadEntry &e : payload.entries) {
+    if (!IsValidUtf8(e.name)) {
+      Warning(Quoted(PrintableName(e.display)) + ": the name is not valid UTF-8; it is stored as its bytes, " +
+              "which the launcher writes as they are, but other tools may show it differently");
+    }
+  }
 
   // Stored, the archive's size is known now; deflated, it is watched while it is written.
   if (o.level == 0) {
