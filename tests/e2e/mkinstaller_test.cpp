@@ -144,6 +144,7 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
   box.MkDir("out");
   box.Write("empty/readme.txt", "no main class");
   box.Write("notelf", "#!/bin/sh\n", 0755);
+  box.Write("cut", e2e::ReadFile(launcher).substr(0, 1000), 0755);
   std::string packed = box.Path("out/packed");
   ASSERT_EQ(Tool("-q '" + launcher + "' '" + box.Path("payload") + "' '" + packed + "'").status, 0);
   struct Case {
@@ -154,6 +155,7 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
   const Case cases[] = {
       {"'" + box.Path("missing") + "' " + p + " " + o, "no such file"},
       {"'" + box.Path("notelf") + "' " + p + " " + o, "is not an executable (ELF) file"},
+      {"'" + box.Path("cut") + "' " + p + " " + o, "is cut short: its ELF headers say the program takes at least"},
       {"'" + packed + "' " + p + " " + o, "already carries an archive"},
       {"'" + launcher + "' '" + box.Path("nopayload") + "' " + o, "no such directory"},
       {"'" + launcher + "' '" + box.Path("empty") + "' " + o, "has no corvane.class at its root"},

@@ -382,7 +382,14 @@ int Pack(const Options &o) {
     ~Closer() { close(fd); }
   } closeLauncher{launcherFd};
   LauncherFile launcher;
-  if (!ReadLauncherFile(launcherFd, &launcher)) return Fail(L + " is not an executable (ELF) file");
+  if (!ReadLauncherFile(launcherFd, &launcher)) {
+    const int64_t needed = CutShortElfLength(launcherFd);
+    if (needed > 0) {
+      return Fail(L + " is cut short: its ELF headers say the program takes at least " + std::to_string(needed) +
+                  " bytes, the file has " + std::to_string(st.st_size));
+    }
+    return Fail(L + " is not an executable (ELF) file");
+  }
   if (launcher.fileLength > launcher.imageLength) {
     return Fail(L + " already carries an archive (" + std::to_string(launcher.fileLength - launcher.imageLength) +
                 " bytes behind its program); use a plain launcher binary");
