@@ -4,6 +4,7 @@
 // byte anywhere; an installed toolkit packs without naming a launcher.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -454,6 +455,29 @@ TEST_F(Mkinstaller, AnInstalledToolkitPacksWithoutALauncherPath) {
                      "/bin/../libexec/corvane/setup': no such file)"),
             std::string::npos)
       << out;
+}
+
+// What a run killed with SIGKILL leaves beside its output is removed by the next run for that
+// output; only names of the tool's own pattern, files of the user, older than a minute, and
+// not locked by a run still going.
+TEST_F(Mkinstaller, TheNextRunRemovesWhatAKilledRunLeft) {
+  box.MkDir("out");
+  const std::vector<std::string> kept = {".inst.Held01", ".inst.Young1", ".inst.Other1", ".inst.TooLong", ".other.Ab12Cd"};
+  for (const std::string &name : kept) box.Write("out/" + name, "partial");
+  box.Write("out/.inst.Xy12Zw", "partial");
+  ASSERT_EQ(e2e::Shell("cd " + Q(box.Path("out")) + " && touch -d '-2 minutes' .inst.Xy12Zw .inst.Held01 .inst.Other1 " +
+                       ".inst.TooLong .other.Ab12Cd && chown 65534 .inst.Other1"),
+            0);
+  const int held = open(box.Path("out/.inst.Held01").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  ToolRun r = Pack("inst", "");
+  close(held);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("warning: removed '" + box.Path("out/.inst.Xy12Zw") + "', the temporary file of an earlier run"),
+            std::string::npos)
+      << r.output;
+  EXPECT_FALSE(e2e::Exists(box.Path("out/.inst.Xy12Zw")));
+  for (const std::string &name : kept) EXPECT_TRUE(e2e::Exists(box.Path("out/" + name))) << name;
 }
 
 // A payload that takes seconds to pack: progress on a terminal only, and an interrupted run

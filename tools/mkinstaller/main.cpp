@@ -2,6 +2,7 @@
 // launcher, producing one self-contained executable, and lists, describes and checks existing
 // installers. Every refusal names the file and the rule; exit status 0 on success, 1 on bad
 // input or a failed check, 2 on a usage error.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -9,7 +10,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <set>
@@ -94,7 +97,9 @@ void PrintHelp() {
       "the files' modification times in UTC, or SOURCE_DATE_EPOCH when that is set, so the same\n"
       "payload gives the same installer on any machine. OUTPUT is written to a temporary file\n"
       "in its directory, checked, and renamed into place, so a failure never leaves a\n"
-      "half-written installer.\n"
+      "half-written installer. A run killed with SIGKILL (or any signal but SIGINT, SIGTERM and\n"
+      "SIGHUP) leaves the temporary file (.OUTPUT.XXXXXX) behind; the next run for the same\n"
+      "OUTPUT removes such files of its own that are older than a minute.\n"
       "\n"
       "Exit status: 0 on success, 1 on bad input or a failed check, 2 on a usage error.\n",
       prog, prog, prog, prog, prog, MKINSTALLER_LAUNCHER_DIR);
@@ -299,6 +304,42 @@ bool CopyLauncher(int in, int out, int64_t length, std::string *error) {
   return true;
 }
 
+// True for the names that PendingOutput gives its temporary files for output: "." + the output's
+// name + "." + six characters of mkstemp's.
+bool IsTemporaryNameFor(const std::string &name, const std::string &outputName) {
+  const std::string prefix = "." + outputName + ".";
+  if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); i++) {
+    const char c = name[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+// A run killed with SIGKILL cannot remove its temporary file. The next run for the same output
+// removes such files of its own: its names only, regular files of this user, untouched for
+// more than a minute, and not locked by a run that is still going (every run locks its own).
+void RemoveStaleTemporaryFiles(const std::string &output, bool quiet) {
+  const std::string dir = DirName(output), outputName = BaseName(output);
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  const time_t now = time(nullptr);
+  while (struct dirent *e = readdir(d)) {
+    if (!IsTemporaryNameFor(e->d_name, outputName)) continue;
+    const std::string path = dir + "/" + e->d_name;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st, again;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && now - st.st_mtime > 60 &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &again) == 0 && again.st_ino == st.st_ino &&
+        again.st_dev == st.st_dev && unlink(path.c_str()) == 0 && !quiet) {
+      Warning("removed " + Quoted(path) + ", the temporary file of an earlier run that was killed");
+    }
+    close(fd);
+  }
+  closedir(d);
+}
+
 class PendingOutput {
  public:
   ~PendingOutput() { Abandon(); }
@@ -317,6 +358,8 @@ class PendingOutput {
     sigprocmask(SIG_BLOCK, &all, &old);
     fd_ = mkostemp(name.data(), O_CLOEXEC);
     if (fd_ >= 0) memcpy(pendingOutput, name.data(), name.size());
+    // Held until the process ends, however it ends: the file is in use.
+    if (fd_ >= 0) flock(fd_, LOCK_EX | LOCK_NB);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (fd_ < 0) {
       *error = "cannot create a file in " + Quoted(dir) + ": " + strerror(errno);
@@ -466,6 +509,7 @@ int Pack(const Options &o) {
   if (access(outDir.c_str(), W_OK | X_OK) != 0) return Fail("output directory " + Quoted(outDir) + " is not writable");
   if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail("output " + Quoted(output) + " is a directory");
 
+  RemoveStaleTemporaryFiles(output, o.quiet);
   PendingOutput pending;
   if (!pending.Create(output, &error) || !CopyLauncher(launcherFd, pending.fd(), launcher.fileLength, &error)) {
     return Fail(error);
