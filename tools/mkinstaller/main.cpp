@@ -327,9 +327,11 @@ void RemoveStaleTemporaryFiles(const std::string &output, bool quiet) {
   while (struct dirent *e = readdir(d)) {
     if (!IsTemporaryNameFor(e->d_name, outputName)) continue;
     const std::string path = dir + "/" + e->d_name;
+    // Only a regular file is opened at all (a device might act on being opened).
+    struct stat st, again;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
-    struct stat st, again;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && now - st.st_mtime > 60 &&
         flock(fd, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &again) == 0 && again.st_ino == st.st_ino &&
         again.st_dev == st.st_dev && unlink(path.c_str()) == 0 && !quiet) {
