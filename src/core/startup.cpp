@@ -4,6 +4,7 @@
 // reported through the catalog and becomes exit status 1.
 #include "core/startup.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -93,6 +94,17 @@ int ReportFailure(const char *key, const char *arg = nullptr) {
 
 // The executable's archive is damaged (or changed under the launcher). Returns 1.
 int ReportCorrupted(const char *execname) { return ReportFailure("corrupted_zip_file", execname); }
+
+// glibc marks tempnam with a link-time warning meant for callers that open the name it gives.
+// Here the name is only a candidate for mkdir with mode 0700, which fails on anything that
+// already exists, so the call is safe; reached through the dynamic linker, it draws names
+// exactly as before and leaves every link of the launcher free of that warning. Calls in this
+// file find this one first.
+char *tempnam(const char *dir, const char *prefix) {
+  using Draw = char *(*)(const char *, const char *);
+  Draw draw = reinterpret_cast<Draw>(dlsym(RTLD_DEFAULT, "tempnam"));
+  return draw != nullptr ? draw(dir, prefix) : nullptr;
+}
 
 // Without -tmpdir, tempnam prefers an inherited TMPDIR that names a directory. A relative one
 // would give a relative working directory, which the clean-up refuses to delete and the Java
@@ -296,8 +308,9 @@ bool BundledRuntimeBlockedByNoexec(void) {
 }
 
 // Appends the text of key, with its arguments filled in, to *text (a new string, or null).
-void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr) {
-  char *piece = FormatMessage(key, a, b);
+void AppendReport(char **text, const char *key, const char *a, const char *b = nullptr,
+                  const char *c = nullptr) {
+  char *piece = FormatMessage(key, a, b, c);
   size_t have = *text != nullptr ? strlen(*text) : 0, len = strlen(piece);
   if (len > 0) {
     char *grown = static_cast<char *>(MemAlloc(have + len + 1));
@@ -310,16 +323,24 @@ void AppendReport(char **text, const char *key, const char *a, const char *b = n
 }
 
 // After the "no runtime" messages: every runtime that was found but refused, and why, so that
-// a user with, say, only a Java 17 installed learns that it was seen and not taken. One line
-// each, printed together (in the windows: one message box).
+// a user with, say, only a Java 17 installed learns that it was seen and not taken; also the
+// directories with a java of another layout, probed only now. One line each, printed together
+// (in the windows: one message box).
 void ReportRefusedRuntimes(void) {
   char seconds[16];
   snprintf(seconds, sizeof seconds, "%d", kProbeTimeLimitSeconds);
+  ProbeForeignRuntimes();
   char *text = nullptr;
   for (const RefusedRuntime *r = GetRefusedRuntimes(); r != nullptr; r = r->next) {
     switch (r->reason) {
       case RefusalReason::Unsupported:
         AppendReport(&text, "refused_java_version", r->root, r->version);
+        break;
+      case RefusalReason::OtherLayout:
+        AppendReport(&text, "refused_java_layout", r->root, r->version, GetArch());
+        break;
+      case RefusalReason::TooNew:
+        AppendReport(&text, "refused_java_too_new", r->root, r->version);
         break;
       case RefusalReason::NoVersion:
         AppendReport(&text, "refused_java_no_version", r->root);
@@ -404,6 +425,7 @@ bool CheckFreeSpace(const char *tmpdir, unsigned long long requiredDisk) {
 char *FindJavaRuntime(void) {
   if (javahome != nullptr) {
     char *root = GetJREPath(javahome);
+    if (root == nullptr) NoteForeignRuntime(javahome);
     if (root != nullptr && CheckJavaVersion(root)) return root;
     free(root);
   }

@@ -6,6 +6,7 @@
 #include "runtime/discovery.h"
 
 #include <dirent.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,6 +23,10 @@ namespace {
 
 constexpr const char kUsrJava[] = "/usr/java";
 const char *usrJavaDir = kUsrJava;
+constexpr const char kJavaProgram[] = "/bin/java";
+
+ForeignRuntime *foreign = nullptr;
+ForeignRuntime **foreignEnd = &foreign;
 
 // One candidate of the search.
 struct jvminfo {
@@ -130,8 +135,11 @@ void GatherUsrJava(Places *places) {
     if (candidate == nullptr) continue;
     snprintf(candidate, len, "%s/%s", usrJavaDir, entry->d_name);
     char *root = GetJREPath(candidate);
+    if (root != nullptr)
+      AddProbed(places, root);
+    else
+      NoteForeignRuntime(candidate);
     free(candidate);
-    if (root != nullptr) AddProbed(places, root);
   }
   closedir(dir);
 }
@@ -165,7 +173,10 @@ void GatherSearchList(Places *places) {
       // java's own component, then the element's: what is left is the element's parent.
       if (access(java, X_OK) == 0 && CutLastComponent(java) && CutLastComponent(java)) {
         char *root = GetJREPath(java);
-        if (root != nullptr) AddProbed(places, root);
+        if (root != nullptr)
+          AddProbed(places, root);
+        else
+          NoteForeignRuntime(java);
       }
       free(java);
     }
@@ -264,6 +275,54 @@ char *GetPublicJREPath(void) {
   chosen->path = nullptr;
   FreeInfo(chosen);
   return jrefoundpath;
+}
+
+void NoteForeignRuntime(const char *dir) {
+  char *java = JavaProgramOf(dir);
+  if (!IsExecutable(java)) {
+    free(java);
+    return;
+  }
+  // The runtime a linked java belongs to: the directory above the bin/java it resolves to.
+  char *runtime = nullptr;
+  struct stat64 st;
+  char real[PATH_MAX];
+  if (lstat64(java, &st) == 0 && S_ISLNK(st.st_mode) && realpath(java, real) != nullptr) {
+    size_t len = strlen(real), tail = sizeof kJavaProgram - 1;
+    if (len > tail && strcmp(real + len - tail, kJavaProgram) == 0) {
+      real[len - tail] = '\0';
+      runtime = StrDup(real);
+    }
+  }
+  free(java);
+  if (runtime == nullptr) runtime = StrDup(dir);
+  // A runtime of this width reached only through the link is not foreign, and is left alone.
+  char *root = GetJREPath(runtime);
+  bool known = root != nullptr;
+  free(root);
+  for (const ForeignRuntime *f = foreign; f != nullptr && !known; f = f->next)
+    known = strcmp(f->dir, runtime) == 0;
+  if (known) {
+    free(runtime);
+    return;
+  }
+  ForeignRuntime *f = static_cast<ForeignRuntime *>(MemAlloc(sizeof(ForeignRuntime)));
+  f->dir = runtime;
+  f->next = nullptr;
+  *foreignEnd = f;
+  foreignEnd = &f->next;
+}
+
+const ForeignRuntime *GetForeignRuntimes(void) { return foreign; }
+
+void ForgetForeignRuntimesForTesting(void) {
+  while (foreign != nullptr) {
+    ForeignRuntime *next = foreign->next;
+    free(foreign->dir);
+    free(foreign);
+    foreign = next;
+  }
+  foreignEnd = &foreign;
 }
 
 void SetUsrJavaDirForTesting(const char *dir) { usrJavaDir = dir != nullptr ? dir : kUsrJava; }

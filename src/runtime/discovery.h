@@ -17,3 +17,19 @@ char *GetJREPath(const char *path);
 jboolean IsJDK(const char *path);
 // New root of the preferred runtime on the machine (or in the archive), or null.
 char *GetPublicJREPath(void);
+
+// A directory that holds an executable bin/java but no runtime of this launcher's width: a
+// runtime of version 9 or later (lib/libjava.so), one for the other processor, or anything else
+// with a java. The search never uses one; it is listed, with what its java reports, when no
+// runtime is usable.
+struct ForeignRuntime {
+  char *dir;
+  ForeignRuntime *next;
+};
+// Remembers dir (the -javahome directory, a "/usr/java" entry, the directory above a JAVA_HOME
+// or PATH bin directory) when it is such a directory; when its bin/java is a symbolic link, as
+// the alternatives system installs java on PATH, the directory that the link leads to is
+// remembered instead. Starts no process.
+void NoteForeignRuntime(const char *dir);
+// Those remembered, each directory once, in the order seen; owned by this module.
+const ForeignRuntime *GetForeignRuntimes(void);

@@ -10,7 +10,8 @@
 // child writing more than a pipe holds is never blocked by it.
 //
 // Every runtime that a probe refuses is recorded with what it reported, so that the user can
-// be told what was found when no runtime is usable.
+// be told what was found when no runtime is usable; so is every directory that the search saw
+// holding a java of another layout, probed only for that report.
 #include "runtime/probe.h"
 
 #include <errno.h>
@@ -187,17 +188,32 @@ char *RunProbe(const char *path, bool *timedOut) {
   return version;
 }
 
+// True for a version of the numbering that began with 9 ("9", "11.0.2", "17.0.13"); the ones
+// before it begin with "1.".
+bool NinthOrLater(const char *version) {
+  if (version[0] == '1' && version[1] == '.') return false;
+  int major = 0, digits = 0;
+  for (; version[digits] >= '0' && version[digits] <= '9' && digits < 6; digits++)
+    major = major * 10 + (version[digits] - '0');
+  return digits > 0 && major >= 9;
+}
+
+bool AlreadyRefused(const char *root) {
+  for (const RefusedRuntime *r = refused; r != nullptr; r = r->next) {
+    if (strcmp(r->root, root) == 0) return true;
+  }
+  return false;
+}
+
 // Records root as refused, once; reported is the version text it gave, if any.
 void NoteRefusal(const char *root, RefusalReason reason, const char *reported) {
-  for (const RefusedRuntime *r = refused; r != nullptr; r = r->next) {
-    if (strcmp(r->root, root) == 0) return;
-  }
+  if (AlreadyRefused(root)) return;
   RefusedRuntime *r = static_cast<RefusedRuntime *>(MemAlloc(sizeof(RefusedRuntime)));
   r->root = StrDup(root);
   r->reason = reason;
   r->version = nullptr;
   r->next = nullptr;
-  if (reason == RefusalReason::Unsupported) {
+  if (reported != nullptr && reason != RefusalReason::NoVersion && reason != RefusalReason::TimedOut) {
     // Shown to the user: the runtime's bytes, but no control characters for the terminal.
     r->version = StrDup(reported);
     for (char *p = r->version; *p != '\0'; p++) {
@@ -236,6 +252,21 @@ jboolean CheckJavaVersion(const char *jrepath) {
   if (version == nullptr) return JNI_FALSE;
   free(version);
   return JNI_TRUE;
+}
+
+void ProbeForeignRuntimes(void) {
+  for (const ForeignRuntime *f = GetForeignRuntimes(); f != nullptr; f = f->next) {
+    if (AlreadyRefused(f->dir)) continue;
+    bool timedOut = false;
+    char *version = RunProbe(f->dir, &timedOut);
+    RefusalReason reason = timedOut                                 ? RefusalReason::TimedOut
+                           : version == nullptr || version[0] == '\0' ? RefusalReason::NoVersion
+                           : CheckVersion(version)                    ? RefusalReason::OtherLayout
+                           : NinthOrLater(version)                    ? RefusalReason::TooNew
+                                                                      : RefusalReason::Unsupported;
+    NoteRefusal(f->dir, reason, version);
+    free(version);
+  }
 }
 
 const RefusedRuntime *GetRefusedRuntimes(void) { return refused; }

@@ -36,6 +36,8 @@ void ResetTempDirForTesting(void);
 // runtime/discovery.cpp: searches dir instead of "/usr/java" (null restores it). dir must
 // outlive the search.
 void SetUsrJavaDirForTesting(const char *dir);
+// runtime/discovery.cpp: forgets the directories noted as holding a Java of another layout.
+void ForgetForeignRuntimesForTesting(void);
 // runtime/probe.cpp: forgets the refused runtimes.
 void ForgetRefusedRuntimesForTesting(void);
 // ui/motif.cpp: the library names tried in order (null restores the built-in list). The array

@@ -1,7 +1,8 @@
 // What the built launchers carry: the exported catalog; and in the shipped builds (i386 and
 // x86_64, which link their C++ runtime statically) nothing but the C library as a run-time
 // dependency, none of the C++ runtime's exception machinery, and a stripped size a vendor can
-// append to every installer.
+// append to every installer. The shipped builds leave the launchers stripped, with their
+// symbols and debugging information in <name>.debug beside them.
 #include <sys/stat.h>
 
 #include <string>
@@ -120,7 +121,7 @@ TEST(Binary, ShippedLaunchersCarryNoExceptionMachinery) {
       "__cxa_demangle", "_ZN9__gnu_cxx27__verbose_terminate_handlerEv"};
   for (const std::string &name : Launchers()) {
     std::string out;
-    ASSERT_EQ(e2e::Shell("nm '" + e2e::BuiltLauncher(name) + "'", &out), 0) << out;
+    ASSERT_EQ(e2e::Shell("nm '" + e2e::BuiltLauncher(name) + ".debug'", &out), 0) << out;
     ASSERT_NE(out.find(" T main\n"), std::string::npos) << name << " has no symbol table";
     std::string carried;
     for (const std::string &line : e2e::Lines(out)) {
@@ -137,6 +138,20 @@ TEST(Binary, ShippedLaunchersFitTheBudgetStripped) {
   if (!kShipped) GTEST_SKIP() << "only the shipped builds are held to the size budget";
   e2e::Sandbox box;
   for (const std::string &name : Launchers()) {
+    // What the build leaves is what a vendor ships: stripped, within the budget, and linked to
+    // its debugging information.
+    const std::string built = e2e::BuiltLauncher(name);
+    std::string sections, link;
+    ASSERT_EQ(e2e::Shell("readelf -S '" + built + "'", &sections), 0) << sections;
+    EXPECT_EQ(sections.find(".symtab"), std::string::npos) << name << " is not stripped";
+    EXPECT_EQ(sections.find(".debug_"), std::string::npos) << name << " carries debugging sections";
+    ASSERT_EQ(e2e::Shell("readelf -p .gnu_debuglink '" + built + "'", &link), 0) << link;
+    EXPECT_NE(link.find("  " + name + ".debug\n"), std::string::npos) << link;
+    ASSERT_EQ(e2e::Shell("readelf -S '" + built + ".debug'", &sections), 0) << sections;
+    EXPECT_NE(sections.find(".debug_info"), std::string::npos) << name << ".debug has no debugging information";
+    struct stat shipped;
+    ASSERT_EQ(stat(built.c_str(), &shipped), 0);
+    EXPECT_LE(shipped.st_size, kStrippedBudget) << name << " is " << shipped.st_size << " bytes as built";
     const std::string stripped = box.Path(name);
     std::string out;
     ASSERT_EQ(e2e::Shell("'" LAUNCHER_STRIP "' -o '" + stripped + "' '" + e2e::BuiltLauncher(name) +

@@ -1,5 +1,7 @@
 // The launchers' command line as a user meets it: usage texts in the three languages and every
 // command-line error with its message, the usage text and exit status 1.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -157,6 +159,13 @@ TEST_F(Cli, ExecutableThatCannotBeResolvedIsReported) {
                       &out);
   EXPECT_EQ(rc, 1);
   EXPECT_EQ(out, "Error: Could not resolve the absolute path of this application.\n");
+
+  // A launcher its user may execute but not read starts all the same and says why it cannot go
+  // on: natively, and through an emulator registered to be handed the open file.
+  ASSERT_EQ(chmod(setup.c_str(), 0711), 0);
+  Result r = RunLauncher(setup, {"-console"}, "C", /*asNobody=*/true);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "Error: Could not resolve the absolute path of this application.\n");
 }
 
 }  // namespace

@@ -601,7 +601,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The file that runs is the one that was checked: the name is swapped for another script (by
 // root: in a sticky directory nobody else could) while the launcher's exec of the checked one
-// is held back (strace delays execveat), and the checked one still runs.
+// is held back (strace delays every exec), and the checked one still runs. The exec from the
+// descriptor is an execveat, or, under qemu's user-mode emulator (no execveat), an execve of
+// /proc/self/fd/<n>.
 TEST_F(Hardening, TheUpgradeScriptThatRunsIsTheOneThatWasChecked) {
   std::string shared = box.MkDir("shared", 01777);
   std::string script = shared + "/UpgradeInvoker.sh";
@@ -613,13 +615,16 @@ TEST_F(Hardening, TheUpgradeScriptThatRunsIsTheOneThatWasChecked) {
   StandInJava java;
   java.exitCode = 10;
   std::string exe = Launcher();
-  RunOptions opts = Options({"-f", "-qq", "-e", "signal=none", "-o", log, "-e", "trace=execveat",
-                             "-e", "inject=execveat:delay_enter=3000000", exe, "-javahome",
+  RunOptions opts = Options({"-f", "-qq", "-e", "signal=none", "-o", log, "-e", "trace=execve,execveat",
+                             "-e", "inject=execve,execveat:delay_enter=3000000", exe, "-javahome",
                              Runtime(java), "-tmpdir", shared});
   opts.env["ASAN_OPTIONS"] = "detect_leaks=0";  // LeakSanitizer does not work under ptrace
   auto p = Start("/usr/bin/strace", opts);
-  ASSERT_TRUE(WaitUntil([&] { return e2e::ReadFile(log).find("execveat(") != std::string::npos; }))
-      << p->OutSoFar();
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::string traced = e2e::ReadFile(log);
+    return traced.find("execveat(") != std::string::npos ||
+           traced.find("execve(\"/proc/self/fd/") != std::string::npos;
+  })) << p->OutSoFar();
   ASSERT_EQ(rename(swapped.c_str(), script.c_str()), 0);
   Result r = p->Wait();
   EXPECT_EQ(r.exitStatus, 10) << r.err;

@@ -13,6 +13,12 @@
 
 namespace e2e {
 
+// What an upgrade script run from the descriptor it was checked through reads as its own name
+// ($0), as a regular expression: /dev/fd/<n> where the kernel runs it from the descriptor
+// (execveat), /proc/self/fd/<n> where glibc's fexecve falls back to that path (under qemu's
+// user-mode emulator, which has no execveat). Either way the checked file runs, not a path.
+constexpr char kScriptFromDescriptor[] = "(/dev/fd|/proc/self/fd)/[0-9]+";
+
 // The processor directory of a runtime for the launcher under test ("i386" or "amd64").
 const char *ArchDir();
 // Absolute path of a built program (setup, uninstall, setup-gui, mkinstaller).

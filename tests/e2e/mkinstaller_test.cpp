@@ -4,6 +4,7 @@
 // byte anywhere; an installed toolkit packs without naming a launcher.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,7 +86,7 @@ TEST_F(Mkinstaller, PacksAPayloadAndSummarisesIt) {
 
 TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
   box.MkDir("out");
-  for (const char *opt : {"", "-a "}) {
+  for (const char *opt : {"", "-a ", "--relative "}) {
     ASSERT_EQ(Tool(std::string("-q ") + opt + "'" + launcher + "' '" + box.Path("payload") + "' '" +
                    box.Path("out/a") + "'")
                   .status,
@@ -96,6 +97,39 @@ TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
               0);
     EXPECT_EQ(e2e::ReadFile(box.Path("out/a")), e2e::ReadFile(box.Path("out/b"))) << opt;
   }
+}
+
+// What a vendor checks an installer with reads it cleanly: unzip -l and -t, zipinfo and
+// Python's zipfile, with status 0 and no warning, names in UTF-8 shown as such. A name that is
+// not UTF-8 is packed as its bytes, with a warning that names the file.
+TEST_F(Mkinstaller, OtherZipReadersReadInstallersWithoutAWarning) {
+  box.Write("payload/package/caf\xc3\xa9.txt", "coffee");
+  box.Write("payload/package/bad\xff.txt", "bytes");
+  ToolRun r = Pack("inst", "");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("warning: '" + box.Path("payload") + "/package/bad\\xff.txt': the name is not valid UTF-8"),
+            std::string::npos)
+      << r.output;
+  const std::string inst = Q(box.Path("out/inst"));
+  for (const std::string &reader : {"unzip -l " + inst, "unzip -t " + inst, "zipinfo " + inst}) {
+    std::string out;
+    EXPECT_EQ(e2e::Shell(reader + " 2>&1", &out), 0) << reader << "\n" << out;
+    EXPECT_EQ(out.find("warning"), std::string::npos) << reader << "\n" << out;
+    EXPECT_NE(out.find("package/caf\xc3\xa9.txt"), std::string::npos) << reader << "\n" << out;
+  }
+  std::string out;
+  EXPECT_EQ(e2e::Shell("python3 -W error -c 'import sys, zipfile\n"
+                       "z = zipfile.ZipFile(sys.argv[1])\n"
+                       "assert z.testzip() is None\n"
+                       "print(z.read(\"package/caf\\u00e9.txt\").decode())' " + inst + " 2>&1",
+                       &out),
+            0)
+      << out;
+  EXPECT_EQ(out, "coffee\n");
+  // With --relative the offsets are what a plain concatenation gives; the launcher reads both.
+  ASSERT_EQ(Pack("relative", "-q --relative").status, 0);
+  EXPECT_EQ(e2e::Shell("unzip -tqq " + Q(box.Path("out/relative")) + " 2>&1", &out), 1) << out;
+  EXPECT_EQ(Tool("--check " + Q(box.Path("out/relative"))).status, 0);
 }
 
 TEST_F(Mkinstaller, BundledRuntimeIsReported) {
@@ -111,6 +145,7 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
   box.MkDir("out");
   box.Write("empty/readme.txt", "no main class");
   box.Write("notelf", "#!/bin/sh\n", 0755);
+  box.Write("cut", e2e::ReadFile(launcher).substr(0, 1000), 0755);
   std::string packed = box.Path("out/packed");
   ASSERT_EQ(Tool("-q '" + launcher + "' '" + box.Path("payload") + "' '" + packed + "'").status, 0);
   struct Case {
@@ -121,6 +156,7 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
   const Case cases[] = {
       {"'" + box.Path("missing") + "' " + p + " " + o, "no such file"},
       {"'" + box.Path("notelf") + "' " + p + " " + o, "is not an executable (ELF) file"},
+      {"'" + box.Path("cut") + "' " + p + " " + o, "is cut short: its ELF headers say the program takes at least"},
       {"'" + packed + "' " + p + " " + o, "already carries an archive"},
       {"'" + launcher + "' '" + box.Path("nopayload") + "' " + o, "no such directory"},
       {"'" + launcher + "' '" + box.Path("empty") + "' " + o, "has no corvane.class at its root"},
@@ -419,6 +455,29 @@ TEST_F(Mkinstaller, AnInstalledToolkitPacksWithoutALauncherPath) {
                      "/bin/../libexec/corvane/setup': no such file)"),
             std::string::npos)
       << out;
+}
+
+// What a run killed with SIGKILL leaves beside its output is removed by the next run for that
+// output; only names of the tool's own pattern, files of the user, older than a minute, and
+// not locked by a run still going.
+TEST_F(Mkinstaller, TheNextRunRemovesWhatAKilledRunLeft) {
+  box.MkDir("out");
+  const std::vector<std::string> kept = {".inst.Held01", ".inst.Young1", ".inst.Other1", ".inst.TooLong", ".other.Ab12Cd"};
+  for (const std::string &name : kept) box.Write("out/" + name, "partial");
+  box.Write("out/.inst.Xy12Zw", "partial");
+  ASSERT_EQ(e2e::Shell("cd " + Q(box.Path("out")) + " && touch -d '-2 minutes' .inst.Xy12Zw .inst.Held01 .inst.Other1 " +
+                       ".inst.TooLong .other.Ab12Cd && chown 65534 .inst.Other1"),
+            0);
+  const int held = open(box.Path("out/.inst.Held01").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  ToolRun r = Pack("inst", "");
+  close(held);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("warning: removed '" + box.Path("out/.inst.Xy12Zw") + "', the temporary file of an earlier run"),
+            std::string::npos)
+      << r.output;
+  EXPECT_FALSE(e2e::Exists(box.Path("out/.inst.Xy12Zw")));
+  for (const std::string &name : kept) EXPECT_TRUE(e2e::Exists(box.Path("out/" + name))) << name;
 }
 
 // A payload that takes seconds to pack: progress on a terminal only, and an interrupted run

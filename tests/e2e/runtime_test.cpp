@@ -140,6 +140,14 @@ class RuntimeRun : public ::testing::Test {
     return opts;
   }
 
+  // The same with a PATH of searchDirs alone (or an empty directory): runs that find no runtime
+  // list every java they saw, and the machine's own (through /usr/bin/java) is not the test's.
+  RunOptions OptionsWithoutSystemPath(std::vector<std::string> args, const std::string &searchDirs = "") const {
+    RunOptions opts = Options(std::move(args));
+    opts.env["PATH"] = searchDirs.empty() ? box.MkDir("empty-path") : searchDirs;
+    return opts;
+  }
+
   // Makes the Java program leave an upgrade script behind, as the installer's Java program
   // would; the script records its arguments and environment in upgradeReport.
   static void LeaveUpgradeScript(StandInJava *java, const std::string &script,
@@ -351,7 +359,8 @@ TEST_P(ExitStatus, IsPassedThroughAndOnlyTenRunsTheUpgradeScript) {
   ASSERT_TRUE(JavaRan());
   if (code == 10) {
     // Run from the descriptor it was checked through, the script reads itself as /dev/fd/<n>.
-    EXPECT_TRUE(std::regex_match(ReadFile(upgradeReport), std::regex("0\n/dev/fd/[0-9]+\n")))
+    EXPECT_TRUE(std::regex_match(ReadFile(upgradeReport),
+                                 std::regex(std::string("0\n") + e2e::kScriptFromDescriptor + "\n")))
         << ReadFile(upgradeReport) << ": no arguments, no environment";
     EXPECT_FALSE(e2e::Exists(script)) << "the script is removed after it ran";
   } else {
@@ -373,7 +382,8 @@ TEST_F(RuntimeRun, AnUpgradeScriptUnderALongTemporaryPathIsRunWhole) {
   std::string root = MakeRuntime(box.Path("jre"), java);
   Result r = e2e::Run(setup, Options({}, root + "/bin"));
   EXPECT_EQ(r.exitStatus, 10) << r.err;
-  EXPECT_TRUE(std::regex_match(ReadFile(report + "/upgrade"), std::regex("0\n/dev/fd/[0-9]+\n")))
+  EXPECT_TRUE(std::regex_match(ReadFile(report + "/upgrade"),
+                               std::regex(std::string("0\n") + e2e::kScriptFromDescriptor + "\n")))
       << ReadFile(report + "/upgrade");
   EXPECT_FALSE(e2e::Exists(script));
 }
@@ -552,7 +562,7 @@ TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
                  0755);
   std::string path = eleven + "/bin:" + old + "/bin:" + mute + "/bin:" + eleven + "/bin:" + odd +
                      "/bin";
-  Result r = e2e::Run(setup, Options({}, path));
+  Result r = e2e::Run(setup, OptionsWithoutSystemPath({}, path));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, std::string(kNoFindJava) + kNoFindJavaUsage +
                        "The Java(TM) runtime in '" + eleven +
@@ -565,7 +575,7 @@ TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava});
 
   // The -javahome runtime was found and refused as well.
-  r = e2e::Run(setup, Options({"-javahome", box.Path("old")}));
+  r = e2e::Run(setup, OptionsWithoutSystemPath({"-javahome", box.Path("old")}));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err,
             "Error: Could not find the required version of the Java(TM) 2 Runtime Environment "
@@ -578,6 +588,32 @@ TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
   r = e2e::Run(setup, Options({}, eleven + "/bin:" + good + "/bin"));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
+}
+
+// A directory with a java but not this launcher's layout is listed with its reason when no
+// runtime is usable, whether named with -javahome or found on PATH through a link (as the
+// alternatives system installs java): a runtime of version 9 or later, which keeps
+// lib/libjava.so, and one laid out for the other processor.
+TEST_F(RuntimeRun, AJavaOfAnotherLayoutIsListedWithItsReason) {
+  Payload();
+  std::string setup = Installer();
+  std::string jdk17 = box.Path("jdk-17"), other = box.Path("jre-other");
+  box.Write("jdk-17/lib/libjava.so", "");
+  e2e::WriteFile(jdk17 + "/bin/java", "#!/bin/sh\necho 'openjdk version \"17.0.2\" 2022-01-18' >&2\n", 0755);
+  MakeRuntime(other, Java(0, "1.8.0_402"));
+  ASSERT_EQ(e2e::Shell("mv " + other + "/lib/" + e2e::ArchDir() + " " + other + "/lib/" +
+                       (std::string(e2e::ArchDir()) == "i386" ? "amd64" : "i386")),
+            0);
+  box.MkDir("usr/bin");
+  ASSERT_EQ(symlink((other + "/bin/java").c_str(), box.Path("usr/bin/java").c_str()), 0);
+  Result r = e2e::Run(setup, OptionsWithoutSystemPath({"-javahome", jdk17}, box.Path("usr/bin")));
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "Error: Could not find the required version of the Java(TM) 2 Runtime Environment in '" +
+                       jdk17 + "'.\n" + kNoFindJavaUsage + "The Java(TM) runtime in '" + jdk17 +
+                       "' reports version '17.0.2'; runtimes of version 9 and later are not supported.\n" +
+                       "The Java(TM) runtime in '" + other + "' reports version '1.8.0_402' but has no lib/" +
+                       e2e::ArchDir() + "/libjava.so: it is not built for this processor.\n");
+  EXPECT_FALSE(JavaRan());
 }
 
 // A runtime whose "-version" never ends is killed with everything it started after the time
@@ -606,7 +642,7 @@ TEST_F(RuntimeRun, AHangingVersionProbeIsCutOffAfterThirtySeconds) {
   std::string found = box.MakeInstaller("payload.zip", "found/setup");
   std::string none = box.MakeInstaller("payload.zip", "none/setup");
   RunOptions foundOpts = Options({}, hang1 + "/bin:" + good + "/bin");
-  RunOptions noneOpts = Options({}, hang2 + "/bin:" + eleven + "/bin");
+  RunOptions noneOpts = OptionsWithoutSystemPath({}, hang2 + "/bin:" + eleven + "/bin");
   noneOpts.args = {"-tmpdir", box.MkDir("tmp-none")};
   e2e::Process foundRun(found, foundOpts, box.MkDir("out-found"));
   e2e::Process noneRun(none, noneOpts, box.MkDir("out-none"));
@@ -669,10 +705,10 @@ TEST_F(RuntimeRun, ANoexecTemporaryDirectoryDisablingThePrivateRuntimeSuggestsTm
   if (e2e::Shell(probe) != 0) GTEST_SKIP() << "cannot mount a noexec file system here";
 
   auto runIn = [&](const std::string &setup) {
-    RunOptions opts = Options({});
+    RunOptions opts = OptionsWithoutSystemPath({});
     opts.args.clear();
     opts.args = {"-m", "--propagation", "private", "/bin/sh", "-c",
-                 "mount -t tmpfs -o noexec,mode=0755 tmpfs \"$1\" && exec \"$2\" -tmpdir \"$1\"",
+                 "/bin/mount -t tmpfs -o noexec,mode=0755 tmpfs \"$1\" && exec \"$2\" -tmpdir \"$1\"",
                  "sh", mnt, setup};
     return e2e::Run("/usr/bin/unshare", opts);
   };

@@ -171,13 +171,17 @@ TEST_F(Windowed, ProgressGoesToTheWindowAndJavaRuns) {
 TEST_F(Windowed, NoRuntimeErrorComesInABoxThatTheTestDismisses) {
   std::string tmp = box.MkDir("tmp");
   RunOptions opts = Options({"-tmpdir", tmp});
-  // Only the machine's own Java (of a refused version) is on PATH.
-  opts.env["PATH"] = "/usr/bin:/bin";
+  // Only a Java of a refused version is on PATH (not the machine's own, which would be listed
+  // too): the list of refused runtimes comes in a third box.
+  box.Write("java17/lib/libjava.so", "");
+  box.Write("java17/bin/java", "#!/bin/sh\necho 'openjdk version \"17.0.2\"' >&2\n", 0755);
+  opts.env["PATH"] = box.Path("java17/bin");
   opts.unset.push_back("JAVA_HOME");
   Process p(gui, opts, box.dir());
   TopLevel error = DismissBox();
   TopLevel usage = DismissBox(error.id);
   EXPECT_GT(usage.height, error.height);
+  DismissBox(usage.id);
   Result r = p.Wait();
   Result c = e2e::Run(console, opts);
   EXPECT_EQ(r.exitStatus, 1);
@@ -186,6 +190,9 @@ TEST_F(Windowed, NoRuntimeErrorComesInABoxThatTheTestDismisses) {
                         "Environment.\n",
                         0),
             0u)
+      << c.err;
+  EXPECT_NE(c.err.find("The Java(TM) runtime in '" + box.Path("java17") + "' reports version '17.0.2'"),
+            std::string::npos)
       << c.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -204,7 +211,7 @@ TEST_F(Windowed, JapaneseRunShowsItsWindowsWithOrWithoutJapaneseFonts) {
     opts.env["DISPLAY"] = on->display();
     opts.env["LC_ALL"] = "ja_JP.eucJP";
     opts.env["LANG"] = "en_US.UTF-8";
-    opts.env["PATH"] = "/usr/bin:/bin";
+    opts.env["PATH"] = box.MkDir("empty-path");  // no Java at all: two boxes
     opts.unset.push_back("JAVA_HOME");
     Process p(gui, opts, box.dir());
     TopLevel status;

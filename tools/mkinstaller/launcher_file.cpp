@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "archive/elf_image.h"
@@ -175,6 +176,33 @@ bool ReadLauncherFile(int fd, LauncherFile *launcher) {
   if (launcher->noteClass == kInstallerClassName) launcher->kind = LauncherKind::Installer;
   if (launcher->noteClass == kUninstallerClassName) launcher->kind = LauncherKind::Uninstaller;
   return true;
+}
+
+int64_t CutShortElfLength(int fd) {
+  struct stat st;
+  unsigned char e[64] = {};
+  if (fstat(fd, &st) != 0 || pread(fd, e, 4, 0) != 4 || memcmp(e, "\x7f" "ELF", 4) != 0) return 0;
+  const uint64_t fileLength = static_cast<uint64_t>(st.st_size);
+  // No real launcher comes near this: larger figures are damage, not a cut.
+  constexpr uint64_t kPlausible = uint64_t{1} << 32;
+  uint64_t need = 52;
+  Header h;
+  if (pread(fd, e + 4, 1, 4) == 1 && e[4] == 2) need = 64;
+  if (ReadHeader(fd, fileLength, &h)) {
+    if (h.phoff > kPlausible || h.shoff > kPlausible) return 0;
+    need = std::max(need, h.phoff + h.phnum * h.phentsize);
+    if (h.shnum > 0) need = std::max(need, h.shoff + h.shnum * h.shentsize);
+    const uint64_t entsize = h.word == 8 ? 56 : 32;
+    const bool wide = h.word == 8;
+    for (uint64_t i = 0; i < h.phnum && h.phentsize >= entsize; i++) {
+      unsigned char p[56];
+      if (!ReadAt(fd, h.phoff + i * h.phentsize, p, entsize, fileLength)) break;
+      const uint64_t offset = Get(p + (wide ? 8 : 4), h.word), filesz = Get(p + (wide ? 32 : 16), h.word);
+      if (offset > kPlausible || filesz > kPlausible) return 0;
+      need = std::max(need, offset + filesz);
+    }
+  }
+  return need > fileLength ? static_cast<int64_t>(need) : 0;
 }
 
 std::string LauncherProblem(const LauncherFile &launcher) {

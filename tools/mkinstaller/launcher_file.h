@@ -28,6 +28,11 @@ struct LauncherFile {
 // file; everything else is reported through the fields.
 bool ReadLauncherFile(int fd, LauncherFile *launcher);
 
+// For a file that starts as an ELF program but ends before the program does (a download or a
+// copy cut short): the length in bytes that its headers demand at least. 0 when the file is no
+// ELF file, when its headers are implausible, or when the file holds all they demand.
+int64_t CutShortElfLength(int fd);
+
 // Why the file cannot serve as a launcher of this project ("" when it can): not an x86
 // program, no message catalog, no product note. Worded to follow the file's name.
 std::string LauncherProblem(const LauncherFile &launcher);

@@ -2,6 +2,7 @@
 // launcher, producing one self-contained executable, and lists, describes and checks existing
 // installers. Every refusal names the file and the rule; exit status 0 on success, 1 on bad
 // input or a failed check, 2 on a usage error.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -9,7 +10,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <set>
@@ -76,9 +79,13 @@ void PrintHelp() {
       "\n"
       "Options:\n"
       "  -u, --uninstaller   the payload is an uninstaller's (main class corvane_uninstall)\n"
-      "  -l, --level N       compression level 0-9 (default 6); .jar, .zip and other already\n"
-      "                      compressed files are always stored\n"
-      "  -a, --absolute      record the archive's offsets as positions in the output file\n"
+      "  -l, --level N       compression level 0-9 (default 6); 0 stores every file, otherwise\n"
+      "                      a file is stored when deflating it saves less than 1%%\n"
+      "  -r, --relative      record the archive's offsets from the archive's start, as in a\n"
+      "                      plain 'cat LAUNCHER payload.zip' (unzip then warns about the\n"
+      "                      launcher in front); by default they are positions in OUTPUT, which\n"
+      "                      unzip, zipinfo and other readers take as they are\n"
+      "  -a, --absolute      positions in OUTPUT (the default)\n"
       "  -q, --quiet         print no summary and no progress (--check: print nothing on success)\n"
       "      --list FILE     list the entries of an installer with their sizes\n"
       "      --info FILE     describe an installer: launcher, entries, sizes, runtime, SHA-256\n"
@@ -90,7 +97,9 @@ void PrintHelp() {
       "the files' modification times in UTC, or SOURCE_DATE_EPOCH when that is set, so the same\n"
       "payload gives the same installer on any machine. OUTPUT is written to a temporary file\n"
       "in its directory, checked, and renamed into place, so a failure never leaves a\n"
-      "half-written installer.\n"
+      "half-written installer. A run killed with SIGKILL (or any signal but SIGINT, SIGTERM and\n"
+      "SIGHUP) leaves the temporary file (.OUTPUT.XXXXXX) behind; the next run for the same\n"
+      "OUTPUT removes such files of its own that are older than a minute.\n"
       "\n"
       "Exit status: 0 on success, 1 on bad input or a failed check, 2 on a usage error.\n",
       prog, prog, prog, prog, prog, MKINSTALLER_LAUNCHER_DIR);
@@ -127,7 +136,7 @@ std::string DefaultLauncher(LauncherKind kind) {
 struct Options {
   bool uninstaller = false;
   int level = 6;
-  bool absolute = false;
+  bool absolute = true;
   bool quiet = false;
   enum class Mode { kPack, kList, kInfo, kCheck } mode = Mode::kPack;
   std::string target;
@@ -150,6 +159,8 @@ int ParseArguments(int argc, char **argv, Options *o) {
       o->uninstaller = true;
     } else if (arg == "-a" || arg == "--absolute") {
       o->absolute = true;
+    } else if (arg == "-r" || arg == "--relative") {
+      o->absolute = false;
     } else if (arg == "-q" || arg == "--quiet") {
       o->quiet = true;
     } else if (arg == "-l" || arg == "--level" || arg.compare(0, 8, "--level=") == 0) {
@@ -293,6 +304,44 @@ bool CopyLauncher(int in, int out, int64_t length, std::string *error) {
   return true;
 }
 
+// True for the names that PendingOutput gives its temporary files for output: "." + the output's
+// name + "." + six characters of mkstemp's.
+bool IsTemporaryNameFor(const std::string &name, const std::string &outputName) {
+  const std::string prefix = "." + outputName + ".";
+  if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); i++) {
+    const char c = name[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+// A run killed with SIGKILL cannot remove its temporary file. The next run for the same output
+// removes such files of its own: its names only, regular files of this user, untouched for
+// more than a minute, and not locked by a run that is still going (every run locks its own).
+void RemoveStaleTemporaryFiles(const std::string &output, bool quiet) {
+  const std::string dir = DirName(output), outputName = BaseName(output);
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  const time_t now = time(nullptr);
+  while (struct dirent *e = readdir(d)) {
+    if (!IsTemporaryNameFor(e->d_name, outputName)) continue;
+    const std::string path = dir + "/" + e->d_name;
+    // Only a regular file is opened at all (a device might act on being opened).
+    struct stat st, again;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && now - st.st_mtime > 60 &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &again) == 0 && again.st_ino == st.st_ino &&
+        again.st_dev == st.st_dev && unlink(path.c_str()) == 0 && !quiet) {
+      Warning("removed " + Quoted(path) + ", the temporary file of an earlier run that was killed");
+    }
+    close(fd);
+  }
+  closedir(d);
+}
+
 class PendingOutput {
  public:
   ~PendingOutput() { Abandon(); }
@@ -311,6 +360,8 @@ class PendingOutput {
     sigprocmask(SIG_BLOCK, &all, &old);
     fd_ = mkostemp(name.data(), O_CLOEXEC);
     if (fd_ >= 0) memcpy(pendingOutput, name.data(), name.size());
+    // Held until the process ends, however it ends: the file is in use.
+    if (fd_ >= 0) flock(fd_, LOCK_EX | LOCK_NB);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (fd_ < 0) {
       *error = "cannot create a file in " + Quoted(dir) + ": " + strerror(errno);
@@ -376,7 +427,14 @@ int Pack(const Options &o) {
     ~Closer() { close(fd); }
   } closeLauncher{launcherFd};
   LauncherFile launcher;
-  if (!ReadLauncherFile(launcherFd, &launcher)) return Fail(L + " is not an executable (ELF) file");
+  if (!ReadLauncherFile(launcherFd, &launcher)) {
+    const int64_t needed = CutShortElfLength(launcherFd);
+    if (needed > 0) {
+      return Fail(L + " is cut short: its ELF headers say the program takes at least " + std::to_string(needed) +
+                  " bytes, the file has " + std::to_string(st.st_size));
+    }
+    return Fail(L + " is not an executable (ELF) file");
+  }
   if (launcher.fileLength > launcher.imageLength) {
     return Fail(L + " already carries an archive (" + std::to_string(launcher.fileLength - launcher.imageLength) +
                 " bytes behind its program); use a plain launcher binary");
@@ -425,6 +483,12 @@ int Pack(const Options &o) {
   if (!runtimeProblem.empty()) return Fail("payload " + Quoted(payloadDir) + ": " + runtimeProblem);
   if (!warning.empty()) Warning("payload " + Quoted(payloadDir) + ": " + warning);
   if (names.count("package/PackageFormat.jar") == 0) Warning("payload has no package/PackageFormat.jar");
+  for (const PayloadEntry &e : payload.entries) {
+    if (!IsValidUtf8(e.name)) {
+      Warning(Quoted(PrintableName(e.display)) + ": the name is not valid UTF-8; it is stored as its bytes, " +
+              "which the launcher writes as they are, but other tools may show it differently");
+    }
+  }
 
   // Stored, the archive's size is known now; deflated, it is watched while it is written.
   if (o.level == 0) {
@@ -447,6 +511,7 @@ int Pack(const Options &o) {
   if (access(outDir.c_str(), W_OK | X_OK) != 0) return Fail("output directory " + Quoted(outDir) + " is not writable");
   if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail("output " + Quoted(output) + " is a directory");
 
+  RemoveStaleTemporaryFiles(output, o.quiet);
   PendingOutput pending;
   if (!pending.Create(output, &error) || !CopyLauncher(launcherFd, pending.fd(), launcher.fileLength, &error)) {
     return Fail(error);

@@ -22,6 +22,7 @@ struct Walk {
   const ArchiveLimits &limits;
   Payload *payload;
   std::string root;  // the payload's real path
+  std::string displayRoot;  // the payload as the user named it
   std::vector<std::pair<dev_t, ino_t>> open;  // directories being walked, outermost first
   std::string error;
   int64_t count = 0;  // entries found, also past the limit
@@ -52,6 +53,7 @@ struct Walk {
     payload->entries.push_back(std::move(entry));
     return true;
   }
+  void FindLeavingLink(std::string *path, std::string *display, std::string *target) const;
   bool Directory(const std::string &path, const std::string &display, const std::string &prefix);
   bool Entry(const std::string &path, const std::string &display, const std::string &name);
 };
@@ -68,6 +70,31 @@ const char *TypeName(mode_t mode) {
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
   return "not a regular file";
+}
+
+// In a chain of links that ends outside the payload, the one whose own target leaves it: the
+// links are followed one at a time, each target's directory resolved, and the walk stops at
+// the first whose target lies outside. *path, *display and *target start as those of the
+// first link and end as those of the one to name.
+void Walk::FindLeavingLink(std::string *path, std::string *display, std::string *target) const {
+  for (int hop = 0; hop < 40; hop++) {  // the kernel's own limit; realpath found the chain finite
+    std::string next = (*target)[0] == '/' ? *target : path->substr(0, path->rfind('/') + 1) + *target;
+    while (next.size() > 1 && next.back() == '/') next.pop_back();
+    const size_t slash = next.rfind('/');
+    const std::string last = next.substr(slash + 1);
+    if (last.empty() || last == "." || last == "..") return;
+    char *dir = realpath(slash == 0 ? "/" : next.substr(0, slash).c_str(), nullptr);
+    if (dir == nullptr) return;
+    const std::string resolvedDir = dir;
+    free(dir);
+    if (!Inside(resolvedDir)) return;
+    const std::string resolved = (resolvedDir == "/" ? "" : resolvedDir) + "/" + last;
+    struct stat st;
+    if (lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+    *path = resolved;
+    *display = displayRoot + (root == "/" ? resolved : resolved.substr(root.size()));
+    *target = Readlink(resolved);
+  }
 }
 
 bool Walk::Directory(const std::string &path, const std::string &display, const std::string &prefix) {
@@ -109,7 +136,9 @@ bool Walk::Entry(const std::string &path, const std::string &display, const std:
     source = resolved;
     free(resolved);
     if (!Inside(source)) {
-      return Fail("the symbolic link '" + display + "' points to '" + target + "', outside the payload; links are " +
+      std::string link = path, named = display, leaving = target;
+      FindLeavingLink(&link, &named, &leaving);
+      return Fail("the symbolic link '" + named + "' points to '" + leaving + "', outside the payload; links are " +
                   "stored as what they point to, so copy that into the payload or remove the link");
     }
     if (stat(source.c_str(), &st) != 0) return Fail("cannot read '" + display + "': " + strerror(errno));
@@ -153,7 +182,7 @@ bool Walk::Entry(const std::string &path, const std::string &display, const std:
 
 bool ReadPayload(const std::string &dir, const ArchiveLimits &limits, Payload *payload, std::string *error) {
   *payload = Payload();
-  Walk walk{limits, payload, "", {}, "", 0, false};
+  Walk walk{limits, payload, "", "", {}, "", 0, false};
   char *resolved = realpath(dir.c_str(), nullptr);
   struct stat st;
   if (resolved == nullptr || stat(resolved, &st) != 0) {
@@ -170,6 +199,7 @@ bool ReadPayload(const std::string &dir, const ArchiveLimits &limits, Payload *p
   walk.open.emplace_back(st.st_dev, st.st_ino);
   std::string display = dir;
   while (display.size() > 1 && display.back() == '/') display.pop_back();
+  walk.displayRoot = display;
   if (!walk.Directory(walk.root, display, "")) {
     *error = walk.error;
     return false;

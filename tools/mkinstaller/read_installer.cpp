@@ -117,7 +117,15 @@ bool InstallerReader::Run(std::string *error) {
     ~Closer() { close(fd); }
   } closer{fd_};
 
-  if (!ReadLauncherFile(fd_, &in_->launcher)) {
+  const bool elf = ReadLauncherFile(fd_, &in_->launcher);
+  const int64_t needed = elf ? in_->launcher.imageLength : CutShortElfLength(fd_);
+  if (needed > st.st_size) {
+    *error = name + " is cut short inside its launcher: the program's ELF headers say it takes " +
+             (elf ? "" : "at least ") + std::to_string(needed) + " bytes, and the file has " +
+             std::to_string(st.st_size) + " (an interrupted download or copy?)";
+    return false;
+  }
+  if (!elf) {
     *error = name + " is not an installer: it does not start with an executable (ELF) program";
     return false;
   }

@@ -1,4 +1,4 @@
-// Name rules, time stamps and the stored-file list of the packaging tool. The civil-date
+// Name rules, time stamps and the compression rule of the packaging tool. The civil-date
 // arithmetic is done here rather than with gmtime, so that neither the time zone nor the width
 // of time_t (32 bits in the i386 build) changes a time stamp.
 #include "zip_format.h"
@@ -78,23 +78,70 @@ bool ParseSourceDateEpoch(const char *text, int64_t *seconds) {
   return true;
 }
 
-bool IsCompressedAlready(std::string_view name) {
-  static constexpr const char *kSuffixes[] = {
-      ".jar", ".zip", ".war", ".ear", ".jmod", ".pack", ".gz",  ".tgz", ".bz2", ".tbz2", ".xz",   ".txz",
-      ".lz",  ".lzma", ".zst", ".7z",  ".png",  ".jpg",  ".jpeg", ".gif", ".webp", ".woff2", ".mp3", ".ogg"};
-  for (const char *suffix : kSuffixes) {
-    const size_t len = strlen(suffix);
-    if (name.size() <= len) continue;
-    const std::string_view tail = name.substr(name.size() - len);
-    bool same = true;
-    for (size_t i = 0; i < len && same; i++) {
-      char c = tail[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == suffix[i];
-    }
-    if (same) return true;
+uint64_t MaxWorthwhileSize(uint64_t size) {
+  const uint64_t saving = (size + 99) / 100;
+  return size - (saving > 0 ? saving : size);
+}
+
+namespace {
+
+// The length of the UTF-8 sequence at p (at most n bytes), or 0 when it is malformed.
+size_t Utf8Sequence(const unsigned char *p, size_t n) {
+  if (p[0] < 0x80) return 1;
+  size_t len;
+  uint32_t min, cp;
+  if ((p[0] & 0xE0) == 0xC0) {
+    len = 2, min = 0x80, cp = p[0] & 0x1F;
+  } else if ((p[0] & 0xF0) == 0xE0) {
+    len = 3, min = 0x800, cp = p[0] & 0x0F;
+  } else if ((p[0] & 0xF8) == 0xF0) {
+    len = 4, min = 0x10000, cp = p[0] & 0x07;
+  } else {
+    return 0;
   }
-  return false;
+  if (len > n) return 0;
+  for (size_t i = 1; i < len; i++) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (p[i] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view name) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(name.data());
+  for (size_t at = 0; at < name.size();) {
+    const size_t len = Utf8Sequence(p + at, name.size() - at);
+    if (len == 0) return false;
+    at += len;
+  }
+  return true;
+}
+
+uint32_t NameFlags(std::string_view name) {
+  bool ascii = true;
+  for (char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  return !ascii && IsValidUtf8(name) ? kUtf8NameFlag : 0;
+}
+
+std::string PrintableName(std::string_view name) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(name.data());
+  std::string out;
+  for (size_t at = 0; at < name.size();) {
+    const size_t len = Utf8Sequence(p + at, name.size() - at);
+    if (len > 0 && p[at] >= 0x20 && p[at] != 0x7F) {
+      out.append(name.data() + at, len);
+      at += len;
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02x", p[at]);
+      out += hex;
+      at++;
+    }
+  }
+  return out;
 }
 
 std::string Count(int64_t n, const char *one, const char *many) {

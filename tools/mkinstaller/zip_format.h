@@ -1,7 +1,7 @@
 // What the packaging tool writes and expects in an installer's archive beyond the launcher's
 // reader: the limits of that reader (shared with it, never restated), the names it refuses,
-// the MS-DOS time stamps, which files are stored rather than deflated, and the digest record
-// that the tool leaves in the archive comment.
+// the MS-DOS time stamps, when deflating an entry pays, how names are marked as UTF-8, and the
+// digest record that the tool leaves in the archive comment.
 #pragma once
 
 #include <stdint.h>
@@ -35,9 +35,23 @@ std::string FormatDosDateTime(uint32_t dos);
 // Parses a SOURCE_DATE_EPOCH value: decimal digits only. False when malformed.
 bool ParseSourceDateEpoch(const char *text, int64_t *seconds);
 
-// True for names of files that are compressed already (.jar, .zip, .gz, .png, ...): they are
-// stored, since deflating them again costs time and gains nothing.
-bool IsCompressedAlready(std::string_view name);
+// The largest deflated size worth keeping for an entry of size bytes: deflating must save at
+// least 1% (and at least one byte), else the entry is stored. Files compressed already gain
+// less than that (a few tenths of a percent for .gz files, nothing for most archives) and
+// would only cost the launcher inflating time; files that gain more, such as a JDK's .jmod
+// files (3 to 10%), are kept deflated.
+uint64_t MaxWorthwhileSize(uint64_t size);
+
+// General-purpose flag bit 11: the entry's name is UTF-8. Set only on names that are valid
+// UTF-8 and not plain ASCII; other names are stored as their bytes.
+constexpr uint32_t kUtf8NameFlag = 1u << 11;
+// True when name is well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF).
+bool IsValidUtf8(std::string_view name);
+// The general-purpose flags of an entry with this name.
+uint32_t NameFlags(std::string_view name);
+// The name for a message: bytes that are not valid UTF-8 shown as \xHH.
+std::string PrintableName(std::string_view name);
 
 // The archive comment of an installer made by this tool: the prefix followed by the SHA-256,
 // in hexadecimal, of every byte of the file in front of the end record (launcher, entries

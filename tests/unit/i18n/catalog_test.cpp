@@ -78,6 +78,9 @@ TEST(Catalog, TextsTheLauncherQuotesExactly) {
                "\xbc\xe3\x82\xb9\xe3\x81\xae\xe5\xae\xb9\xe9\x87\x8f\xe3\x82\x92\xe6\xa4\x9c\xe6"
                "\x9f\xbb\xe4\xb8\xad...\n");
   EXPECT_STREQ(Entry("messages_performing_cleanup"), "Deleting temporary files...\n");
+  // Says what failed (the Spanish text always did).
+  for (const char *key : {"messages_no_set_specified_working_dir", "messages_ja_no_set_specified_working_dir"})
+    EXPECT_STREQ(Entry(key), "Error: Could not set working directory to '%s'.\n") << key;
 }
 
 TEST(Catalog, TranslatedUsageTextsTakeOnlyTheProgramName) {

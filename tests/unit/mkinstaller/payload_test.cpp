@@ -96,13 +96,20 @@ TEST_F(PayloadWalk, LinksThatDangleLeaveOrLoopAreRefusedByName) {
       {"..", "d/parent", "never end"},
       {".", "d/self", "never end"},
       {"loop2", "d/loop1", "loop of links"},
+      // A chain: d/a and d/b stay inside, d/c is the link that leaves, and the one named.
+      {"b", "d/a", "points to '/etc', outside the payload"},
   };
   for (const Case &c : cases) {
     ASSERT_EQ(system(("rm -rf '" + scratch.Path("p/d") + "' && mkdir '" + scratch.Path("p/d") + "'").c_str()), 0);
     Link(c.target, c.rel);
     if (c.rel == "d/loop1") Link("loop1", "d/loop2");
+    if (c.rel == "d/a") {
+      Link("../d/./c", "d/b");
+      Link("/etc", "d/c");
+    }
     EXPECT_FALSE(Read()) << c.rel;
-    EXPECT_NE(error.find("'" + root + "/" + c.rel + "'"), std::string::npos) << error;
+    const std::string named = c.rel == "d/a" ? "d/c" : c.rel;
+    EXPECT_NE(error.find("'" + root + "/" + named + "'"), std::string::npos) << error;
     EXPECT_NE(error.find(c.expected), std::string::npos) << error;
   }
 }

@@ -195,6 +195,14 @@ TEST_F(ReadInstallerTest, WhatIsNoInstallerIsRefusedWithTheReason) {
   EXPECT_NE(error.find("no ZIP end record"), std::string::npos) << error;
   EXPECT_FALSE(ReadInstaller(scratch.Path("none"), ReadInstallerOptions(), &installer, &problems, &error));
   EXPECT_NE(error.find("no such file"), std::string::npos) << error;
+  // An installer cut short inside its launcher, anywhere from just past the ELF header on.
+  const std::string whole = ziptest::ReadFile(Built("setup"));
+  for (size_t cut : {size_t{100}, whole.size() / 2, whole.size() - 1}) {
+    ziptest::WriteFile(path, whole.substr(0, cut));
+    EXPECT_FALSE(Check());
+    EXPECT_NE(error.find("is cut short inside its launcher"), std::string::npos) << cut << ": " << error;
+    EXPECT_NE(error.find("the file has " + std::to_string(cut)), std::string::npos) << cut << ": " << error;
+  }
 }
 
 TEST_F(ReadInstallerTest, TheReadersOwnRefusalsKeepTheirReasons) {

@@ -75,13 +75,28 @@ TEST(ZipFormat, SourceDateEpochIsDecimalSecondsOnly) {
   EXPECT_FALSE(ParseSourceDateEpoch(nullptr, &s));
 }
 
-TEST(ZipFormat, CompressedFilesAreRecognisedByTheirSuffix) {
-  for (const char *name : {"package/PackageFormat.jar", "a.ZIP", "x.tar.gz", "lib/modules.jmod", "i.PNG", "j.jpeg"}) {
-    EXPECT_TRUE(IsCompressedAlready(name)) << name;
-  }
-  for (const char *name : {"corvane.class", "jar", ".jar/x", "a.jarx", "notes.txt", "gz"}) {
-    EXPECT_FALSE(IsCompressedAlready(name)) << name;
-  }
+// Deflating must save at least 1% of the entry, and at least a byte.
+TEST(ZipFormat, DeflatingPaysFromOnePercentOn) {
+  EXPECT_EQ(MaxWorthwhileSize(0), 0u);
+  EXPECT_EQ(MaxWorthwhileSize(1), 0u);
+  EXPECT_EQ(MaxWorthwhileSize(99), 98u);
+  EXPECT_EQ(MaxWorthwhileSize(100), 99u);
+  EXPECT_EQ(MaxWorthwhileSize(101), 99u);
+  EXPECT_EQ(MaxWorthwhileSize(22115674), 21894517u);
+  EXPECT_EQ(MaxWorthwhileSize(2147483647), 2126008810u);
+}
+
+// Names are marked as UTF-8 only when they are UTF-8 and not ASCII; others are shown in
+// messages with their stray bytes escaped.
+TEST(ZipFormat, OnlyValidNonAsciiUtf8NamesAreMarked) {
+  for (const char *utf8 : {"caf\xc3\xa9.txt", "\xe6\x97\xa5\xe6\x9c\xac/x", "\xf0\x9f\x98\x80", "\xf4\x8f\xbf\xbf"})
+    EXPECT_EQ(NameFlags(utf8), kUtf8NameFlag) << utf8;
+  for (const char *other : {"plain.txt", "bad\xff.txt", "caf\xe9.txt", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                            "cut\xe6\x97"})
+    EXPECT_EQ(NameFlags(other), 0u) << other;
+  EXPECT_TRUE(IsValidUtf8("plain.txt"));
+  EXPECT_FALSE(IsValidUtf8("bad\xff.txt"));
+  EXPECT_EQ(PrintableName("bad\xff\x01" "caf\xc3\xa9"), "bad\\xff\\x01" "caf\xc3\xa9");
 }
 
 TEST(ZipFormat, CountsUseTheRightNumber) {

@@ -9,6 +9,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -265,6 +267,35 @@ TEST_F(Search, APrivatePlainRuntimeRanksBetweenProbedKitsAndProbedPlainRuntimes)
   std::string kit = Runtime("kit", "1.4.1", true);
   setenv("PATH", (plain + "/bin:" + kit + "/bin").c_str(), 1);
   EXPECT_EQ(Str(GetPublicJREPath()), kit);
+}
+
+// What the search sees but never uses: directories with a java and another layout (a runtime of
+// version 9 or later, one for the other processor), each once; a java reached through a link, as
+// the alternatives system puts it on PATH, stands for the runtime it leads to.
+TEST_F(Search, DirectoriesWithAJavaOfAnotherLayoutAreNotedOnceEach) {
+  ForgetForeignRuntimesForTesting();
+  auto java = [&](const std::string &rel, const std::string &lib) {
+    WriteFile(dir / rel + "/" + lib, "");
+    WriteFile(dir / rel + "/bin/java", VersionScript("17.0.2"), 0755);
+    return dir / rel;
+  };
+  std::string modern = java("usrjava/jdk-17", "lib/libjava.so");
+  std::string other = java("other", std::string("lib/") + (sizeof(void *) == 4 ? "amd64" : "i386") + "/libjava.so");
+  std::string old = Runtime("old", "1.3.1");
+  for (const auto &[bin, target] : {std::make_pair("alt", modern), std::make_pair("alt-old", old)}) {
+    standin::MkDirs(dir / bin + "/bin");
+    ASSERT_EQ(symlink((target + "/bin/java").c_str(), (dir / bin + "/bin/java").c_str()), 0);
+  }
+  standin::MkDirs(dir / "nojava/bin");
+  setenv("JAVA_HOME", other.c_str(), 1);
+  setenv("PATH", (dir / "alt/bin:" + dir / "alt-old/bin:" + dir / "nojava/bin:" + other + "/bin").c_str(), 1);
+  EXPECT_EQ(Str(GetPublicJREPath()), "<none>");
+  NoteForeignRuntime(other.c_str());  // as the start-up does for -javahome
+  std::vector<std::string> noted;
+  for (const ForeignRuntime *f = GetForeignRuntimes(); f != nullptr; f = f->next) noted.push_back(f->dir);
+  // The runtime of this width behind alt-old is no other layout, only out of the search's sight.
+  EXPECT_EQ(noted, (std::vector<std::string>{modern, other}));
+  ForgetForeignRuntimesForTesting();
 }
 
 }  // namespace

@@ -10,10 +10,12 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "runtime/discovery.h"
 #include "runtime/probe.h"
 #include "testing/hooks.h"
 #include "stand_in.h"
@@ -261,6 +263,38 @@ TEST(RefusedRuntimes, AreRecordedOnceWithWhatTheyReported) {
   EXPECT_EQ(seen[3].version, "?[31m9?");
   ForgetRefusedRuntimesForTesting();
   EXPECT_EQ(GetRefusedRuntimes(), nullptr);
+}
+
+// Directories with a java of another layout are probed only when asked, once each, and are
+// recorded with the reason that fits what their java reports.
+TEST(RefusedRuntimes, JavasOfAnotherLayoutAreProbedWhenAskedWithTheirReason) {
+  ForgetRefusedRuntimesForTesting();
+  ForgetForeignRuntimesForTesting();
+  ScratchDir dir;
+  std::string expected;
+  for (const auto &[name, script, reason] : {
+           std::make_tuple("seventeen", VersionScript("17.0.2"), "TooNew 17.0.2"),
+           std::make_tuple("nine", VersionScript("9"), "TooNew 9"),
+           std::make_tuple("eight", VersionScript("1.8.0_402"), "OtherLayout 1.8.0_402"),
+           std::make_tuple("old", VersionScript("1.3.1"), "Unsupported 1.3.1"),
+           std::make_tuple("mute", std::string("#!/bin/sh\nexit 0\n"), "NoVersion")}) {
+    standin::WriteFile(dir / name + "/lib/libjava.so", "");
+    standin::WriteFile(dir / name + "/bin/java", script, 0755);
+    NoteForeignRuntime((dir / name).c_str());
+    expected += dir / name + " " + reason + "\n";
+  }
+  EXPECT_EQ(GetRefusedRuntimes(), nullptr) << "probed before it was asked";
+  ProbeForeignRuntimes();
+  ProbeForeignRuntimes();
+  const char *const names[] = {"Unsupported", "NoVersion", "TimedOut", "OtherLayout", "TooNew"};
+  std::string seen;
+  for (const RefusedRuntime *r = GetRefusedRuntimes(); r != nullptr; r = r->next) {
+    seen += std::string(r->root) + " " + names[static_cast<int>(r->reason)] +
+            (r->version != nullptr ? std::string(" ") + r->version : "") + "\n";
+  }
+  EXPECT_EQ(seen, expected);
+  ForgetRefusedRuntimesForTesting();
+  ForgetForeignRuntimesForTesting();
 }
 
 TEST(CheckJavaVersion, IsTheBooleanFormOfTheProbe) {
