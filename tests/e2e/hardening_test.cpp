@@ -256,11 +256,13 @@ TEST_F(Hardening, ADamagedArchiveIsReportedAndNothingElseRuns) {
 // and the installer that does still runs.
 TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
   box.Write("inner/corvane.class", "the jar's own class");
+  // Incompressible, so that the jar is stored and its end record sits raw in the installer.
+  box.Write("inner/data.bin", e2e::Noise(64 * 1024));
   const std::string jar = e2e::ReadFile(box.Zip("inner", "inner.jar"));
   box.Write("payload/corvane.class", "classes");
   box.Write("payload/package/PackageFormat.jar", jar);
   std::string jre = Runtime();
-  for (const std::string form : {"", "-a"}) {
+  for (const std::string form : {"-r", "-a"}) {
     std::string whole = box.Path("whole" + form);
     ASSERT_EQ(e2e::Shell(Quote(e2e::BuiltLauncher("mkinstaller")) + " -q " + form + " " +
                          Quote(e2e::BuiltLauncher("setup")) + " " + Quote(box.Path("payload")) +
@@ -276,7 +278,7 @@ TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
     ExpectCleanFailure(r, Corrupted(exe), "cut behind the jar " + form);
   }
   // Whole, both forms run.
-  for (const std::string form : {"", "-a"}) {
+  for (const std::string form : {"-r", "-a"}) {
     std::string whole = box.Path("whole" + form);
     TrackLocks(whole);
     unlink((report + "/argv.txt").c_str());
