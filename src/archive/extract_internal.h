@@ -84,4 +84,33 @@ bool ExtractWithWorkers(jzfile *zipFile, const char *outputDir, const char *entr
 // The extraction in this process, entry after entry (extract.cpp).
 jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entrySubdir);
 
+// Following an extraction for the watcher of WatchExtractions (extract_watch.cpp); nothing
+// happens while there is none. For the life of one UnzipFiles: the bytes written are counted
+// from 0, and every write made in this process is reported.
+class WatchedExtraction {
+ public:
+  WatchedExtraction();
+  ~WatchedExtraction();
+  WatchedExtraction(const WatchedExtraction &) = delete;
+  WatchedExtraction &operator=(const WatchedExtraction &) = delete;
+};
+// While worker processes write: their writes are counted in *counter, in the mapping they share,
+// and a pipe whose write ends only the workers hold lets this process report while it waits and
+// still see the moment the last worker ends. Null counter: the workers are not watched. The
+// destructor leaves *counter alone, so the mapping may be gone by then.
+class WorkerWatch {
+ public:
+  explicit WorkerWatch(unsigned long long *counter);
+  ~WorkerWatch();
+  WorkerWatch(const WorkerWatch &) = delete;
+  WorkerWatch &operator=(const WorkerWatch &) = delete;
+  // Once every worker has been started: reports about every 50 ms until the last one has ended.
+  void WaitForWorkers();
+
+ private:
+  int pipe_[2] = {-1, -1};
+};
+// In a new worker: its writes are counted, never reported.
+void LeaveReportsToLauncher();
+
 }  // namespace extraction

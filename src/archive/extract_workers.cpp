@@ -90,6 +90,9 @@ struct Failure {
 struct Shared {
   uint32_t next;  // the next job to hand out
   int stop;       // set by the first failure
+  // The bytes written by all, for the watcher (extract_watch.cpp); aligned so that even the
+  // 32-bit build reads and adds to it in one piece.
+  alignas(8) unsigned long long written;
   Failure failures[kMostWorkers];
 };
 
@@ -380,6 +383,7 @@ void SetWorkerSignals() {
   const int fd = ReopenArchive(zip);
   if (fd < 0) _exit(kWorkerCannotRead);
   zip->fd = fd;  // this worker's copy of the record
+  extraction::LeaveReportsToLauncher();
   TakeJobs(zip, outputDir, plan, shared, &shared->failures[slot]);
   _exit(0);
 }
@@ -421,12 +425,14 @@ jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int worke
   Shared *shared = mapping != MAP_FAILED ? static_cast<Shared *>(mapping) : &local;
   memset(shared, 0, sizeof(Shared));
   for (Failure &f : shared->failures) f.index = -1;
+  extraction::WorkerWatch watch(mapping != MAP_FAILED ? &shared->written : nullptr);
 
   int started = 0;
   if (mapping != MAP_FAILED) {
     while (started < workers && StartWorker(zip, outputDir, plan, shared, started) > 0) started++;
   }
   lastWorkerCount = started;
+  watch.WaitForWorkers();
   bool redo = started == 0;
   for (int slot = 0; slot < started; slot++) redo = !WaitForWorker(slot) || redo;
   if (redo) {
@@ -435,6 +441,7 @@ jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int worke
     const bool failed = shared->stop != 0;
     if (!failed) {
       shared->next = 0;
+      __atomic_store_n(&shared->written, 0, __ATOMIC_RELAXED);
       TakeJobs(zip, outputDir, plan, shared, &shared->failures[0]);
     }
   }
