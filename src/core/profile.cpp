@@ -8,6 +8,7 @@
 #include "archive/extract.h"
 #include "archive/zip_util.h"
 #include "core/paths.h"
+#include "core/startup.h"
 #include "i18n/locale.h"
 #include "runtime/discovery.h"
 #include "ui/output.h"
@@ -34,11 +35,14 @@ int bundledWriteError = 0;
 // Whether the executable's archive has entries under kBundledJREEntries, once a walk has told.
 enum class Presence { Unknown, Absent, Present };
 Presence bundledEntries = Presence::Unknown;
+// The sum of their sizes, once a walk has told.
+unsigned long long bundledSize = 0;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
 void NoteBundledEntries(const ArchiveSurvey &survey) {
   bundledEntries = survey.hasSubdirEntries ? Presence::Present : Presence::Absent;
+  bundledSize = survey.subdirSize;
 }
 
 // Whether the archive open as zip (the executable's) has entries under the private runtime's
@@ -93,7 +97,7 @@ const char *GetBundledJREPath(void) {
     // would tell the user about an extraction that does not happen.
     if (zip != nullptr && ArchiveHasBundledJRE(zip)) {
       ShowMessage("unzipping_java_files");
-      if (UnzipFiles(zip, home, kBundledJREEntries))
+      if (UnzipFilesShowingProgress(zip, home, kBundledJREEntries, bundledSize))
         bundledJREPath = GetJREPath(candidate);
       else
         bundledWriteError = zip->writeErrno;
@@ -146,4 +150,5 @@ void ResetProfileForTesting(void) {
   bundledLibPath = nullptr;
   bundledWriteError = 0;
   bundledEntries = Presence::Unknown;
+  bundledSize = 0;
 }

@@ -28,6 +28,7 @@
 #include "runtime/launch.h"
 #include "runtime/probe.h"
 #include "ui/output.h"
+#include "ui/progress.h"
 
 const char *progname = nullptr;
 char *workdir = nullptr;
@@ -357,7 +358,8 @@ int ReportNoJavaRuntime(const char *tmpdir) {
 // 18. The second pass: the whole archive into the working directory. The file opened as an
 // archive a moment ago; if it no longer does, it has changed under the launcher. False after
 // reporting what went wrong.
-bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tmpdir) {
+bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tmpdir,
+                       unsigned long long total) {
   int zipError = 0;
   jzfile *zipFile = zipOpen(execname, &zipError);
   if (zipFile == nullptr) {
@@ -365,7 +367,7 @@ bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tm
     return !carriesArchive;
   }
   ShowMessage("unzipping_files");
-  bool extracted = UnzipFiles(zipFile, workdir, nullptr);
+  bool extracted = UnzipFilesShowingProgress(zipFile, workdir, nullptr, total);
   if (!extracted) {
     if (zipFile->writeErrno != 0)
       ReportWriteFailure(tmpdir);
@@ -408,6 +410,17 @@ void RunUpgradeScriptIfAsked(int status, const char *tmpdir) {
 
 }  // namespace
 
+jboolean UnzipFilesShowingProgress(jzfile *zipFile, const char *outputDir, const char *entrySubdir,
+                                   unsigned long long total) {
+  const bool watched = !isSilent && BeginProgress(total);
+  if (watched) WatchExtractions(ShowProgress);
+  const jboolean extracted = UnzipFiles(zipFile, outputDir, entrySubdir);
+  if (watched) {
+    WatchExtractions(nullptr);
+    EndProgress();
+  }
+  return extracted;
+}
 
 int LauncherMain(int argc, char **argv) {
   // 1. The executable.
@@ -449,7 +462,7 @@ int LauncherMain(int argc, char **argv) {
   if (jrepath == nullptr) return ReportNoJavaRuntime(tmpdir);
 
   // 18. The second pass: the extraction.
-  if (!ExtractOwnArchive(execname, carriesArchive, tmpdir)) return 1;
+  if (!ExtractOwnArchive(execname, carriesArchive, tmpdir, requiredDisk)) return 1;
 
   // 19, 20. The launcher's options.
   const char *apphome = AddLauncherOptions(tmpdir);

@@ -1,6 +1,7 @@
 // The start-up sequence and the launcher-wide state that it owns.
 #pragma once
 
+#include "archive/zip_util.h"
 #include "core/types.h"
 
 // Free space that the start-up asks for in the temporary directory beyond the sum of the
@@ -17,5 +18,9 @@ extern char *workdir;
 // Set just before the clean-up of a normal end; gates the profile's Cleanup hook.
 extern jboolean doCleanup;
 
+// UnzipFiles, with the progress shown while it runs (ui/progress.h) unless the run is -silent;
+// total is the sum of the sizes of the entries it extracts.
+jboolean UnzipFilesShowingProgress(jzfile *zipFile, const char *outputDir, const char *entrySubdir,
+                                   unsigned long long total);
 // Runs the whole start-up sequence; returns the process exit status.
 int LauncherMain(int argc, char **argv);
