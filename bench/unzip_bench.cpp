@@ -1,8 +1,10 @@
 // Extracts an archive the way the launcher's second pass does: zipOpen, UnzipFiles into the
 // output directory, zipClose.
-// Usage: unzip_bench ARCHIVE OUTPUT_DIR [--sequential] [--workers-rss]
+// Usage: unzip_bench ARCHIVE OUTPUT_DIR [--sequential] [--progress] [--workers-rss]
 //   --sequential   one process alone (SetMaxExtractionWorkers(1)); without it, the launcher's
 //                  default number of worker processes
+//   --progress     the extraction as the launcher runs it on a terminal, with its progress line
+//                  (drawn on standard output, whatever that is)
 //   --workers-rss  afterwards, print to stderr the largest peak RSS of the reaped worker
 //                  processes (getrusage RUSAGE_CHILDREN; 0 when no worker ran)
 #include <stdio.h>
@@ -11,16 +13,21 @@
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
+#include "core/startup.h"
+#include "testing/hooks.h"
 
 int main(int argc, char **argv) {
   const char *paths[2] = {nullptr, nullptr};
   int pathCount = 0;
   bool sequential = false;
   bool workersRss = false;
+  bool progress = false;
   bool usage = false;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--sequential") == 0) {
       sequential = true;
+    } else if (strcmp(argv[i], "--progress") == 0) {
+      progress = true;
     } else if (strcmp(argv[i], "--workers-rss") == 0) {
       workersRss = true;
     } else if (strncmp(argv[i], "--", 2) == 0 || pathCount == 2) {
@@ -30,7 +37,8 @@ int main(int argc, char **argv) {
     }
   }
   if (usage || pathCount != 2) {
-    fprintf(stderr, "usage: %s ARCHIVE OUTPUT_DIR [--sequential] [--workers-rss]\n", argv[0]);
+    fprintf(stderr, "usage: %s ARCHIVE OUTPUT_DIR [--sequential] [--progress] [--workers-rss]\n",
+            argv[0]);
     return 2;
   }
   if (sequential) SetMaxExtractionWorkers(1);
@@ -40,7 +48,18 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s: not an archive (%d)\n", paths[0], err);
     return 1;
   }
-  jboolean ok = UnzipFiles(zip, paths[1], nullptr);
+  jboolean ok;
+  if (progress) {
+    // The launcher takes the total from its first pass; the central directory's sizes are the
+    // same and cost nothing to add up.
+    unsigned long long total = 0;
+    for (jint i = 0; i < zip->total; i++)
+      if (zip->entries[i].size > 0) total += static_cast<unsigned long long>(zip->entries[i].size);
+    ShowProgressOnAnyOutputForTesting(true);
+    ok = UnzipFilesShowingProgress(zip, paths[1], nullptr, total);
+  } else {
+    ok = UnzipFiles(zip, paths[1], nullptr);
+  }
   if (!ok) fprintf(stderr, "%s: extraction failed: %s\n", paths[0], zip->msg ? zip->msg : "");
   zipClose(zip);
   if (workersRss) {
