@@ -1,7 +1,8 @@
 // The status window under a real X server, seen from outside (xwininfo, xprop) and through the
-// toolkit: size, title, centring, replacing and joining texts, hiding and making anew, and the
-// console when the interface stops taking calls; and the fonts its text is drawn with in a
-// multibyte locale, in single-byte ones, and on a server without fonts for the locale.
+// toolkit: size, title, centring, replacing and joining texts, the share of a long piece of work
+// under the line, hiding and making anew, and the console when the interface stops taking
+// calls; and the fonts its text is drawn with in a multibyte locale, in single-byte ones, and on
+// a server without fonts for the locale.
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>
