@@ -94,13 +94,18 @@ class WatchedExtraction {
   WatchedExtraction(const WatchedExtraction &) = delete;
   WatchedExtraction &operator=(const WatchedExtraction &) = delete;
 };
-// While worker processes write: their writes are counted in *counter, in the mapping they share,
-// and a pipe whose write ends only the workers hold lets this process report while it waits and
-// still see the moment the last worker ends. Null counter: the workers are not watched. The
-// destructor leaves *counter alone, so the mapping may be gone by then.
+// The bytes one worker has written, on a cache line of its own: each worker writes only its own,
+// without a locked instruction and without slowing the others down.
+struct alignas(64) WorkerCount {
+  unsigned long long written;
+};
+// While worker processes write, each counting in its own of the `slots` counts (zeroed, in the
+// mapping they share): a pipe whose write ends only the workers hold lets this process report
+// their sum while it waits and still see the moment the last worker ends. Null counts: the
+// workers are not watched. The destructor leaves the counts alone, so the mapping may be gone.
 class WorkerWatch {
  public:
-  explicit WorkerWatch(unsigned long long *counter);
+  WorkerWatch(const WorkerCount *counts, int slots);
   ~WorkerWatch();
   WorkerWatch(const WorkerWatch &) = delete;
   WorkerWatch &operator=(const WorkerWatch &) = delete;
@@ -108,9 +113,11 @@ class WorkerWatch {
   void WaitForWorkers();
 
  private:
+  const WorkerCount *counts_ = nullptr;
+  int slots_ = 0;
   int pipe_[2] = {-1, -1};
 };
-// In a new worker: its writes are counted, never reported.
-void LeaveReportsToLauncher();
+// In a new worker: its writes are counted in *count, never reported.
+void CountForLauncher(WorkerCount *count);
 
 }  // namespace extraction

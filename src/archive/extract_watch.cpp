@@ -1,8 +1,9 @@
 // Following an extraction from the process that asked for it: the bytes written are counted
-// wherever they are written (in this process, or in the workers' shared mapping while workers
-// write), and the watcher is called in this process only, after each of its own writes or, while
-// workers write, every 50 ms of its wait for them. Whoever watches decides how often to draw; a
-// worker only counts, so it never touches a terminal or a display.
+// where they are written (in this process, or by each worker in its own slot of the mapping the
+// workers share), and the watcher is called in this process only, after each of its own writes
+// or, while workers write, every 50 ms of its wait for them, with the sum of the counts. Whoever
+// watches decides how often to draw; a worker only counts, so it never touches a terminal or a
+// display.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -17,13 +18,16 @@ namespace {
 constexpr int kReportIntervalMs = 50;
 
 ExtractionWatcher watcher = nullptr;
+// The count of this process: its own, or in a worker its slot in the mapping the workers share.
+// Only this process writes to it; 64-bit loads and stores are atomic so that the launcher never
+// reads a worker's count half updated (the 32-bit build too).
 alignas(8) unsigned long long ownCount = 0;
-// Workers add to the count at once: every change is atomic.
 unsigned long long *count = &ownCount;
 bool reports = true;  // false in a worker
 
 void CountWrite(size_t len) {
-  const unsigned long long written = __atomic_add_fetch(count, len, __ATOMIC_RELAXED);
+  const unsigned long long written = *count + len;
+  __atomic_store_n(count, written, __ATOMIC_RELAXED);
   if (reports && watcher != nullptr) watcher(written);
 }
 
@@ -36,22 +40,20 @@ namespace extraction {
 WatchedExtraction::WatchedExtraction() {
   if (watcher == nullptr) return;
   ownCount = 0;
-  count = &ownCount;
   zipObserveWrites(CountWrite);
 }
 
 WatchedExtraction::~WatchedExtraction() { zipObserveWrites(nullptr); }
 
-WorkerWatch::WorkerWatch(unsigned long long *counter) {
-  if (watcher == nullptr || counter == nullptr) return;
-  __atomic_store_n(counter, ownCount, __ATOMIC_RELAXED);
-  count = counter;
-  // Without the pipe the workers are waited for as if unwatched; the count still runs.
+WorkerWatch::WorkerWatch(const WorkerCount *counts, int slots) {
+  if (watcher == nullptr || counts == nullptr) return;
+  counts_ = counts;
+  slots_ = slots;
+  // Without the pipe the workers are waited for as if unwatched.
   if (pipe2(pipe_, O_CLOEXEC) != 0) pipe_[0] = pipe_[1] = -1;
 }
 
 WorkerWatch::~WorkerWatch() {
-  count = &ownCount;
   for (int fd : pipe_)
     if (fd >= 0) close(fd);
 }
@@ -65,11 +67,17 @@ void WorkerWatch::WaitForWorkers() {
     // Nothing is ever written: the pipe becomes readable (at its end) when the last worker has
     // ended, however it ended.
     const int r = poll(&end, 1, kReportIntervalMs);
-    watcher(__atomic_load_n(count, __ATOMIC_RELAXED));
+    unsigned long long written = ownCount;
+    for (int i = 0; i < slots_; i++)
+      written += __atomic_load_n(&counts_[i].written, __ATOMIC_RELAXED);
+    watcher(written);
     if (r > 0 || (r < 0 && errno != EINTR)) return;
   }
 }
 
-void LeaveReportsToLauncher() { reports = false; }
+void CountForLauncher(WorkerCount *workerCount) {
+  count = &workerCount->written;
+  reports = false;
+}
 
 }  // namespace extraction

@@ -90,9 +90,7 @@ struct Failure {
 struct Shared {
   uint32_t next;  // the next job to hand out
   int stop;       // set by the first failure
-  // The bytes written by all, for the watcher (extract_watch.cpp); aligned so that even the
-  // 32-bit build reads and adds to it in one piece.
-  alignas(8) unsigned long long written;
+  extraction::WorkerCount counts[kMostWorkers];  // for the watcher (extract_watch.cpp)
   Failure failures[kMostWorkers];
 };
 
@@ -383,7 +381,7 @@ void SetWorkerSignals() {
   const int fd = ReopenArchive(zip);
   if (fd < 0) _exit(kWorkerCannotRead);
   zip->fd = fd;  // this worker's copy of the record
-  extraction::LeaveReportsToLauncher();
+  extraction::CountForLauncher(&shared->counts[slot]);
   TakeJobs(zip, outputDir, plan, shared, &shared->failures[slot]);
   _exit(0);
 }
@@ -425,7 +423,7 @@ jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int worke
   Shared *shared = mapping != MAP_FAILED ? static_cast<Shared *>(mapping) : &local;
   memset(shared, 0, sizeof(Shared));
   for (Failure &f : shared->failures) f.index = -1;
-  extraction::WorkerWatch watch(mapping != MAP_FAILED ? &shared->written : nullptr);
+  extraction::WorkerWatch watch(mapping != MAP_FAILED ? shared->counts : nullptr, kMostWorkers);
 
   int started = 0;
   if (mapping != MAP_FAILED) {
@@ -441,7 +439,6 @@ jboolean RunJobs(jzfile *zip, const char *outputDir, const Plan &plan, int worke
     const bool failed = shared->stop != 0;
     if (!failed) {
       shared->next = 0;
-      __atomic_store_n(&shared->written, 0, __ATOMIC_RELAXED);
       TakeJobs(zip, outputDir, plan, shared, &shared->failures[0]);
     }
   }

@@ -28,8 +28,6 @@ constexpr jint kCopyBuffer = 16384;
 constexpr jint kInflateInput = 65536;
 constexpr jint kInflateOutput = 65536;
 
-void (*writeObserver)(size_t len) = nullptr;
-
 
 void FreeEntry(jzentry *ze) {
   free(ze->extra);
@@ -61,6 +59,8 @@ struct InflateGuard {
   z_stream *strm;
   ~InflateGuard() { inflateEnd(strm); }
 };
+
+void (*writeObserver)(size_t len) = nullptr;  // see zipObserveWrites
 
 // Writes all of buf to the entry's file. A file system that is nearly full takes part of a
 // write and refuses the rest only on the next one, so short writes are continued until the
