@@ -48,7 +48,6 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s: not an archive (%d)\n", paths[0], err);
     return 1;
   }
-  jboolean ok;
   if (progress) {
     // The launcher takes the total from its first pass; the central directory's sizes are the
     // same and cost nothing to add up.
@@ -56,10 +55,10 @@ int main(int argc, char **argv) {
     for (jint i = 0; i < zip->total; i++)
       if (zip->entries[i].size > 0) total += static_cast<unsigned long long>(zip->entries[i].size);
     ShowProgressOnAnyOutputForTesting(true);
-    ok = UnzipFilesShowingProgress(zip, paths[1], nullptr, total);
-  } else {
-    ok = UnzipFiles(zip, paths[1], nullptr);
+    BeginExtractionProgress(total);
   }
+  jboolean ok = UnzipFiles(zip, paths[1], nullptr);
+  if (progress) EndExtractionProgress();
   if (!ok) fprintf(stderr, "%s: extraction failed: %s\n", paths[0], zip->msg ? zip->msg : "");
   zipClose(zip);
   if (workersRss) {

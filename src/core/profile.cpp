@@ -97,7 +97,10 @@ const char *GetBundledJREPath(void) {
     // would tell the user about an extraction that does not happen.
     if (zip != nullptr && ArchiveHasBundledJRE(zip)) {
       ShowMessage("unzipping_java_files");
-      if (UnzipFilesShowingProgress(zip, home, kBundledJREEntries, bundledSize))
+      BeginExtractionProgress(bundledSize);
+      const jboolean extracted = UnzipFiles(zip, home, kBundledJREEntries);
+      EndExtractionProgress();
+      if (extracted)
         bundledJREPath = GetJREPath(candidate);
       else
         bundledWriteError = zip->writeErrno;

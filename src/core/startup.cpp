@@ -367,7 +367,9 @@ bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tm
     return !carriesArchive;
   }
   ShowMessage("unzipping_files");
-  bool extracted = UnzipFilesShowingProgress(zipFile, workdir, nullptr, total);
+  BeginExtractionProgress(total);
+  bool extracted = UnzipFiles(zipFile, workdir, nullptr);
+  EndExtractionProgress();
   if (!extracted) {
     if (zipFile->writeErrno != 0)
       ReportWriteFailure(tmpdir);
@@ -410,16 +412,13 @@ void RunUpgradeScriptIfAsked(int status, const char *tmpdir) {
 
 }  // namespace
 
-jboolean UnzipFilesShowingProgress(jzfile *zipFile, const char *outputDir, const char *entrySubdir,
-                                   unsigned long long total) {
-  const bool watched = !isSilent && BeginProgress(total);
-  if (watched) WatchExtractions(ShowProgress);
-  const jboolean extracted = UnzipFiles(zipFile, outputDir, entrySubdir);
-  if (watched) {
-    WatchExtractions(nullptr);
-    EndProgress();
-  }
-  return extracted;
+void BeginExtractionProgress(unsigned long long total) {
+  if (!isSilent && BeginProgress(total)) WatchExtractions(ShowProgress);
+}
+
+void EndExtractionProgress(void) {
+  WatchExtractions(nullptr);
+  EndProgress();
 }
 
 int LauncherMain(int argc, char **argv) {

@@ -1,7 +1,6 @@
 // The start-up sequence and the launcher-wide state that it owns.
 #pragma once
 
-#include "archive/zip_util.h"
 #include "core/types.h"
 
 // Free space that the start-up asks for in the temporary directory beyond the sum of the
@@ -18,9 +17,10 @@ extern char *workdir;
 // Set just before the clean-up of a normal end; gates the profile's Cleanup hook.
 extern jboolean doCleanup;
 
-// UnzipFiles, with the progress shown while it runs (ui/progress.h) unless the run is -silent;
-// total is the sum of the sizes of the entries it extracts.
-jboolean UnzipFilesShowingProgress(jzfile *zipFile, const char *outputDir, const char *entrySubdir,
-                                   unsigned long long total);
+// Around an extraction: its progress shown while it runs (ui/progress.h), unless the run is
+// -silent. total is the sum of the sizes of the entries it extracts. The end comes before any
+// message about the extraction's outcome, which then starts a line of its own.
+void BeginExtractionProgress(unsigned long long total);
+void EndExtractionProgress(void);
 // Runs the whole start-up sequence; returns the process exit status.
 int LauncherMain(int argc, char **argv);
