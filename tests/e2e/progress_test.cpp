@@ -140,11 +140,13 @@ TEST_F(Progress, ATerminalShowsProgressLinesAndThenTodaysScreenAPipeTodaysBytes)
   opts.args = args;
   opts.env["LC_ALL"] = "C";
   e2e::Process piped(installer, opts, box.MkDir("piped"));
-  for (heldUp = false; !heldUp;) {
+  heldUp = false;
+  for (int ms = 0; ms < 60000 && !heldUp; ms++) {
     heldUp = HoldUpExtraction(piped.pid(), tmp);
     if (!heldUp) SleepMs(1);
   }
   e2e::Result r = piped.Wait();
+  EXPECT_TRUE(heldUp);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.out, kTodaysText);
   EXPECT_EQ(r.err, "");
