@@ -130,6 +130,7 @@ jboolean ExtractInOrder(jzfile *zipFile, int dirfd, const char *outputDir,
 namespace {
 
 jboolean Unzip(jzfile *zipFile, int dirfd, const char *outputDir, const char *entrySubdir) {
+  extraction::WatchedExtraction watched;
   jboolean result = JNI_FALSE;
   if (extraction::ExtractWithWorkers(zipFile, dirfd, outputDir, entrySubdir, &result))
     return result;
@@ -152,14 +153,17 @@ jboolean UnzipFilesAt(jzfile *zipFile, int outputDirFd, const char *entrySubdir)
 jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *survey) {
   survey->totalSize = 0;
   survey->hasSubdirEntries = JNI_FALSE;
+  survey->subdirSize = 0;
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
   jboolean sound = JNI_TRUE;
   for (jint i = 0; i < zipFile->total; i++) {
     jzentry *entry = zipGetNextEntry(zipFile, i);
     if (entry == nullptr) return JNI_FALSE;
-    if (entrySubdir != nullptr && IsUnder(entry->name, entrySubdir, prefixLen))
-      survey->hasSubdirEntries = JNI_TRUE;
     const jint size = entry->size, csize = entry->csize;
+    if (entrySubdir != nullptr && IsUnder(entry->name, entrySubdir, prefixLen)) {
+      survey->hasSubdirEntries = JNI_TRUE;
+      if (size > 0) survey->subdirSize += static_cast<unsigned long long>(size);
+    }
     zipFreeEntry(zipFile, entry);
     // The walk goes on after a bad size, so that the names are all looked at; the sum is then
     // of no use.

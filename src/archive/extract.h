@@ -27,6 +27,12 @@ void SetMaxExtractionWorkers(int count);
 // For the signal handlers, async-signal-safe: kills and reaps the running extraction's workers,
 // so that none writes into a tree being deleted. Does nothing when none runs.
 void StopExtractionWorkers(void);
+// Lets the calling process follow its extractions: while UnzipFiles runs, watch is called with
+// the bytes written so far by this process and its worker processes together, after every write
+// made in this process and about every 50 ms while workers write. A worker never calls it. Null
+// (the default) counts nothing.
+typedef void (*ExtractionWatcher)(unsigned long long written);
+void WatchExtractions(ExtractionWatcher watch);
 // True when one of the name's "/"-separated components is "..": UnzipFiles refuses such a name,
 // and with it the rest of the archive.
 jboolean HasParentComponent(const char *name);
@@ -35,6 +41,7 @@ jboolean HasParentComponent(const char *name);
 struct ArchiveSurvey {
   unsigned long long totalSize;  // the sum of the entries' declared sizes
   jboolean hasSubdirEntries;     // some entry lies under the entrySubdir asked about
+  unsigned long long subdirSize;  // the sum of those entries' declared sizes
 };
 // Reads every entry's local header, as the extraction will, without writing anything: the sum of
 // the declared sizes, and whether some entry lies under entrySubdir (in the sense of UnzipFiles;

@@ -88,4 +88,40 @@ bool ExtractWithWorkers(jzfile *zipFile, int dirfd, const char *outputDir,
 jboolean ExtractInOrder(jzfile *zipFile, int dirfd, const char *outputDir,
                         const char *entrySubdir);
 
+// Following an extraction for the watcher of WatchExtractions (extract_watch.cpp); nothing
+// happens while there is none. For the life of one UnzipFiles: the bytes written are counted
+// from 0, and every write made in this process is reported.
+class WatchedExtraction {
+ public:
+  WatchedExtraction();
+  ~WatchedExtraction();
+  WatchedExtraction(const WatchedExtraction &) = delete;
+  WatchedExtraction &operator=(const WatchedExtraction &) = delete;
+};
+// The bytes one worker has written, on a cache line of its own: each worker writes only its own,
+// without a locked instruction and without slowing the others down.
+struct alignas(64) WorkerCount {
+  unsigned long long written;
+};
+// While worker processes write, each counting in its own of the `slots` counts (zeroed, in the
+// mapping they share): a pipe whose write ends only the workers hold lets this process report
+// their sum while it waits and still see the moment the last worker ends. Null counts: the
+// workers are not watched. The destructor leaves the counts alone, so the mapping may be gone.
+class WorkerWatch {
+ public:
+  WorkerWatch(const WorkerCount *counts, int slots);
+  ~WorkerWatch();
+  WorkerWatch(const WorkerWatch &) = delete;
+  WorkerWatch &operator=(const WorkerWatch &) = delete;
+  // Once every worker has been started: reports about every 50 ms until the last one has ended.
+  void WaitForWorkers();
+
+ private:
+  const WorkerCount *counts_ = nullptr;
+  int slots_ = 0;
+  int pipe_[2] = {-1, -1};
+};
+// In a new worker: its writes are counted in *count, never reported.
+void CountForLauncher(WorkerCount *count);
+
 }  // namespace extraction

@@ -91,6 +91,7 @@ struct Failure {
 struct Shared {
   uint32_t next;  // the next job to hand out
   int stop;       // set by the first failure
+  extraction::WorkerCount counts[kMostWorkers];  // for the watcher (extract_watch.cpp)
   Failure failures[kMostWorkers];
 };
 
@@ -393,6 +394,7 @@ void SetWorkerSignals() {
   const int fd = ReopenArchive(zip);
   if (fd < 0) _exit(kWorkerCannotRead);
   zip->fd = fd;  // this worker's copy of the record
+  extraction::CountForLauncher(&shared->counts[slot]);
   TakeJobs(zip, dirfd, outputDir, plan, shared, &shared->failures[slot]);
   _exit(0);
 }
@@ -434,6 +436,7 @@ jboolean RunJobs(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan
   Shared *shared = mapping != MAP_FAILED ? static_cast<Shared *>(mapping) : &local;
   memset(shared, 0, sizeof(Shared));
   for (Failure &f : shared->failures) f.index = -1;
+  extraction::WorkerWatch watch(mapping != MAP_FAILED ? shared->counts : nullptr, kMostWorkers);
 
   int started = 0;
   if (mapping != MAP_FAILED) {
@@ -441,6 +444,7 @@ jboolean RunJobs(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan
       started++;
   }
   lastWorkerCount = started;
+  watch.WaitForWorkers();
   bool redo = started == 0;
   for (int slot = 0; slot < started; slot++) redo = !WaitForWorker(slot) || redo;
   if (redo) {

@@ -60,11 +60,16 @@ struct InflateGuard {
   ~InflateGuard() { inflateEnd(strm); }
 };
 
+void (*writeObserver)(size_t len) = nullptr;  // see zipObserveWrites
+
 // Writes all of buf to the entry's file. A file system that is nearly full takes part of a
 // write and refuses the rest only on the next one, so short writes are continued until the
 // refusal, whose errno is kept in zip->writeErrno.
 bool WriteFully(jzfile *zip, int fd, const unsigned char *buf, size_t len) {
-  if (WriteAll(fd, buf, len)) return true;
+  if (WriteAll(fd, buf, len)) {
+    if (writeObserver != nullptr) writeObserver(len);
+    return true;
+  }
   zip->writeErrno = errno;
   return false;
 }
@@ -341,6 +346,8 @@ bool CopyStored(jzfile *zip, jzentry *entry, int fd, const char **reason) {
 }
 
 }  // namespace
+
+void zipObserveWrites(void (*observer)(size_t len)) { writeObserver = observer; }
 
 jboolean zipIsStorageError(int err) {
   return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS || err == EIO;

@@ -5,6 +5,7 @@
 // that this reader refuses.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "archive/zip_util.h"
@@ -57,6 +58,8 @@ void freeZip(jzfile *zip);
 // Entry access (zip_entry.cpp).
 jzentry *readLOC(jzfile *zip, jzcell *zc);
 jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg);
+// Has observer called with the length of every write of an entry's data to its file (null: none).
+void zipObserveWrites(void (*observer)(size_t len));
 
 // Reason texts that callers and tests compare by content.
 namespace zipmsg {

@@ -24,6 +24,7 @@
 #include "i18n/locale.h"
 #include "runtime/child.h"
 #include "ui/output.h"
+#include "ui/progress.h"
 
 namespace {
 
@@ -51,6 +52,8 @@ void PrepareToExitFromSignal() {
   int savedErrno = errno;
   StopRunningChild();
   StopExtractionWorkers();
+  // Its own line, not behind a progress line.
+  EraseProgressLine();
   if (signalCleanupText != nullptr) WriteAll(STDOUT_FILENO, signalCleanupText, signalCleanupLength);
   if (doCleanup) Cleanup();
   DeleteWorkingTree();

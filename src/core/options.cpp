@@ -22,6 +22,7 @@ jboolean noPortVerification = JNI_FALSE;
 jboolean noDomainCreation = JNI_FALSE;
 jboolean visiblePassword = JNI_FALSE;
 jboolean printWizardID = JNI_FALSE;
+jboolean isSilent = JNI_FALSE;
 
 namespace {
 
@@ -218,6 +219,7 @@ jboolean ParseArguments(int *pargc, char ***pargv, char **pJavaHome, char **pTem
   }
 
   *pShowConsole = cl.console;
+  isSilent = cl.silent;
   if (cl.silent) SetPrintToConsole(1);
   *pargv = JavaArguments(cl, pargc);
   return JNI_TRUE;
@@ -229,4 +231,5 @@ void ResetOptionsForTesting(void) {
   options = nullptr;
   numOptions = maxOptions = 0;
   isDebug = noPortVerification = noDomainCreation = visiblePassword = printWizardID = JNI_FALSE;
+  isSilent = JNI_FALSE;
 }

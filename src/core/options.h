@@ -20,6 +20,8 @@ extern jboolean noPortVerification;
 extern jboolean noDomainCreation;
 extern jboolean visiblePassword;
 extern jboolean printWizardID;
+// -silent: a run for scripts and logs, which no progress line may change.
+extern jboolean isSilent;
 
 // Appends {str, null}; the list takes ownership of str (allocated with StrDup or MemAlloc).
 void AddOption(char *str);

@@ -36,11 +36,14 @@ int bundledWriteError = 0;
 // Whether the executable's archive has entries under kBundledJREEntries, once a walk has told.
 enum class Presence { Unknown, Absent, Present };
 Presence bundledEntries = Presence::Unknown;
+// The sum of their sizes, once a walk has told.
+unsigned long long bundledSize = 0;
 
 const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
 void NoteBundledEntries(const ArchiveSurvey &survey) {
   bundledEntries = survey.hasSubdirEntries ? Presence::Present : Presence::Absent;
+  bundledSize = survey.subdirSize;
 }
 
 // Whether the archive open as zip (the executable's) has entries under the private runtime's
@@ -97,8 +100,11 @@ const char *GetBundledJREPath(void) {
       ShowMessage("unzipping_java_files");
       // Into the working directory through its descriptor, as the whole archive goes later.
       const bool intoWorkdir = workdirFd >= 0 && workdir != nullptr && strcmp(home, workdir) == 0;
-      if (intoWorkdir ? UnzipFilesAt(zip, workdirFd, kBundledJREEntries)
-                      : UnzipFiles(zip, home, kBundledJREEntries))
+      BeginExtractionProgress(bundledSize);
+      const jboolean extracted = intoWorkdir ? UnzipFilesAt(zip, workdirFd, kBundledJREEntries)
+                                             : UnzipFiles(zip, home, kBundledJREEntries);
+      EndExtractionProgress();
+      if (extracted)
         bundledJREPath = GetJREPath(candidate);
       else
         bundledWriteError = zip->writeErrno;
@@ -151,4 +157,5 @@ void ResetProfileForTesting(void) {
   bundledLibPath = nullptr;
   bundledWriteError = 0;
   bundledEntries = Presence::Unknown;
+  bundledSize = 0;
 }

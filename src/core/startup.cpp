@@ -31,6 +31,7 @@
 #include "runtime/launch.h"
 #include "runtime/probe.h"
 #include "ui/output.h"
+#include "ui/progress.h"
 
 const char *progname = nullptr;
 char *workdir = nullptr;
@@ -451,7 +452,8 @@ int ReportNoJavaRuntime(const char *tmpdir) {
 // 18. The second pass: the whole archive into the working directory. The file opened as an
 // archive a moment ago; if it no longer does, it has changed under the launcher. False after
 // reporting what went wrong.
-bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tmpdir) {
+bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tmpdir,
+                       unsigned long long total) {
   bool damaged = false;
   jzfile *zipFile = OpenOwnArchive(execname, &damaged);
   if (zipFile == nullptr) {
@@ -459,7 +461,9 @@ bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tm
     return !(carriesArchive || damaged);
   }
   ShowMessage("unzipping_files");
+  BeginExtractionProgress(total);
   bool extracted = UnzipFilesAt(zipFile, workdirFd, nullptr);
+  EndExtractionProgress();
   if (!extracted) {
     if (zipFile->writeErrno != 0)
       ReportWriteFailure(tmpdir);
@@ -502,6 +506,14 @@ void RunUpgradeScriptIfAsked(int status, const char *tmpdir) {
 
 }  // namespace
 
+void BeginExtractionProgress(unsigned long long total) {
+  if (!isSilent && BeginProgress(total)) WatchExtractions(ShowProgress);
+}
+
+void EndExtractionProgress(void) {
+  WatchExtractions(nullptr);
+  EndProgress();
+}
 
 int LauncherMain(int argc, char **argv) {
   // 1. The executable.
@@ -545,7 +557,7 @@ int LauncherMain(int argc, char **argv) {
   if (jrepath == nullptr) return ReportNoJavaRuntime(tmpdir);
 
   // 18. The second pass: the extraction.
-  if (!ExtractOwnArchive(execname, carriesArchive, tmpdir)) return 1;
+  if (!ExtractOwnArchive(execname, carriesArchive, tmpdir, requiredDisk)) return 1;
 
   // 19, 20. The launcher's options.
   const char *apphome = AddLauncherOptions(tmpdir);

@@ -21,5 +21,10 @@ extern int workdirFd;
 // Set just before the clean-up of a normal end; gates the profile's Cleanup hook.
 extern jboolean doCleanup;
 
+// Around an extraction: its progress shown while it runs (ui/progress.h), unless the run is
+// -silent. total is the sum of the sizes of the entries it extracts. The end comes before any
+// message about the extraction's outcome, which then starts a line of its own.
+void BeginExtractionProgress(unsigned long long total);
+void EndExtractionProgress(void);
 // Runs the whole start-up sequence; returns the process exit status.
 int LauncherMain(int argc, char **argv);

@@ -43,6 +43,10 @@ void ForgetRefusedRuntimesForTesting(void);
 // ui/motif.cpp: the library names tried in order (null restores the built-in list). The array
 // must outlive every later load.
 void SetMotifLibraryNamesForTesting(const char *const *names, int count);
+// ui/progress.cpp: milliseconds from clockMs instead of the monotonic clock (null restores it).
+void SetProgressClockForTesting(long long (*clockMs)(void));
+// ui/progress.cpp: draws the console line whatever standard output is, as on a terminal.
+void ShowProgressOnAnyOutputForTesting(bool anyOutput);
 // ui/motif.cpp: whether the event-dispatch thread is meant to run.
 jboolean IsDispatchingForTesting(void);
 // ui/motif.cpp: stops and joins the event-dispatch thread (the interface stays loaded but takes

@@ -175,6 +175,9 @@ class X11Lock {
 // Shows one status text; returns the length of the newly formatted part, 0 when the text was
 // only kept pending, or the console output's result in a fallback.
 int PrintToStatusWindow(const char *format, va_list args);
+// Shows share (such as "42%") on a line of its own under the status window's line; null shows
+// the line alone again. Nothing when no window shows a line.
+void ShowStatusShare(const char *share);
 // Removes the status window; the next status text makes a new one.
 void HideStatusWindow(void);
 // Shows w (or raises it if already shown) and moves it to the centre of its screen.

@@ -17,6 +17,8 @@
 namespace {
 
 char *cachedmessage = nullptr;
+// The line that the status window shows (without a share), or null.
+char *shownline = nullptr;
 
 // Makes the status window (not yet shown); false when the toolkit would not.
 bool MakeStatusDialog(X11Functions *funcs) {
@@ -113,9 +115,29 @@ int PrintToStatusWindow(const char *format, va_list args) {
     message[len - 1] = '\0';
     shown = ShowStatusText(guard.funcs(), message);
   }
-  if (!shown) ret = fprintf(stdout, "%s", message);
-  free(message);
+  if (!shown) {
+    ret = fprintf(stdout, "%s", message);
+    free(message);
+    return ret;
+  }
+  free(shownline);
+  shownline = message;
   return ret;
+}
+
+void ShowStatusShare(const char *share) {
+  X11Lock guard;
+  if (!guard || GetStatusDialog() == nullptr || shownline == nullptr) return;
+  const size_t linelen = strlen(shownline);
+  const size_t sharelen = share != nullptr ? strlen(share) : 0;
+  char *text = static_cast<char *>(MemAlloc(linelen + sharelen + 2));
+  memcpy(text, shownline, linelen + 1);
+  if (share != nullptr) {
+    text[linelen] = '\n';
+    memcpy(text + linelen + 1, share, sharelen + 1);
+  }
+  ShowStatusText(guard.funcs(), text);
+  free(text);
 }
 
 void CenterAndManageChild(Widget w) {

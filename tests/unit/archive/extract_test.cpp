@@ -2,6 +2,7 @@
 // the prefix filter, long paths, and the refusals that keep a damaged or hostile archive from
 // becoming a silently broken installation or writing outside the output directory.
 #include <errno.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
 #include <string.h>
@@ -209,6 +210,7 @@ TEST_F(Extract, TheSurveySumsTheSizesAndSeesTheSubtreeBeforeAnythingIsWritten) {
   ASSERT_TRUE(SurveyArchive(zip, "package/jre/", &survey));
   EXPECT_EQ(survey.totalSize, 5005u);
   EXPECT_TRUE(survey.hasSubdirEntries);
+  EXPECT_EQ(survey.subdirSize, 5000u);
   ASSERT_TRUE(SurveyArchive(zip, "Package/jre", &survey));  // bytewise, as UnzipFiles
   EXPECT_FALSE(survey.hasSubdirEntries);
   ASSERT_TRUE(SurveyArchive(zip, nullptr, &survey));
@@ -495,6 +497,52 @@ TEST_F(ExtractByWorkers, AFailureInAnyWorkerFailsTheExtraction) {
   EXPECT_EQ(started, 2);
   EXPECT_EQ(error, EFBIG);
   EXPECT_STREQ(zip->msg, zipmsg::kWriteFailed);
+}
+
+namespace watching {
+pid_t watcherPid;
+int strayFd = -1;
+unsigned long long last;
+int calls;
+bool backwards;
+void Watch(unsigned long long written) {
+  if (getpid() != watcherPid) {
+    if (write(strayFd, "w", 1) != 1) abort();
+    return;
+  }
+  backwards = backwards || written < last;
+  last = written;
+  calls++;
+}
+}  // namespace watching
+
+// Whoever watches the extraction (the progress line) sees every byte written, by this process
+// or by its workers, and is called in this process alone, since a worker must never draw.
+TEST_F(ExtractByWorkers, AWatcherSeesEveryByteWrittenAndOnlyInThisProcess) {
+  using namespace watching;
+  ASSERT_NE(Open(Large({Stored("dir/", ""), Deflated("dir/big", std::string(3 << 20, 'b'))})),
+            nullptr);
+  watcherPid = getpid();
+  strayFd = open(scratch.Path("stray").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  ASSERT_GE(strayFd, 0);
+  WatchExtractions(Watch);
+  for (int workers : {1, 3}) {
+    SCOPED_TRACE(workers);
+    last = 0;
+    calls = 0;
+    backwards = false;
+    int started = -1;
+    const jboolean ok = UnzipWith(workers, scratch.Path("out" + std::to_string(workers)), &started);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(started, workers == 1 ? 0 : 3);
+    EXPECT_EQ(last, (3u << 20) + 6 * (1u << 20));
+    // In order, every write is reported; a megabyte is never one write.
+    EXPECT_GT(calls, workers == 1 ? 7 : 0);
+    EXPECT_FALSE(backwards);
+  }
+  WatchExtractions(nullptr);
+  close(strayFd);
+  EXPECT_EQ(ReadFile(scratch.Path("stray")), "") << "a worker called the watcher";
 }
 
 // Names that differ in letter case only are two files where the file system keeps case, and

@@ -1,7 +1,7 @@
 // The private runtime of the product profile: found under the application home's package/jre,
 // or unpacked there from the executable's archive on demand (only the "package/jre" entries),
-// with the status line "unzipping_java_files". The executable is a plain ZIP file made with
-// Info-ZIP zip; the application home starts empty, as the working directory does.
+// with the status line "unzipping_java_files" and its progress. The executable is a plain ZIP
+// file made with Info-ZIP zip; the application home starts empty, as the working directory does.
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -70,6 +70,31 @@ TEST_F(Bundled, UnpacksOnlyThePackageJreEntriesOnDemand) {
   Capture again(1);
   EXPECT_EQ(GetBundledJREPath(), root);
   EXPECT_EQ(again.Finish(), "");
+}
+
+long long progressClockMs = 0;
+// Every reading two seconds after the last: progress is due at every write.
+long long SteppingClock() { return progressClockMs += 2000; }
+
+// On a terminal, the unpacking shows its progress against the runtime's own size, not the
+// archive's, and erases the line when it is done.
+TEST_F(Bundled, UnpackingShowsItsProgressAgainstTheRuntimesSize) {
+  MakeRuntime(payload + "/package/jre", VersionScript("1.4.2"));
+  WriteFile(payload + "/package/jre/lib/rt.jar", std::string(2500000, 'r'));
+  WriteFile(payload + "/package/PackageFormat.jar", std::string(3000000, 'p'));
+  UseArchive();
+  ShowProgressOnAnyOutputForTesting(true);
+  SetProgressClockForTesting(SteppingClock);
+  Capture out(1);
+  const char *root = GetBundledJREPath();
+  std::string shown = out.Finish();
+  SetProgressClockForTesting(nullptr);
+  ShowProgressOnAnyOutputForTesting(false);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(shown.rfind(std::string(kUnzippingJava) + "\r", 0), 0u) << shown;
+  EXPECT_NE(shown.find(" 100%  2/2 MB"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("/5 MB"), std::string::npos) << "the archive's size";
+  EXPECT_EQ(shown.back(), '\r') << "the line was not erased";
 }
 
 TEST_F(Bundled, AKitInTheArchiveGivesTheRuntimeInsideIt) {

@@ -1,8 +1,10 @@
 // Takes the pictures of the interface that the README shows: the status window with one
-// progress line, and the error box for a missing Java runtime, on a private 640 x 480 Xvfb, in
-// the locale given. The interface stays up for the rest of a process and the locale is read
-// once, so each language takes a process of its own (scripts/screenshots runs one per language).
+// progress line, optionally the status window with the share of an extraction under its line,
+// and the error box for a missing Java runtime, on a private 640 x 480 Xvfb, in the locale
+// given. The interface stays up for the rest of a process and the locale is read once, so each
+// language takes a process of its own (scripts/screenshots runs one per language).
 // Usage: ui_screenshots <locale> <message key of the status line> <status png> <error box png>
+//                       [<share png>]
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -15,6 +17,7 @@
 #include "i18n/locale.h"
 #include "ui/motif.h"
 #include "ui/output.h"
+#include "ui/progress.h"
 #include "testing/hooks.h"
 
 namespace {
@@ -29,11 +32,30 @@ int Fail(const char *what) {
   return 1;
 }
 
+long long progressClockMs = 0;
+long long ProgressClock() { return progressClockMs; }
+
+// The extraction's status line with 42% of the bench payload done, a second into it.
+bool ShootShare(const xtest::XServer &server, const std::string &png) {
+  char *line = GetLocalizedMessage("unzipping_files");
+  statusf("%s", line);
+  free(line);
+  SetProgressClockForTesting(ProgressClock);
+  if (!BeginProgress(441058983)) return false;
+  progressClockMs = 1000;
+  ShowProgress(185300000);
+  SleepMs(500);
+  const bool shot = xtest::Screenshot(server.display(), png);
+  EndProgress();
+  return shot;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 5)
-    return Fail("usage: ui_screenshots <locale> <status key> <status png> <error box png>");
+  if (argc != 5 && argc != 6)
+    return Fail("usage: ui_screenshots <locale> <status key> <status png> <error box png> "
+                "[<share png>]");
   const char *locale = argv[1];
   const char *statusKey = argv[2];
   std::string statusPng = argv[3];
@@ -54,6 +76,7 @@ int main(int argc, char **argv) {
   }
   SleepMs(500);
   if (!xtest::Screenshot(server.display(), statusPng)) return Fail("screenshot failed");
+  if (argc == 6 && !ShootShare(server, argv[5])) return Fail("share screenshot failed");
   HideStatusWindow();
 
   bool shot = false;

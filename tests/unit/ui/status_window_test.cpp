@@ -1,7 +1,8 @@
 // The status window under a real X server, seen from outside (xwininfo, xprop) and through the
-// toolkit: size, title, centring, replacing and joining texts, hiding and making anew, and the
-// console when the interface stops taking calls; and the fonts its text is drawn with in a
-// multibyte locale, in single-byte ones, and on a server without fonts for the locale.
+// toolkit: size, title, centring, replacing and joining texts, the share of a long piece of work
+// under the line, hiding and making anew, and the console when the interface stops taking
+// calls; and the fonts its text is drawn with in a multibyte locale, in single-byte ones, and on
+// a server without fonts for the locale.
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,6 +13,7 @@
 
 #include "i18n/locale.h"
 #include "testing/hooks.h"
+#include "ui/progress.h"
 #include "ui_support.h"
 
 using uitest::Captured;
@@ -162,6 +164,32 @@ TEST_F(StatusWindow, LongTextWithPercentSignsIsShownWholeAndExactly) {
   text.resize(3000);
   EXPECT_EQ(statusf("%s\n", text.c_str()), 3001);
   WaitForText(text);
+}
+
+long long progressClockMs = 0;
+long long ProgressClock() { return progressClockMs; }
+
+TEST_F(StatusWindow, ProgressShowsTheShareUnderTheLineAtMostFiveTimesASecond) {
+  Captured out(1);
+  SetProgressClockForTesting(ProgressClock);
+  statusf("Extracting installation files...\n");
+  WaitForText("Extracting installation files...");
+  ASSERT_TRUE(BeginProgress(1000));
+  progressClockMs = 1000;
+  ShowProgress(420);
+  EXPECT_EQ(Text(), "Extracting installation files...\n42%");
+  progressClockMs = 1199;
+  ShowProgress(500);
+  EXPECT_EQ(Text(), "Extracting installation files...\n42%") << "more than five a second";
+  progressClockMs = 1200;
+  ShowProgress(500);
+  TopLevel w = WaitForText("Extracting installation files...\n50%");
+  EXPECT_EQ(w.width, 400);
+  ExpectCentred(w);
+  EndProgress();
+  WaitForText("Extracting installation files...");
+  SetProgressClockForTesting(nullptr);
+  EXPECT_EQ(out.Release(), "");
 }
 
 class StatusWindowOnANarrowScreen : public StatusWindow {
