@@ -78,20 +78,23 @@ jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entr
   jboolean result = JNI_TRUE;
   MadeDirectories made;
 
+  jint last = -1;
   for (jint i = 0;; i++) {
-    jzentry *entry = zipGetNextEntry(zipFile, i);
+    jzentry spare;
+    jzentry *entry = zipPassEntry(zipFile, i, &spare);
     if (entry == nullptr) {
       // Before the end of the directory this is an unreadable local header: the entries
       // after it would silently be missing from the installation.
       if (i < zipFile->total) result = JNI_FALSE;
       break;
     }
+    last = i;
     if (entrySubdir != nullptr && !IsUnder(entry->name, entrySubdir, prefixLen)) {
-      zipFreeEntry(zipFile, entry);
+      zipReleasePassEntry(zipFile, entry, &spare);
       continue;
     }
     if (HasParentComponent(entry->name)) {
-      zipFreeEntry(zipFile, entry);
+      zipReleasePassEntry(zipFile, entry, &spare);
       result = JNI_FALSE;
       break;
     }
@@ -112,12 +115,13 @@ jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entr
       // the cause. A directory entry that could not be made is missing as much as a file.
       if (zipFile->writeErrno == 0) zipFile->writeErrno = storageErrno;
       if (!isFile) zipfmt::SetMsg(zipFile, zipmsg::kWriteFailed);
-      zipFreeEntry(zipFile, entry);
+      zipReleasePassEntry(zipFile, entry, &spare);
       result = JNI_FALSE;
       break;
     }
-    zipFreeEntry(zipFile, entry);
+    zipReleasePassEntry(zipFile, entry, &spare);
   }
+  zipEndPass(zipFile, last);
   free(path);
   return result;
 }
@@ -127,8 +131,11 @@ jboolean ExtractInOrder(jzfile *zipFile, const char *outputDir, const char *entr
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir) {
   if (zipFile == nullptr || outputDir == nullptr) return JNI_FALSE;
   jboolean result = JNI_FALSE;
-  if (extraction::ExtractWithWorkers(zipFile, outputDir, entrySubdir, &result)) return result;
-  return extraction::ExtractInOrder(zipFile, outputDir, entrySubdir);
+  if (!extraction::ExtractWithWorkers(zipFile, outputDir, entrySubdir, &result))
+    result = extraction::ExtractInOrder(zipFile, outputDir, entrySubdir);
+  // Java is about to start: what inflating whole entries took goes back now.
+  zipReleaseInflateBuffers();
+  return result;
 }
 
 jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *survey) {
@@ -137,12 +144,17 @@ jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
   jboolean sound = JNI_TRUE;
   for (jint i = 0; i < zipFile->total; i++) {
-    jzentry *entry = zipGetNextEntry(zipFile, i);
-    if (entry == nullptr) return JNI_FALSE;
+    jzentry spare;
+    jzentry *entry = zipPassEntry(zipFile, i, &spare);
+    if (entry == nullptr) {
+      zipEndPass(zipFile, i - 1);
+      return JNI_FALSE;
+    }
     if (entrySubdir != nullptr && IsUnder(entry->name, entrySubdir, prefixLen))
       survey->hasSubdirEntries = JNI_TRUE;
     const jint size = entry->size, csize = entry->csize;
-    zipFreeEntry(zipFile, entry);
+    zipReleasePassEntry(zipFile, entry, &spare);
+    if (i + 1 == zipFile->total) zipEndPass(zipFile, i);
     // The walk goes on after a bad size, so that the names are all looked at; the sum is then
     // of no use.
     if (size < 0 || csize < 0 ||

@@ -54,6 +54,9 @@ struct jzfile {
   // refused for want of space or by an I/O error (ENOSPC, EDQUOT, EIO, ...). 0 when the last
   // failure lay in the archive itself.
   int writeErrno;
+  // What the first walk over the local headers found, kept for the passes after it (see
+  // zipPassEntry in zip_internal.h); null until a pass needs it.
+  struct LocalHeaders *locals;
 };
 
 jzfile *zipOpen(const char *name, int *zerror);
@@ -72,3 +75,10 @@ jboolean zipReadEntry(jzfile *zip, jzentry *entry, const char *path);
 // True for the errors by which a file system refuses to store more (ENOSPC, EDQUOT, EFBIG,
 // EROFS) or fails to (EIO).
 jboolean zipIsStorageError(int err);
+// The largest deflated entry (uncompressed and compressed size alike) that zipReadEntry
+// inflates whole in memory; larger ones are inflated as a stream. 0 streams every entry;
+// negative restores the default. For the benchmarks and the tests; the launcher keeps the
+// default.
+void zipSetWholeEntryLimit(jint bytes);
+// Gives back the memory that inflating whole entries took; the next such entry takes it anew.
+void zipReleaseInflateBuffers(void);
