@@ -125,9 +125,9 @@ bool ReadPlan(jzfile *zip, const char *entrySubdir, Plan &plan) {
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
   for (jint i = 0; i < zip->total; i++) {
     jzentry spare;
-    const jzentry *entry = zipPassEntry(zip, i, &spare);
+    jzentry *entry = zipPassEntry(zip, i, &spare);
     if (entry != &spare) {
-      if (entry != nullptr) zipReleasePassEntry(zip, const_cast<jzentry *>(entry), &spare);
+      if (entry != nullptr) zipReleasePassEntry(zip, entry, &spare);
       return false;
     }
     const char *name = entry->name;
@@ -139,10 +139,14 @@ bool ReadPlan(jzfile *zip, const char *entrySubdir, Plan &plan) {
       return false;
     }
     plan.jobs.Reserve(plan.jobCount + 1, plan.jobCount);
-    plan.jobs.data()[plan.jobCount++] = {i,           static_cast<uint32_t>(len),
-                                         name,        entry->size,
-                                         entry->csize, entry->crc,
-                                         entry->pos};
+    Job &job = plan.jobs.data()[plan.jobCount++];
+    job.index = i;
+    job.nameLen = static_cast<uint32_t>(len);
+    job.name = name;
+    job.size = entry->size;
+    job.csize = entry->csize;
+    job.crc = entry->crc;
+    job.pos = entry->pos;
     plan.longestName = std::max(plan.longestName, len);
     plan.bytes += static_cast<unsigned long long>(entry->size);
   }
