@@ -1,15 +1,20 @@
 // Extracts an archive the way the launcher's second pass does: zipOpen, UnzipFilesAt into the
 // output directory (made 0700 if missing, and opened), zipClose.
-// Usage: unzip_bench ARCHIVE OUTPUT_DIR [--sequential] [--by-name] [--progress] [--workers-rss]
+// Usage: unzip_bench ARCHIVE OUTPUT_DIR [--sequential] [--by-name] [--progress]
+//                    [--whole-limit BYTES] [--workers-rss]
 //   --sequential   one process alone (SetMaxExtractionWorkers(1)); without it, the launcher's
 //                  default number of worker processes
 //   --by-name      UnzipFiles with the output directory's path instead of its descriptor
 //   --progress     the extraction as the launcher runs it on a terminal, with its progress line
 //                  (drawn on standard output, whatever that is)
+//   --whole-limit  the largest entry inflated whole (zipSetWholeEntryLimit); 0 streams them all
+//                  through zlib
 //   --workers-rss  afterwards, print to stderr the largest peak RSS of the reaped worker
 //                  processes (getrusage RUSAGE_CHILDREN; 0 when no worker ran)
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,6 +32,7 @@ int main(int argc, char **argv) {
   bool workersRss = false;
   bool byName = false;
   bool progress = false;
+  long wholeLimit = -1;
   bool usage = false;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--sequential") == 0) {
@@ -35,6 +41,10 @@ int main(int argc, char **argv) {
       byName = true;
     } else if (strcmp(argv[i], "--progress") == 0) {
       progress = true;
+    } else if (strcmp(argv[i], "--whole-limit") == 0 && i + 1 < argc) {
+      char *end = nullptr;
+      wholeLimit = strtol(argv[++i], &end, 10);
+      usage = usage || *end != '\0' || wholeLimit < 0 || wholeLimit > INT32_MAX;
     } else if (strcmp(argv[i], "--workers-rss") == 0) {
       workersRss = true;
     } else if (strncmp(argv[i], "--", 2) == 0 || pathCount == 2) {
@@ -45,11 +55,13 @@ int main(int argc, char **argv) {
   }
   if (usage || pathCount != 2) {
     fprintf(stderr,
-            "usage: %s ARCHIVE OUTPUT_DIR [--sequential] [--by-name] [--progress] [--workers-rss]\n",
+            "usage: %s ARCHIVE OUTPUT_DIR [--sequential] [--by-name] [--progress] "
+            "[--whole-limit BYTES] [--workers-rss]\n",
             argv[0]);
     return 2;
   }
   if (sequential) SetMaxExtractionWorkers(1);
+  if (wholeLimit >= 0) zipSetWholeEntryLimit(static_cast<jint>(wholeLimit));
   int err = 0;
   jzfile *zip = zipOpen(paths[0], &err);
   if (zip == nullptr) {

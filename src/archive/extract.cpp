@@ -80,20 +80,23 @@ jboolean ExtractInOrder(jzfile *zipFile, int dirfd, const char *outputDir,
   jboolean result = JNI_TRUE;
   MadeDirectories made;
 
+  jint last = -1;
   for (jint i = 0;; i++) {
-    jzentry *entry = zipGetNextEntry(zipFile, i);
+    jzentry spare;
+    jzentry *entry = zipPassEntry(zipFile, i, &spare);
     if (entry == nullptr) {
       // Before the end of the directory this is an unreadable local header: the entries
       // after it would silently be missing from the installation.
       if (i < zipFile->total) result = JNI_FALSE;
       break;
     }
+    last = i;
     if (entrySubdir != nullptr && !IsUnder(entry->name, entrySubdir, prefixLen)) {
-      zipFreeEntry(zipFile, entry);
+      zipReleasePassEntry(zipFile, entry, &spare);
       continue;
     }
     if (HasParentComponent(entry->name)) {
-      zipFreeEntry(zipFile, entry);
+      zipReleasePassEntry(zipFile, entry, &spare);
       result = JNI_FALSE;
       break;
     }
@@ -115,12 +118,13 @@ jboolean ExtractInOrder(jzfile *zipFile, int dirfd, const char *outputDir,
       // the cause. A directory entry that could not be made is missing as much as a file.
       if (zipFile->writeErrno == 0) zipFile->writeErrno = storageErrno;
       if (!isFile) zipfmt::SetMsg(zipFile, zipmsg::kWriteFailed);
-      zipFreeEntry(zipFile, entry);
+      zipReleasePassEntry(zipFile, entry, &spare);
       result = JNI_FALSE;
       break;
     }
-    zipFreeEntry(zipFile, entry);
+    zipReleasePassEntry(zipFile, entry, &spare);
   }
+  zipEndPass(zipFile, last);
   free(path);
   return result;
 }
@@ -132,9 +136,11 @@ namespace {
 jboolean Unzip(jzfile *zipFile, int dirfd, const char *outputDir, const char *entrySubdir) {
   extraction::WatchedExtraction watched;
   jboolean result = JNI_FALSE;
-  if (extraction::ExtractWithWorkers(zipFile, dirfd, outputDir, entrySubdir, &result))
-    return result;
-  return extraction::ExtractInOrder(zipFile, dirfd, outputDir, entrySubdir);
+  if (!extraction::ExtractWithWorkers(zipFile, dirfd, outputDir, entrySubdir, &result))
+    result = extraction::ExtractInOrder(zipFile, dirfd, outputDir, entrySubdir);
+  // Java is about to start: what inflating whole entries took goes back now.
+  zipReleaseInflateBuffers();
+  return result;
 }
 
 }  // namespace
@@ -157,14 +163,19 @@ jboolean SurveyArchive(jzfile *zipFile, const char *entrySubdir, ArchiveSurvey *
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
   jboolean sound = JNI_TRUE;
   for (jint i = 0; i < zipFile->total; i++) {
-    jzentry *entry = zipGetNextEntry(zipFile, i);
-    if (entry == nullptr) return JNI_FALSE;
+    jzentry spare;
+    jzentry *entry = zipPassEntry(zipFile, i, &spare);
+    if (entry == nullptr) {
+      zipEndPass(zipFile, i - 1);
+      return JNI_FALSE;
+    }
     const jint size = entry->size, csize = entry->csize;
     if (entrySubdir != nullptr && IsUnder(entry->name, entrySubdir, prefixLen)) {
       survey->hasSubdirEntries = JNI_TRUE;
       if (size > 0) survey->subdirSize += static_cast<unsigned long long>(size);
     }
-    zipFreeEntry(zipFile, entry);
+    zipReleasePassEntry(zipFile, entry, &spare);
+    if (i + 1 == zipFile->total) zipEndPass(zipFile, i);
     // The walk goes on after a bad size, so that the names are all looked at; the sum is then
     // of no use.
     if (size < 0 || csize < 0 ||

@@ -43,7 +43,8 @@ struct ArchiveSurvey {
   jboolean hasSubdirEntries;     // some entry lies under the entrySubdir asked about
   unsigned long long subdirSize;  // the sum of those entries' declared sizes
 };
-// Reads every entry's local header, as the extraction will, without writing anything: the sum of
+// Reads every entry's local header without writing anything (once for the record: while it
+// stays open, the extraction and its workers take the headers from what this found): the sum of
 // the declared sizes, and whether some entry lies under entrySubdir (in the sense of UnzipFiles;
 // null asks nothing). False when the archive is damaged in a way that the extraction would meet
 // only after part of it was written: a local header that cannot be read (the walk ends there),

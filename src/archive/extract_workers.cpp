@@ -4,13 +4,13 @@
 // stop and reap a process with kill and waitpid before it deletes the working directory, which
 // it cannot do with a thread.
 //
-// The result must be the one of writing the entries in order. This process therefore reads
-// every local header first, gives up (to the extraction in order) on anything whose outcome
-// depends on order or that the in-order walk refuses part-way, makes every directory itself, in
-// order, and leaves only the files to the workers, each of which opens the executable again so
-// that their reads do not share a file offset. A worker that fails records which entry and why
-// and the others take no more entries; a worker that dies without a word has its share redone
-// here.
+// The result must be the one of writing the entries in order. This process therefore plans
+// from every local header first (as the walk over them found them, which the workers inherit),
+// gives up (to the extraction in order) on anything whose outcome depends on order or that the
+// in-order walk refuses part-way, makes every directory itself, in order, and leaves only the
+// files to the workers. They share the archive's descriptor, which only positional reads use.
+// A worker that fails records which entry and why and the others take no more entries; a worker
+// that dies without a word has its share redone here.
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -43,10 +43,9 @@ constexpr int kMostWorkers = 8;
 // saves: measured on two cores and tmpfs, workers took 5.8 ms against 5.2 ms in order for 0.5 MB
 // of headers, and 6.1 ms against 8.2 ms for 1 MB (docs/PERFORMANCE.md).
 constexpr unsigned long long kLeastParallelBytes = 1ULL << 20;
-// The most bytes of entry names that the plan holds in memory.
-constexpr size_t kMostNameBytes = 16u << 20;
-// A worker's exit status when it cannot read the archive; any status but 0 means "redo my share".
-constexpr int kWorkerCannotRead = 2;
+// A worker's exit status when its launcher is gone before it began; any status but 0 means
+// "redo my share".
+constexpr int kWorkerOrphaned = 2;
 
 // FS_CASEFOLD_FL of <linux/fs.h>, which not every kernel header set has.
 constexpr int kCaseFoldFlag = 0x40000000;
@@ -61,22 +60,17 @@ volatile sig_atomic_t workerPids[kMostWorkers];
 // One file for the workers to write.
 struct Job {
   jint index;           // in the archive, for telling which failure came first
-  uint32_t nameOffset;  // of the entry's name in the plan's names
   uint32_t nameLen;
+  const char *name;     // kept with the record's local headers
   jint size, csize, crc, pos;
 };
 
-// What the pass over the local headers found: the entries selected, in archive order, and their
-// names one after another, each ended by a NUL.
+// The entries selected, in archive order.
 struct Plan {
   extraction::Buffer<Job> jobs;
   size_t jobCount = 0;
-  extraction::Buffer<char> names;
-  size_t namesLen = 0;
   size_t longestName = 0;
   unsigned long long bytes = 0;
-
-  const char *NameOf(const Job &job) const { return names.data() + job.nameOffset; }
 };
 
 // A worker's failure. The reason is one of the reader's constant texts, which sit in the
@@ -125,41 +119,40 @@ bool IsPlainName(const char *name, size_t len) {
   return true;
 }
 
-// Reads every selected entry's local header into plan. False when the archive is better left to
-// the extraction in order: an unreadable header or a bad size (which it refuses at that entry),
-// or a name that is not plain.
+// Plans every selected entry from the walk over the local headers. False when the archive is
+// better left to the extraction in order: an unsound header or a bad size (which it refuses at
+// that entry), a name that is not plain, or names too many to keep (which only overlapping
+// local headers give).
 bool ReadPlan(jzfile *zip, const char *entrySubdir, Plan &plan) {
   const size_t prefixLen = entrySubdir != nullptr ? strlen(entrySubdir) : 0;
   for (jint i = 0; i < zip->total; i++) {
-    jzentry *entry = zipGetNextEntry(zip, i);
-    if (entry == nullptr) return false;
+    jzentry spare;
+    jzentry *entry = zipPassEntry(zip, i, &spare);
+    if (entry != &spare) {
+      if (entry != nullptr) zipReleasePassEntry(zip, entry, &spare);
+      return false;
+    }
     const char *name = entry->name;
     const size_t len = strlen(name);
     bool selected = entrySubdir == nullptr || extraction::IsUnder(name, entrySubdir, prefixLen);
-    // Local headers may overlap, so a hostile archive could name 65,534 entries with one long
-    // name; beyond kMostNameBytes the plan is not worth its memory, and the order does it.
-    if (selected && (!IsPlainName(name, len) || entry->size < 0 || entry->csize < 0 ||
-                     plan.namesLen + len + 1 > kMostNameBytes)) {
-      zipFreeEntry(zip, entry);
+    if (!selected) continue;
+    if (!IsPlainName(name, len) || entry->size < 0 || entry->csize < 0) {
+      zipEndPass(zip, i);
       return false;
     }
-    if (selected) {
-      plan.jobs.Reserve(plan.jobCount + 1, plan.jobCount);
-      plan.names.Reserve(plan.namesLen + len + 1, plan.namesLen);
-      memcpy(plan.names.data() + plan.namesLen, name, len + 1);
-      plan.jobs.data()[plan.jobCount++] = {i,
-                                           static_cast<uint32_t>(plan.namesLen),
-                                           static_cast<uint32_t>(len),
-                                           entry->size,
-                                           entry->csize,
-                                           entry->crc,
-                                           entry->pos};
-      plan.namesLen += len + 1;
-      plan.longestName = std::max(plan.longestName, len);
-      plan.bytes += static_cast<unsigned long long>(entry->size);
-    }
-    zipFreeEntry(zip, entry);
+    plan.jobs.Reserve(plan.jobCount + 1, plan.jobCount);
+    Job &job = plan.jobs.data()[plan.jobCount++];
+    job.index = i;
+    job.nameLen = static_cast<uint32_t>(len);
+    job.name = name;
+    job.size = entry->size;
+    job.csize = entry->csize;
+    job.crc = entry->crc;
+    job.pos = entry->pos;
+    plan.longestName = std::max(plan.longestName, len);
+    plan.bytes += static_cast<unsigned long long>(entry->size);
   }
+  zipEndPass(zip, zip->total - 1);
   return true;
 }
 
@@ -256,17 +249,18 @@ int ComparePaths(const char *a, size_t alen, const char *b, size_t blen, bool fo
 // system's own, counts as a possible collision.
 bool DependsOnOrder(const Plan &plan, bool fold) {
   const size_t count = plan.jobCount;
+  const Job *jobs = plan.jobs.data();
   if (fold) {
-    for (size_t i = 0; i < plan.namesLen; i++)
-      if (static_cast<unsigned char>(plan.names.data()[i]) >= 0x80) return true;
+    for (size_t k = 0; k < count; k++)
+      for (size_t i = 0; i < jobs[k].nameLen; i++)
+        if (static_cast<unsigned char>(jobs[k].name[i]) >= 0x80) return true;
   }
   extraction::Buffer<uint32_t> order;
   order.Reserve(count, 0);
   for (size_t i = 0; i < count; i++) order.data()[i] = static_cast<uint32_t>(i);
-  const Job *jobs = plan.jobs.data();
   auto path = [&](uint32_t k, size_t *len) {
-    *len = PathLength(plan.NameOf(jobs[k]), jobs[k].nameLen);
-    return plan.NameOf(jobs[k]);
+    *len = PathLength(jobs[k].name, jobs[k].nameLen);
+    return jobs[k].name;
   };
   std::sort(order.data(), order.data() + count, [&](uint32_t x, uint32_t y) {
     size_t xl, yl;
@@ -301,7 +295,7 @@ bool MakeDirectories(jzfile *zip, int dirfd, const char *outputDir, Plan &plan) 
   bool ok = true;
   for (size_t i = 0; i < plan.jobCount; i++) {
     const Job job = plan.jobs.data()[i];
-    memcpy(path + outputDirLen + 1, plan.NameOf(job), job.nameLen + 1);
+    memcpy(path + outputDirLen + 1, job.name, job.nameLen + 1);
     int storageErrno = 0;
     const bool isFile = extraction::MakeLeadingDirectories(
         dirfd, path, outputDirLen + 1 + job.nameLen, outputDirLen, made, &storageErrno);
@@ -331,7 +325,7 @@ void TakeJobs(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan, S
     const uint32_t k = __atomic_fetch_add(&shared->next, 1, __ATOMIC_RELAXED);
     if (k >= plan.jobCount) break;
     const Job &job = plan.jobs.data()[k];
-    memcpy(path + outputDirLen + 1, plan.NameOf(job), job.nameLen + 1);
+    memcpy(path + outputDirLen + 1, job.name, job.nameLen + 1);
     jzentry entry;
     memset(&entry, 0, sizeof entry);
     entry.name = path + outputDirLen + 1;
@@ -346,31 +340,6 @@ void TakeJobs(jzfile *zip, int dirfd, const char *outputDir, const Plan &plan, S
     }
   }
   free(path);
-}
-
-// A descriptor of its own for the archive that zip has open: the same file even if its name
-// now leads elsewhere (or nowhere), else -1.
-int ReopenArchive(const jzfile *zip) {
-  struct stat64 original, reopened;
-  if (fstat64(zip->fd, &original) != 0) return -1;
-  // "/proc/self/fd/N" without stdio: snprintf has no place between fork and _exit.
-  char link[32] = "/proc/self/fd/";
-  char digits[12];
-  int n = 0;
-  for (unsigned v = static_cast<unsigned>(zip->fd); n == 0 || v != 0; v /= 10)
-    digits[n++] = static_cast<char>('0' + v % 10);
-  size_t at = strlen(link);
-  while (n > 0) link[at++] = digits[--n];
-  link[at] = '\0';
-  int fd = open(link, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fd = open(zip->name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (fstat64(fd, &reopened) != 0 || reopened.st_dev != original.st_dev ||
-      reopened.st_ino != original.st_ino) {
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // In a new worker, with every signal held: the launcher's handlers clean up after the launcher,
@@ -390,10 +359,7 @@ void SetWorkerSignals() {
                             Shared *shared, int slot, pid_t launcher) {
   BecomeHelperProcess();
   // A launcher killed outright takes its workers with it.
-  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != launcher) _exit(kWorkerCannotRead);
-  const int fd = ReopenArchive(zip);
-  if (fd < 0) _exit(kWorkerCannotRead);
-  zip->fd = fd;  // this worker's copy of the record
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != launcher) _exit(kWorkerOrphaned);
   extraction::CountForLauncher(&shared->counts[slot]);
   TakeJobs(zip, dirfd, outputDir, plan, shared, &shared->failures[slot]);
   _exit(0);

@@ -161,12 +161,13 @@ jzfile *allocZip(const char *name) {
   return zip;
 }
 
-jint readFully(int fd, void *buf, jint len) {
+jint readFullyAt(int fd, void *buf, jint len, jlong pos) {
   char *p = static_cast<char *>(buf);
   while (len > 0) {
-    ssize_t n = read(fd, p, static_cast<size_t>(len));
+    ssize_t n = pread64(fd, p, static_cast<size_t>(len), pos);
     if (n <= 0) return -1;
     p += n;
+    pos += n;
     len -= static_cast<jint>(n);
   }
   return 0;
@@ -187,18 +188,16 @@ jint findEND(jzfile *zip, void *endbuf) {
     if (count <= 0) return 0;
     memmove(window + count, window, sizeof window - static_cast<size_t>(count));
     pos -= count;
-    if (lseek64(zip->fd, pos, SEEK_SET) < 0) return -1;
-    if (readFully(zip->fd, window, static_cast<jint>(count)) != 0) return -1;
+    if (readFullyAt(zip->fd, window, static_cast<jint>(count), pos) != 0) return -1;
     for (jlong i = 0; i < count; i++) {
       const unsigned char *rec = window + i;
       if (Get32(rec) != kEndSig) continue;
       const jint clen = static_cast<jint>(Get16(rec + 20));
       if (pos + i + kEndHdr + clen != len) continue;
       memcpy(endbuf, rec, kEndHdr);
-      if (lseek64(zip->fd, pos + i + kEndHdr, SEEK_SET) < 0) return -1;
       if (clen > 0) {
         zip->comment = static_cast<char *>(MemAlloc(static_cast<size_t>(clen) + 1));
-        if (readFully(zip->fd, zip->comment, clen) != 0) {
+        if (readFullyAt(zip->fd, zip->comment, clen, pos + i + kEndHdr) != 0) {
           free(zip->comment);
           zip->comment = nullptr;
           return -1;
@@ -221,9 +220,8 @@ jint readCEN(jzfile *zip) {
     SetMsg(zip, reason);
     return -1;
   }
-  if (lseek64(zip->fd, cen.pos, SEEK_SET) < 0) return -1;
   unsigned char *cenbuf = static_cast<unsigned char *>(MemAlloc(static_cast<size_t>(cen.len)));
-  if (readFully(zip->fd, cenbuf, cen.len) != 0) {
+  if (readFullyAt(zip->fd, cenbuf, cen.len, cen.pos) != 0) {
     free(cenbuf);
     return -1;
   }
@@ -299,6 +297,7 @@ void addEntryComment(jzfile *zip, int index, char *comment) {
 
 void freeZip(jzfile *zip) {
   zipFreeEntry(zip, nullptr);
+  freeLocalHeaders(zip);
   free(zip->name);
   free(zip->comment);
   free(zip->entries);

@@ -1,14 +1,24 @@
 // Entries of an open archive: building an entry from its cell and local header, lookup by
-// position or by name with a one-entry cache, raw reads of an entry's data, and writing an
-// entry to a file (stored data copied, deflated data inflated with zlib). The archive is not
-// trusted: every length is checked against the bytes actually read, inflation is bounded by
-// the declared size, and the CRC-32 of what was written must match the central directory's.
-// Memory, zlib's included, comes from MemAlloc: running out of it ends the run as "Out of
-// memory" rather than as a damaged entry.
+// position or by name with a one-entry cache, the one walk over every local header that the
+// launcher's passes share, raw reads of an entry's data, and writing an entry to a file (stored
+// data copied, deflated data inflated). The archive is not trusted: every length is checked
+// against the bytes actually read, inflation is bounded by the declared size, and the CRC-32 of
+// what was written must match the central directory's. Every read is positional (pread), so
+// processes that share the descriptor never move each other's reads.
+//
+// Deflated entries up to a size limit are inflated whole by libdeflate, which is more than twice
+// as fast as zlib; larger ones, and any entry that libdeflate does not find exactly sound, go
+// through zlib's streaming inflate, which therefore decides how every bad entry fails. Memory,
+// zlib's included, comes from MemAlloc: running out of it ends the run as "Out of memory" rather
+// than as a damaged entry. The whole-entry buffers are the exception: without them the entry is
+// streamed instead.
 #include <errno.h>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -19,6 +29,13 @@
 
 using namespace zipfmt;
 
+// zlib's inflate names crc32 (for gzip streams, which the launcher never inflates), which would
+// bring zlib's own CRC-32 and its 8 KiB of tables into the launcher beside libdeflate's. Defined
+// here through libdeflate's, the launcher carries one CRC-32, and zlib's is not linked.
+extern "C" uLong crc32(uLong crc, const Bytef *buf, uInt len) {
+  return libdeflate_crc32(static_cast<uint32_t>(crc), buf, len);
+}
+
 namespace {
 
 constexpr jint kCopyBuffer = 16384;
@@ -27,7 +44,14 @@ constexpr jint kCopyBuffer = 16384;
 // (docs/PERFORMANCE.md).
 constexpr jint kInflateInput = 65536;
 constexpr jint kInflateOutput = 65536;
+// Entries up to this size, uncompressed and compressed, are inflated whole: the buffers for one
+// cost at most twice this much memory per process (docs/PERFORMANCE.md tells how it was chosen).
+constexpr jint kDefaultWholeEntryLimit = 128 << 20;
+// The walk over the local headers reads this much at a time, so that the headers of small
+// entries, which lie close together, come in one read.
+constexpr jint kHeaderWindow = 16384;
 
+jint wholeEntryLimit = kDefaultWholeEntryLimit;
 
 void FreeEntry(jzentry *ze) {
   free(ze->extra);
@@ -83,11 +107,8 @@ bool ReadExtra(jzfile *zip, const jzcell *zc, const unsigned char *loc, jint fet
     // The central name length, recovered modulo 16 bits like nelen itself.
     const unsigned short cnlen = static_cast<unsigned short>(zc->nelen - zc->elen);
     ze->extra = NewExtra(zc->elen);
-    if (lseek64(zip->fd, static_cast<jlong>(zc->cenpos) + kCenHdr + cnlen, SEEK_SET) < 0) {
-      SetMsg(zip, zipmsg::kSeekFailed);
-      return false;
-    }
-    if (readFully(zip->fd, ze->extra + 2, zc->elen) != 0) {
+    if (readFullyAt(zip->fd, ze->extra + 2, zc->elen,
+                    static_cast<jlong>(zc->cenpos) + kCenHdr + cnlen) != 0) {
       SetMsg(zip, zipmsg::kCenExtra);
       return false;
     }
@@ -95,8 +116,8 @@ bool ReadExtra(jzfile *zip, const jzcell *zc, const unsigned char *loc, jint fet
     ze->extra = NewExtra(static_cast<unsigned int>(lelen));
     if (kLocHdr + lnlen + lelen <= fetched) {
       memcpy(ze->extra + 2, loc + kLocHdr + lnlen, static_cast<size_t>(lelen));
-    } else if (lseek64(zip->fd, static_cast<jlong>(zc->pos) + kLocHdr + lnlen, SEEK_SET) < 0 ||
-               readFully(zip->fd, ze->extra + 2, lelen) != 0) {
+    } else if (readFullyAt(zip->fd, ze->extra + 2, lelen,
+                           static_cast<jlong>(zc->pos) + kLocHdr + lnlen) != 0) {
       SetMsg(zip, zipmsg::kLocRead);
       return false;
     }
@@ -109,7 +130,7 @@ struct Inflation {
   z_stream strm;
   jlong size = 0;  // the declared size
   jlong written = 0;
-  uLong crc = crc32(0, Z_NULL, 0);
+  uint32_t crc = 0;
   bool ended = false;  // the stream has ended, exactly with the data and the size
 };
 
@@ -159,36 +180,130 @@ bool InflateOnce(jzfile *zip, Inflation *z, jint count, int fd, unsigned char *o
     *msg = ReasonText(zipmsg::kWriteFailed);
     return false;
   }
-  z->crc = crc32(z->crc, out, static_cast<uInt>(produced));
+  z->crc = libdeflate_crc32(z->crc, out, static_cast<size_t>(produced));
   z->written += produced;
   return true;
+}
+
+// Checks the local header of cell zc, whose first `fetched` bytes are at loc: the reason text of
+// the first fault, or null with the local name and extra lengths and the data position. The
+// local name must lie within what was fetched; it may not when the archive is inconsistent or
+// the central name and extra lengths overflowed 16 bits together.
+const char *CheckLocalHeader(const jzcell *zc, const unsigned char *loc, jint fetched,
+                             jint *lnlen, jint *lelen, jlong *dataPos) {
+  if (Get32(loc) != kLocSig) return zipmsg::kLocSignature;
+  *lnlen = static_cast<jint>(Get16(loc + 26));
+  *lelen = static_cast<jint>(Get16(loc + 28));
+  *dataPos = static_cast<jlong>(zc->pos) + kLocHdr + *lnlen + *lelen;
+  if (kLocHdr + *lnlen > fetched || *dataPos > INT32_MAX) return zipmsg::kLocHeaderSize;
+  return nullptr;
+}
+
+// The file's bytes around the local headers being walked: one read brings the next few headers
+// when they lie close together.
+class HeaderWindow {
+ public:
+  explicit HeaderWindow(int fd)
+      : fd_(fd), buf_(static_cast<unsigned char *>(MemAlloc(kLocHdr + 0xFFFF + kHeaderWindow))) {}
+  HeaderWindow(const HeaderWindow &) = delete;
+  HeaderWindow &operator=(const HeaderWindow &) = delete;
+  ~HeaderWindow() { free(buf_); }
+
+  // The len bytes at pos, or null when the file does not have them all.
+  const unsigned char *Fetch(jlong pos, jint len) {
+    if (pos >= start_ && pos + len <= start_ + have_) return buf_ + (pos - start_);
+    start_ = pos;
+    have_ = 0;
+    const size_t want = static_cast<size_t>(len) + kHeaderWindow;
+    while (have_ < len) {
+      const ssize_t n = pread64(fd_, buf_ + have_, want - static_cast<size_t>(have_), pos + have_);
+      if (n <= 0) break;
+      have_ += static_cast<jint>(n);
+    }
+    return have_ >= len ? buf_ : nullptr;
+  }
+
+ private:
+  int fd_;
+  unsigned char *buf_;
+  jlong start_ = 0;
+  jint have_ = 0;
+};
+
+// The one walk over the local headers, in directory order up to the first unsound one, with what
+// readLOC would refuse refused for the same reason (the extra field aside, which no pass needs,
+// except that a local one must lie within the file, as readLOC reads it).
+LocalHeaders *WalkLocalHeaders(jzfile *zip) {
+  LocalHeaders *h = static_cast<LocalHeaders *>(MemAlloc(sizeof(LocalHeaders)));
+  const size_t total = static_cast<size_t>(zip->total);
+  h->count = 0;
+  h->failure = nullptr;
+  h->kept = true;
+  h->datapos = static_cast<jint *>(MemAlloc(total * sizeof(jint)));
+  h->time = static_cast<jint *>(MemAlloc(total * sizeof(jint)));
+  h->nameoff = static_cast<uint32_t *>(MemAlloc(total * sizeof(uint32_t)));
+  size_t namesLen = 0, namesCap = 0;
+  h->names = nullptr;
+  struct stat64 st;
+  const jlong fileLength = fstat64(zip->fd, &st) == 0 ? st.st_size : INT64_MAX;
+  HeaderWindow window(zip->fd);
+  for (jint i = 0; i < zip->total; i++) {
+    const jzcell *zc = &zip->entries[i];
+    const jint fetched = kLocHdr + zc->nelen;
+    const unsigned char *loc = zc->pos >= 0 ? window.Fetch(zc->pos, fetched) : nullptr;
+    jint lnlen = 0, lelen = 0;
+    jlong dataPos = 0;
+    const char *reason = zc->pos < 0    ? zipmsg::kSeekFailed
+                         : loc == nullptr ? zipmsg::kLocRead
+                                          : CheckLocalHeader(zc, loc, fetched, &lnlen, &lelen, &dataPos);
+    if (reason == nullptr && zc->elen == 0 && kLocHdr + lnlen + lelen > fetched &&
+        dataPos > fileLength)
+      reason = zipmsg::kLocRead;
+    if (reason != nullptr) {
+      h->failure = reason;
+      break;
+    }
+    const size_t len = static_cast<size_t>(lnlen);
+    if (namesLen + len + 1 > kMostLocalNameBytes) {
+      h->kept = false;
+      break;
+    }
+    if (namesLen + len + 1 > namesCap) {
+      namesCap = std::max(namesLen + len + 1, namesCap * 2);
+      char *grown = static_cast<char *>(MemAlloc(namesCap));
+      if (namesLen > 0) memcpy(grown, h->names, namesLen);
+      free(h->names);
+      h->names = grown;
+    }
+    memcpy(h->names + namesLen, loc + kLocHdr, len);
+    h->names[namesLen + len] = '\0';
+    h->nameoff[i] = static_cast<uint32_t>(namesLen);
+    h->datapos[i] = static_cast<jint>(dataPos);
+    h->time[i] = GetJint(loc + 10);
+    namesLen += len + 1;
+    h->count = i + 1;
+  }
+  return h;
 }
 
 }  // namespace
 
 jzentry *readLOC(jzfile *zip, jzcell *zc) {
-  if (zc->pos < 0 || lseek64(zip->fd, zc->pos, SEEK_SET) < 0) {
+  if (zc->pos < 0) {
     SetMsg(zip, zipmsg::kSeekFailed);
     return nullptr;
   }
   const jint fetched = kLocHdr + zc->nelen;
   unsigned char *loc = static_cast<unsigned char *>(MemAlloc(static_cast<size_t>(fetched)));
   FreeGuard locGuard{loc};
-  if (readFully(zip->fd, loc, fetched) != 0) {
+  if (readFullyAt(zip->fd, loc, fetched, zc->pos) != 0) {
     SetMsg(zip, zipmsg::kLocRead);
     return nullptr;
   }
-  if (Get32(loc) != kLocSig) {
-    SetMsg(zip, zipmsg::kLocSignature);
-    return nullptr;
-  }
-  const jint lnlen = static_cast<jint>(Get16(loc + 26));
-  const jint lelen = static_cast<jint>(Get16(loc + 28));
-  // The local name must lie within what was fetched; it may not when the archive is
-  // inconsistent or the central name and extra lengths overflowed 16 bits together.
-  const jlong dataPos = static_cast<jlong>(zc->pos) + kLocHdr + lnlen + lelen;
-  if (kLocHdr + lnlen > fetched || dataPos > INT32_MAX) {
-    SetMsg(zip, zipmsg::kLocHeaderSize);
+  jint lnlen = 0, lelen = 0;
+  jlong dataPos = 0;
+  if (const char *reason = CheckLocalHeader(zc, loc, fetched, &lnlen, &lelen, &dataPos)) {
+    SetMsg(zip, reason);
     return nullptr;
   }
 
@@ -215,6 +330,53 @@ jzentry *readLOC(jzfile *zip, jzcell *zc) {
 jzentry *zipGetNextEntry(jzfile *zip, jint n) {
   if (n < 0 || n >= zip->total) return nullptr;
   return readLOC(zip, &zip->entries[n]);
+}
+
+jzentry *zipPassEntry(jzfile *zip, jint n, jzentry *spare) {
+  if (n < 0 || n >= zip->total) return nullptr;
+  if (zip->locals == nullptr) zip->locals = WalkLocalHeaders(zip);
+  const LocalHeaders *h = zip->locals;
+  if (!h->kept) return zipGetNextEntry(zip, n);
+  if (n >= h->count) {
+    SetMsg(zip, h->failure);
+    return nullptr;
+  }
+  const jzcell *zc = &zip->entries[n];
+  memset(spare, 0, sizeof *spare);
+  spare->name = h->names + h->nameoff[n];
+  spare->size = zc->size;
+  spare->csize = zc->csize;
+  spare->crc = zc->crc;
+  spare->pos = h->datapos[n];
+  spare->time = h->time[n];
+  if (zip->comments != nullptr) spare->comment = zip->comments[n];
+  return spare;
+}
+
+void zipReleasePassEntry(jzfile *zip, jzentry *entry, const jzentry *spare) {
+  if (entry != spare) zipFreeEntry(zip, entry);
+}
+
+void zipEndPass(jzfile *zip, jint n) {
+  const LocalHeaders *h = zip->locals;
+  if (n < 0 || h == nullptr || !h->kept || n >= h->count) return;
+  jzentry spare;
+  zipPassEntry(zip, n, &spare);
+  jzentry *ze = static_cast<jzentry *>(MemAlloc(sizeof(jzentry)));
+  *ze = spare;
+  ze->name = StrDup(spare.name);
+  zipFreeEntry(zip, ze);
+}
+
+void freeLocalHeaders(jzfile *zip) {
+  LocalHeaders *h = zip->locals;
+  if (h == nullptr) return;
+  free(h->datapos);
+  free(h->time);
+  free(h->nameoff);
+  free(h->names);
+  free(h);
+  zip->locals = nullptr;
 }
 
 jzentry *zipGetEntry(jzfile *zip, const char *name) {
@@ -263,8 +425,7 @@ jint zipRead(jzfile *zip, jzentry *entry, jint pos, void *buf, jint len) {
   }
   if (len <= 0) return 0;
   if (len > dataLen - pos) len = static_cast<jint>(dataLen - pos);
-  if (lseek64(zip->fd, static_cast<jlong>(entry->pos) + pos, SEEK_SET) < 0) return -1;
-  ssize_t n = read(zip->fd, buf, static_cast<size_t>(len));
+  ssize_t n = pread64(zip->fd, buf, static_cast<size_t>(len), static_cast<jlong>(entry->pos) + pos);
   return n < 0 ? -1 : static_cast<jint>(n);
 }
 
@@ -323,7 +484,7 @@ namespace {
 // Copies a stored entry; the reason of a failure goes to *reason.
 bool CopyStored(jzfile *zip, jzentry *entry, int fd, const char **reason) {
   unsigned char buf[kCopyBuffer];
-  uLong crc = crc32(0, Z_NULL, 0);
+  uint32_t crc = 0;
   jint copied = 0;
   while (copied < entry->size) {
     const jint r = zipRead(zip, entry, copied, buf, std::min(entry->size - copied, kCopyBuffer));
@@ -335,19 +496,116 @@ bool CopyStored(jzfile *zip, jzentry *entry, int fd, const char **reason) {
       *reason = zipmsg::kWriteFailed;
       return false;
     }
-    crc = crc32(crc, buf, static_cast<uInt>(r));
+    crc = libdeflate_crc32(crc, buf, static_cast<size_t>(r));
     copied += r;
   }
-  if (static_cast<uint32_t>(crc) != static_cast<uint32_t>(entry->crc)) {
+  if (crc != static_cast<uint32_t>(entry->crc)) {
     *reason = zipmsg::kStoredCrc;
     return false;
   }
   return true;
 }
 
+// A buffer for whole entries. It comes from mmap rather than MemAlloc, since running short of
+// memory for it is no reason to end the run (the entry is then streamed), and it is kept and
+// reused from entry to entry: on a virtual machine every first touch of a page costs a fault of
+// several microseconds, more than inflating the page's bytes. Large ones are aligned to and
+// advised for transparent huge pages, 512 times fewer faults.
+struct WholeBuffer {
+  unsigned char *data;
+  size_t capacity;
+
+  static constexpr size_t kHugePage = 2u << 20;
+  static constexpr size_t kGranule = 64u << 10;
+
+  void Release() {
+    if (data != nullptr) munmap(data, capacity);
+    data = nullptr;
+    capacity = 0;
+  }
+  // Room for n bytes; false when the memory cannot be had.
+  bool Reserve(size_t n) {
+    if (n <= capacity) return true;
+    // Grown at least twofold, so that an archive of ever larger entries remaps it a few times
+    // only, yet never beyond the limit (rounded up to a whole huge page).
+    size_t want = std::max(n, std::min(capacity * 2, static_cast<size_t>(wholeEntryLimit)));
+    const size_t granule = want >= kHugePage ? kHugePage : kGranule;
+    want = (want + granule - 1) / granule * granule;
+    Release();
+    const size_t slack = granule == kHugePage ? kHugePage : 0;
+    void *p = mmap(nullptr, want + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                   -1, 0);
+    if (p == MAP_FAILED) return false;
+    unsigned char *start = static_cast<unsigned char *>(p);
+    if (slack != 0) {
+      const size_t head = (kHugePage - reinterpret_cast<uintptr_t>(p) % kHugePage) % kHugePage;
+      if (head != 0) munmap(p, head);
+      if (slack - head != 0) munmap(start + head + want, slack - head);
+      start += head;
+      madvise(start, want, MADV_HUGEPAGE);  // a kernel without them ignores the advice
+    }
+    data = start;
+    capacity = want;
+    return true;
+  }
+};
+
+WholeBuffer wholeInput = {nullptr, 0};
+WholeBuffer wholeOutput = {nullptr, 0};
+libdeflate_decompressor *decompressor = nullptr;
+
+enum class Whole {
+  kWritten,  // inflated, checked and written
+  kFailed,   // sound, but writing it failed: the reason is set
+  kStream,   // not done: to be inflated as a stream, which also tells how a bad entry fails
+};
+
+// Inflates the deflated entry in one piece with libdeflate and writes it to fd. Only data that
+// is exactly sound is written: a stream that ends with the compressed bytes and the declared
+// size, whose CRC-32 matches. Anything else (data cut or damaged, a short read, no memory for
+// the buffers) is left to the streaming inflate, whose verdict and partial output are then
+// exactly those of every earlier release.
+Whole InflateWhole(jzfile *zip, jzentry *entry, int fd, const char **reason) {
+  const size_t csize = static_cast<size_t>(entry->csize);
+  const size_t size = static_cast<size_t>(entry->size);
+  if (decompressor == nullptr) decompressor = libdeflate_alloc_decompressor();
+  if (decompressor == nullptr || !wholeInput.Reserve(csize) ||
+      !wholeOutput.Reserve(std::max<size_t>(size, 1)))
+    return Whole::kStream;
+  // Like every zipRead of the streaming inflate, the read leaves no reason behind.
+  zip->msg = nullptr;
+  if (readFullyAt(zip->fd, wholeInput.data, entry->csize, entry->pos) != 0) return Whole::kStream;
+  size_t used = 0, produced = 0;
+  if (libdeflate_deflate_decompress_ex(decompressor, wholeInput.data, csize, wholeOutput.data,
+                                       size, &used, &produced) != LIBDEFLATE_SUCCESS ||
+      used != csize || produced != size ||
+      libdeflate_crc32(0, wholeOutput.data, size) != static_cast<uint32_t>(entry->crc))
+    return Whole::kStream;
+  if (!WriteFully(zip, fd, wholeOutput.data, size)) {
+    *reason = zipmsg::kWriteFailed;
+    return Whole::kFailed;
+  }
+  return Whole::kWritten;
+}
+
+// Whether the entry is inflated whole: deflated, and within the limit both ways.
+bool InflatesWhole(const jzentry *entry) {
+  return entry->csize > 0 && entry->csize <= wholeEntryLimit && entry->size <= wholeEntryLimit;
+}
+
 }  // namespace
 
 void zipObserveWrites(void (*observer)(size_t len)) { writeObserver = observer; }
+void zipSetWholeEntryLimit(jint bytes) {
+  wholeEntryLimit = bytes < 0 ? kDefaultWholeEntryLimit : bytes;
+}
+
+void zipReleaseInflateBuffers(void) {
+  wholeInput.Release();
+  wholeOutput.Release();
+  libdeflate_free_decompressor(decompressor);
+  decompressor = nullptr;
+}
 
 jboolean zipIsStorageError(int err) {
   return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS || err == EIO;
@@ -378,9 +636,14 @@ jboolean zipReadEntryAt(jzfile *zip, jzentry *entry, int dirfd, const char *path
   if (entry->csize == 0) {
     ok = CopyStored(zip, entry, fd, &reason);
   } else {
-    char *inflateReason = nullptr;
-    ok = inflateFully(zip, entry, fd, &inflateReason);
-    reason = inflateReason != nullptr && inflateReason[0] != '\0' ? inflateReason : zip->msg;
+    const Whole whole = InflatesWhole(entry) ? InflateWhole(zip, entry, fd, &reason)
+                                             : Whole::kStream;
+    ok = whole == Whole::kWritten;
+    if (whole == Whole::kStream) {
+      char *inflateReason = nullptr;
+      ok = inflateFully(zip, entry, fd, &inflateReason);
+      reason = inflateReason != nullptr && inflateReason[0] != '\0' ? inflateReason : zip->msg;
+    }
   }
   // Some file systems (NFS among them) report a full disk only here.
   if (close(fd) != 0 && ok) {

@@ -48,7 +48,10 @@ jint initializeZip(void);
 jzfile *allocZip(const char *name);
 jint findEND(jzfile *zip, void *endbuf);
 jint readCEN(jzfile *zip);
-jint readFully(int fd, void *buf, jint len);
+// Reads exactly len bytes at pos, whatever the descriptor's offset (which it leaves alone, so
+// that processes sharing the descriptor never disturb each other): 0, or -1 at the end of the
+// file or an error.
+jint readFullyAt(int fd, void *buf, jint len, jlong pos);
 unsigned int hash(const char *s);
 int isMetaName(char *name);
 void addMetaName(jzfile *zip, char *name);
@@ -60,6 +63,34 @@ jzentry *readLOC(jzfile *zip, jzcell *zc);
 jboolean inflateFully(jzfile *zip, jzentry *entry, int fd, char **msg);
 // Has observer called with the length of every write of an entry's data to its file (null: none).
 void zipObserveWrites(void (*observer)(size_t len));
+
+// What one walk over every local header, in directory order, found: the launcher's passes over
+// the archive (the survey before the extraction, the extraction, the workers' plan) share it
+// through the record, so that each header is read once however many passes there are.
+struct LocalHeaders {
+  jint count;            // entries 0 to count - 1 have sound local headers
+  const char *failure;   // why the header of entry `count` is not sound; null when count is total
+  jint *datapos;         // per entry: absolute position of its data
+  jint *time;            // per entry: the local header's time and date
+  uint32_t *nameoff;     // per entry: offset of its NUL-terminated local name in names
+  char *names;
+  bool kept;             // false when the names would take more than kMostLocalNameBytes
+};
+// Local headers may overlap, so a hostile archive could name 65,534 entries with one long name
+// each; beyond this many bytes of names the walk keeps nothing and every pass reads the headers
+// it needs itself, as readLOC does.
+constexpr size_t kMostLocalNameBytes = 16u << 20;
+// Entry n for a pass over the whole archive: built in *spare from the walk's findings (the walk
+// runs at the first call for the record), with the name borrowed from the record and no extra
+// field; or, when the walk kept nothing, read like zipGetNextEntry. Null like
+// zipGetNextEntry: at the end, or for an unsound header (its reason in zip->msg). Handed back
+// with zipReleasePassEntry, never zipFreeEntry.
+jzentry *zipPassEntry(jzfile *zip, jint n, jzentry *spare);
+void zipReleasePassEntry(jzfile *zip, jzentry *entry, const jzentry *spare);
+// Ends a pass whose last entry was n (-1: none): that entry goes into the record's cache, as if
+// the pass had read and released every entry (its extra field aside, which no pass reads).
+void zipEndPass(jzfile *zip, jint n);
+void freeLocalHeaders(jzfile *zip);
 
 // Reason texts that callers and tests compare by content.
 namespace zipmsg {

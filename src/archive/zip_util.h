@@ -58,6 +58,9 @@ struct jzfile {
   // or 0 when they were written as absolute file positions), and its central directory's.
   jint locpos;
   jint cenpos;
+  // What the first walk over the local headers found, kept for the passes after it (see
+  // zipPassEntry in zip_internal.h); null until a pass needs it.
+  struct LocalHeaders *locals;
 };
 
 jzfile *zipOpen(const char *name, int *zerror);
@@ -79,3 +82,10 @@ jboolean zipReadEntryAt(jzfile *zip, jzentry *entry, int dirfd, const char *path
 // True for the errors by which a file system refuses to store more (ENOSPC, EDQUOT, EFBIG,
 // EROFS) or fails to (EIO).
 jboolean zipIsStorageError(int err);
+// The largest deflated entry (uncompressed and compressed size alike) that zipReadEntry
+// inflates whole in memory; larger ones are inflated as a stream. 0 streams every entry;
+// negative restores the default. For the benchmarks and the tests; the launcher keeps the
+// default.
+void zipSetWholeEntryLimit(jint bytes);
+// Gives back the memory that inflating whole entries took; the next such entry takes it anew.
+void zipReleaseInflateBuffers(void);

@@ -53,6 +53,11 @@ char *jrepath = nullptr;
 // choice, which is an inherited TMPDIR naming a directory rather than tmpdir when there is
 // one. Messages about the working directory's place name this one.
 char *workdirParent = nullptr;
+// The executable's archive, held open from the first pass until the extraction is done: the
+// passes between (the private runtime's extraction, the extraction) share the record, and with
+// it what the first pass read of the local headers, which are therefore read once per run. A
+// failure before the extraction leaves it to the end of the process.
+jzfile *ownArchive = nullptr;
 constexpr int kMaxWorkdirAttempts = 100;
 constexpr const char kJavaDownloadPage[] = "http://java.com/download/";
 constexpr const char kUpgradeInvoker[] = "UpgradeInvoker.sh";
@@ -392,9 +397,13 @@ bool SurveyOwnArchive(const char *execname, unsigned long long *requiredDisk,
   if (damaged) return false;
   if (zipFile == nullptr) return !CarriesSomethingAppended(execname);
   bool sound = SurveyExecutableArchive(zipFile, requiredDisk);
-  zipClose(zipFile);
-  if (sound) SetApplicationHome(StrDup(workdir));
-  return sound;
+  if (!sound) {
+    zipClose(zipFile);
+    return false;
+  }
+  ownArchive = zipFile;
+  SetApplicationHome(StrDup(workdir));
+  return true;
 }
 
 // 12-15. Free space in the working directory's file system: the archive's contents plus a
@@ -471,6 +480,8 @@ bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tm
       ReportCorrupted(execname);
   }
   zipClose(zipFile);
+  if (ownArchive != nullptr) zipClose(ownArchive);
+  ownArchive = nullptr;
   return extracted;
 }
 

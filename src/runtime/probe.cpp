@@ -94,6 +94,10 @@ bool ReadSome(int fd, Kept *kept) {
 bool CollectUntilEnd(int fd, pid_t pid, Kept *kept) {
   const long long deadline = Milliseconds() + kProbeTimeLimitSeconds * 1000LL;
   bool outputOpen = true;
+  // Once the output has closed, the child is most often a moment from its end: the first looks
+  // come after a millisecond and then ever less often, so that the launcher neither waits a whole
+  // poll interval for a runtime that has ended nor spins on one that lives on without output.
+  int quietStep = 1;
   for (;;) {
     if (RunningChildEnded(pid)) return true;
     const long long left = deadline - Milliseconds();
@@ -103,8 +107,9 @@ bool CollectUntilEnd(int fd, pid_t pid, Kept *kept) {
       struct pollfd p = {fd, POLLIN, 0};
       if (poll(&p, 1, wait) > 0) outputOpen = ReadSome(fd, kept);
     } else {
-      struct timespec step = {0, wait * 1000000L};
+      struct timespec step = {0, std::min(wait, quietStep) * 1000000L};
       nanosleep(&step, nullptr);
+      quietStep = std::min(quietStep * 2, kPollMilliseconds);
     }
   }
 }

@@ -2,7 +2,10 @@
 // a file that is opened with zipOpen, every entry is built, its raw bytes read and looked up
 // by name, and the archive is extracted, whole and by the runtime prefix, into a scratch
 // directory. Besides the sanitizers' reports, a file that appears outside the scratch
-// directory is a finding: the process aborts.
+// directory is a finding: the process aborts. So is any difference between the two inflaters:
+// the whole archive is extracted in order (workers would make a failed extraction's partial tree
+// depend on timing) once with entries inflated whole (libdeflate) and once with every entry
+// streamed (zlib), and the results, reasons and trees must be the same.
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -13,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +37,29 @@ std::string input;   // base/input.zip
 int RemoveOne(const char *path, const struct stat *, int, struct FTW *) {
   remove(path);
   return 0;
+}
+
+// Every path under the root (relative) with "<dir>" or the file's contents.
+std::map<std::string, std::string> *treeResult;
+size_t treeRootLen;
+int AddToTree(const char *path, const struct stat *st, int, struct FTW *) {
+  std::string contents = "<dir>";
+  if (!S_ISDIR(st->st_mode)) {
+    contents.clear();
+    int fd = open(path, O_RDONLY);
+    char buf[4096];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) contents.append(buf, n);
+    if (fd >= 0) close(fd);
+  }
+  (*treeResult)[strlen(path) > treeRootLen ? path + treeRootLen : ""] = contents;
+  return 0;
+}
+std::map<std::string, std::string> Tree(const std::string &root) {
+  std::map<std::string, std::string> result;
+  treeResult = &result;
+  treeRootLen = root.size();
+  nftw(root.c_str(), AddToTree, 16, FTW_PHYS);
+  return result;
 }
 
 void RemoveTree(const std::string &path) {
@@ -109,14 +136,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (declared <= kMaxExtracted) {
     UnzipFiles(zip, (jail + "/home").c_str(), "package/jre");
     UnzipFiles(zip, (jail + "/out").c_str(), nullptr);
+    SetMaxExtractionWorkers(1);
+    const jboolean whole = UnzipFiles(zip, (jail + "/whole").c_str(), nullptr);
+    const char *wholeMsg = zip->msg;
+    const int wholeErrno = zip->writeErrno;
+    zipSetWholeEntryLimit(0);
+    const jboolean streamed = UnzipFiles(zip, (jail + "/zlib").c_str(), nullptr);
+    zipSetWholeEntryLimit(-1);
+    SetMaxExtractionWorkers(0);
+    if (whole != streamed || wholeMsg != zip->msg || wholeErrno != zip->writeErrno ||
+        Tree(jail + "/whole") != Tree(jail + "/zlib")) {
+      fprintf(stderr, "the inflaters differ: %d (%s) against %d (%s)\n", whole,
+              wholeMsg != nullptr ? wholeMsg : "", streamed, zip->msg != nullptr ? zip->msg : "");
+      abort();
+    }
   }
   zipClose(zip);
 
   CheckOnly(base, {"input.zip", "a"});
   CheckOnly(base + "/a", {"b"});
   CheckOnly(base + "/a/b", {"c"});
-  CheckOnly(jail, {"out", "home"});
-  RemoveTree(jail + "/out");
-  RemoveTree(jail + "/home");
+  CheckOnly(jail, {"out", "home", "whole", "zlib"});
+  for (const char *dir : {"/out", "/home", "/whole", "/zlib"}) RemoveTree(jail + dir);
   return 0;
 }

@@ -154,7 +154,10 @@ bool InstallerReader::Run(std::string *error) {
   }
   struct ZipCloser {
     jzfile *zip;
-    ~ZipCloser() { zipClose(zip); }
+    ~ZipCloser() {
+      zipReleaseInflateBuffers();  // up to 260 MiB for the largest entries
+      zipClose(zip);
+    }
   } zipCloser{zip};
 
   unsigned char end[kEndHdr];

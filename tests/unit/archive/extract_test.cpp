@@ -233,6 +233,23 @@ TEST_F(Extract, TheSurveySumsTheSizesAndSeesTheSubtreeBeforeAnythingIsWritten) {
   EXPECT_FALSE(Exists(scratch.Path("first")));
 }
 
+// Local headers may overlap, so the entries' names can take far more memory than the archive
+// holds; beyond 16 MiB of them nothing of the headers is kept and each pass reads the ones it
+// needs itself.
+TEST_F(Extract, ThePassesSeeEveryEntryAlsoWhenTheNamesAreTooManyToKeep) {
+  std::vector<Entry> entries(300, Stored("package/jre/" + std::string(60000, 'n'), "shared"));
+  for (size_t i = 1; i < entries.size(); i++) {
+    entries[i].differentName = true;  // one local header for all, under the same name
+    entries[i].localName = "x";
+    entries[i].overrideOffset = true;
+  }
+  ASSERT_NE(Open(entries), nullptr);
+  ArchiveSurvey survey;
+  ASSERT_TRUE(SurveyArchive(zip, "package/jre/", &survey));
+  EXPECT_EQ(survey.totalSize, 300u * 6);
+  EXPECT_TRUE(survey.hasSubdirEntries);
+}
+
 TEST_F(Extract, EmptyArchiveAndNullArgumentsCreateNothing) {
   WriteFile(scratch.Path("empty.zip"), Build({}, "launcher image").bytes);
   ASSERT_NE(OpenFile(scratch.Path("empty.zip")), nullptr);
@@ -409,6 +426,30 @@ TEST_F(ExtractByWorkers, WriteTheTreeThatWritingInOrderGives) {
   scratch.File("by-workers/package/zero", "not empty any more");
   ASSERT_TRUE(UnzipWith(4, byWorkers, &started));
   EXPECT_EQ(Tree(byWorkers), want);
+}
+
+// The survey before the extraction reads every local header; while the archive stays open, the
+// extraction takes them from what it found, in order and by workers alike. Here the headers
+// are broken on disk after the survey, which a second reading would refuse.
+TEST_F(ExtractByWorkers, TheLocalHeadersAreReadOnceForEveryPass) {
+  const std::string path = scratch.Path("once.zip");
+  const Layout layout = Build(Large({Deflated("a/x", Noise(5000, 1)), Stored("b", "b")}));
+  for (int workers : {1, 2}) {
+    SCOPED_TRACE(workers);
+    WriteFile(path, layout.bytes);
+    ASSERT_NE(OpenFile(path), nullptr);
+    ArchiveSurvey survey;
+    ASSERT_TRUE(SurveyArchive(zip, nullptr, &survey));
+    const int fd = open(path.c_str(), O_WRONLY);
+    for (size_t at : layout.loc) ASSERT_EQ(pwrite(fd, "XXXX", 4, static_cast<off_t>(at)), 4);
+    close(fd);
+    const std::string out = scratch.Path("once" + std::to_string(workers));
+    int started = -1;
+    ASSERT_TRUE(UnzipWith(workers, out, &started));
+    EXPECT_EQ(started, workers == 1 ? 0 : workers);
+    EXPECT_EQ(ReadFile(out + "/a/x"), Noise(5000, 1));
+    EXPECT_EQ(ReadFile(out + "/bulk/part5"), Noise(1 << 20, 45));
+  }
 }
 
 TEST_F(ExtractByWorkers, SmallArchivesAndOneProcessorNeedNoWorkers) {

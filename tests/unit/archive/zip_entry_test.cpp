@@ -4,9 +4,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -486,6 +488,91 @@ TEST_F(ZipEntry, BadDataLeavesNoWriteError) {
   EXPECT_STREQ(zip->msg, zipmsg::kStoredCrc);
   EXPECT_EQ(zip->writeErrno, 0);
   zipFreeEntry(zip, e);
+}
+
+// Deflated entries up to a size limit are inflated whole (libdeflate), larger ones as a stream
+// (zlib). The two ways must agree on every entry, sound or not: result, reason, write error and
+// every byte written.
+TEST_F(ZipEntry, WholeAndStreamedInflationAgree) {
+  const std::string content = Noise(20000, 2) + std::string(50000, 'q');
+  auto variant = [&](const char *name, void (*change)(Entry &)) {
+    Entry e = Deflated(name, content);
+    change(e);
+    return e;
+  };
+  ASSERT_NE(Open({Deflated("sound", content), Deflated("empty", ""),
+                  variant("trailing", [](Entry &e) { e.data += "trailing", e.csize += 8; }),
+                  variant("short", [](Entry &e) { e.size += 1; }),
+                  variant("long", [](Entry &e) { e.size -= 1; }),
+                  variant("cut", [](Entry &e) { e.csize = static_cast<uint32_t>(e.data.size() / 2); }),
+                  variant("damaged", [](Entry &e) { e.data[e.data.size() / 2] ^= 0x55; }),
+                  variant("crc", [](Entry &e) { e.crc ^= 1; }),
+                  variant("reserved-block", [](Entry &e) { e.data[0] = '\x07'; })}),
+            nullptr);
+  struct Outcome {
+    bool ok;
+    std::string reason;
+    int error;
+    std::string data;
+  };
+  auto extract = [this](jint n, jint limit, const std::string &out) {
+    zipSetWholeEntryLimit(limit);
+    jzentry *e = zipGetNextEntry(zip, n);
+    Outcome o{e != nullptr && zipReadEntry(zip, e, out.c_str()), "", zip->writeErrno, ""};
+    zipSetWholeEntryLimit(-1);
+    o.reason = zip->msg != nullptr ? zip->msg : "";
+    o.data = out == "/dev/full" ? "" : ReadFile(out);
+    if (e != nullptr) zipFreeEntry(zip, e);
+    return o;
+  };
+  for (jint n = 0; n < zip->total; n++) {
+    for (const std::string &out : {scratch.Path("o"), std::string("/dev/full")}) {
+      SCOPED_TRACE(std::to_string(n) + " to " + out);
+      const Outcome whole = extract(n, INT32_MAX, out), streamed = extract(n, 0, out);
+      EXPECT_EQ(whole.ok, n == 1 || (n == 0 && out != "/dev/full"));
+      EXPECT_EQ(whole.ok, streamed.ok);
+      EXPECT_EQ(whole.reason, streamed.reason);
+      EXPECT_EQ(whole.error, streamed.error);
+      EXPECT_EQ(whole.data, streamed.data);
+    }
+  }
+  // Cut short by the file size limit, both ways write the same part.
+  for (jint limit : {INT32_MAX, 0}) {
+    const Outcome o = [&] {
+      FileSizeLimit cut(30000);
+      return extract(0, limit, scratch.Path("o"));
+    }();
+    EXPECT_EQ(o.error, EFBIG) << limit;
+    EXPECT_EQ(o.data, content.substr(0, 30000)) << limit;
+  }
+}
+
+// The memory for inflating an entry whole is not to be had: the entry is streamed instead,
+// neither failed nor the run ended for want of memory.
+TEST_F(ZipEntry, AnEntryIsStreamedWhenItsWholeBuffersCannotBeHad) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+  const std::string content = Noise(1 << 20, 3) + std::string(40 << 20, 'z');
+  ASSERT_NE(Open({Deflated("big", content)}), nullptr);
+  const std::string out = scratch.Path("out");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // Room for the stream's buffers, not for the entry's 41 MiB.
+    unsigned long pages = 0;
+    FILE *statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr || fscanf(statm, "%lu", &pages) != 1) _exit(2);
+    const rlim_t room = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16 << 20);
+    const struct rlimit lim = {room, room};
+    if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(2);
+    jzentry *e = zipGetNextEntry(zip, 0);
+    _exit(e != nullptr && zipReadEntry(zip, e, out.c_str()) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile(out), content);
 }
 
 // A file system that is nearly full takes part of a write and refuses the rest only on the
