@@ -33,8 +33,8 @@
 #include "archive/extract.h"
 #include "archive/extract_internal.h"
 #include "archive/zip_internal.h"
-#include "core/paths.h"
-#include "core/signals.h"
+#include "base/paths.h"
+#include "base/signals.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "archive/zip_internal.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
 using namespace zipfmt;
 

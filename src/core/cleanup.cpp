@@ -16,11 +16,11 @@
 #include <unistd.h>
 
 #include "archive/extract.h"
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
-#include "core/signals.h"
+#include "base/signals.h"
 #include "core/startup.h"
-#include "core/tree_deletion.h"
+#include "base/tree_deletion.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
 #include "ui/output.h"

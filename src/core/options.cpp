@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "core/startup.h"
 #include "host/temp_dir.h"

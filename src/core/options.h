@@ -1,7 +1,7 @@
 // The launcher's command line and the option list handed to the Java virtual machine.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // One option for the Java virtual machine, in the layout of the Java Native Interface.
 struct JavaVMOption {

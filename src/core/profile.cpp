@@ -8,7 +8,7 @@
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/startup.h"
 #include "i18n/locale.h"
 #include "runtime/discovery.h"

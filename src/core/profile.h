@@ -3,7 +3,7 @@
 // profile caches is owned by it for the whole run.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 struct jzfile;
 

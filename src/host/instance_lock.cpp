@@ -24,7 +24,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "host/temp_dir.h"
 #include "ui/output.h"

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "testing/hooks.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 
 namespace {
 

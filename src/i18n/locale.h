@@ -2,7 +2,7 @@
 // character searches that match only at character boundaries of the locale's encoding.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 typedef const char *(*message_t)(void);
 

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "runtime/probe.h"

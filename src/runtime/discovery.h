@@ -1,7 +1,7 @@
 // What a Java runtime and a development kit look like on disk, and the search for the best one.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // The processor directory inside a runtime (lib/<dir>/libjava.so) that a launcher of the given
 // ELF class (32 or 64) looks for: "i386" or "amd64".

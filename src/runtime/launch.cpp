@@ -17,7 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/options.h"
-#include "core/types.h"
+#include "base/types.h"
 
 jboolean CheckJavaClassFile(void);
 int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int argc, char **argv);

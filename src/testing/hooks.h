@@ -6,7 +6,7 @@
 #pragma once
 
 #include "core/startup.h"
-#include "core/types.h"
+#include "base/types.h"
 
 // core/options.cpp: empties the option list (leaking nothing) and clears the flags.
 void ResetOptionsForTesting(void);

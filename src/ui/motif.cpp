@@ -23,8 +23,8 @@
 #include <type_traits>
 
 #include "core/cleanup.h"
-#include "core/paths.h"
-#include "core/signals.h"
+#include "base/paths.h"
+#include "base/signals.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
 #include "ui/output.h"

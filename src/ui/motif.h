@@ -13,7 +13,7 @@
 #include <X11/Xlib.h>
 #include <Xm/Xm.h>
 
-#include "core/types.h"
+#include "base/types.h"
 
 // Published signatures of the functions the interface uses, one type per function.
 typedef int (*XCloseDisplay_t)(Display *display);

@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "ui/motif.h"
 #include "ui/output.h"
 

@@ -10,7 +10,7 @@
 
 #include <Xm/MessageB.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "ui/motif.h"
 

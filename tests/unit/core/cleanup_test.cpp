@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "core/cleanup.h"
-#include "core/tree_deletion.h"
+#include "base/tree_deletion.h"
 #include "core/startup.h"
 #include "i18n/locale.h"
 

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_util.h"
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "runtime/discovery.h"
 #include "testing/hooks.h"

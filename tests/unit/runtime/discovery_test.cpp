@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "runtime/discovery.h"
 #include "testing/hooks.h"

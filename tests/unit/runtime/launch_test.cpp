@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "core/options.h"
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "runtime/launch.h"
 #include "stand_in.h"

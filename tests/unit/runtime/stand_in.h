@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "core/profile.h"
 #include "testing/hooks.h"
 

@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <sys/types.h>
 
-#include "core/types.h"
+#include "base/types.h"
 
 // True when path starts with "/".
 jboolean IsAbsolutePath(const char *path);

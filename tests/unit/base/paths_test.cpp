@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "testing/hooks.h"
 #include "scratch.h"
 

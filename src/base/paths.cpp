@@ -1,7 +1,7 @@
 // Finds the running executable from the name it was started with, derives the application
 // home from it, and provides the path, memory and descriptor helpers shared by the whole
 // launcher.
-#include "core/paths.h"
+#include "base/paths.h"
 
 #include <errno.h>
 #include <fcntl.h>
