@@ -14,7 +14,7 @@
 
 #include "archive/extract_internal.h"
 #include "archive/zip_internal.h"
-#include "base/paths.h"
+#include "base/memory.h"
 #include "i18n/locale.h"
 
 namespace {

@@ -33,7 +33,7 @@
 #include "archive/extract.h"
 #include "archive/extract_internal.h"
 #include "archive/zip_internal.h"
-#include "base/paths.h"
+#include "base/memory.h"
 #include "base/signals.h"
 
 namespace {

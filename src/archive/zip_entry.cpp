@@ -25,6 +25,7 @@
 #include <algorithm>
 
 #include "archive/zip_internal.h"
+#include "base/memory.h"
 #include "base/paths.h"
 
 using namespace zipfmt;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "archive/extract.h"
+#include "base/memory.h"
 #include "base/paths.h"
 #include "core/profile.h"
 #include "base/signals.h"
@@ -85,6 +86,8 @@ void ExitAfterCleanup(int status) {
   }
   exit(status);
 }
+
+void InstallFatalExitHook(void) { SetFatalExitHook(ExitAfterCleanup); }
 
 void InstallSignalDispositions(void) {
   if (signalCleanupText == nullptr) {

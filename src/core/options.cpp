@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/memory.h"
 #include "base/paths.h"
 #include "core/profile.h"
 #include "core/startup.h"

@@ -21,6 +21,7 @@
 #include "archive/zip_util.h"
 #include "core/cleanup.h"
 #include "core/options.h"
+#include "base/memory.h"
 #include "base/paths.h"
 #include "core/profile.h"
 #include "base/signals.h"
@@ -527,6 +528,10 @@ void EndExtractionProgress(void) {
 }
 
 int LauncherMain(int argc, char **argv) {
+  // Memory exhausted anywhere, or the X connection lost in a toolkit call, ends the run with
+  // the clean-up.
+  InstallFatalExitHook();
+
   // 1. The executable.
   const char *execname = SetExecName(argc > 0 ? argv[0] : nullptr);
   if (execname == nullptr) return ReportFailure("no_resolve_exec_path");

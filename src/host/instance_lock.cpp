@@ -24,6 +24,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "base/memory.h"
 #include "base/paths.h"
 #include "core/profile.h"
 #include "host/temp_dir.h"

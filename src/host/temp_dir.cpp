@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/memory.h"
 #include "base/paths.h"
 #include "testing/hooks.h"
 

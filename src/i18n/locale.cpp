@@ -13,7 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "base/paths.h"
+#include "base/memory.h"
 
 namespace {
 

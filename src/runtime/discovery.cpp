@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/memory.h"
 #include "base/paths.h"
 #include "core/profile.h"
 #include "i18n/locale.h"

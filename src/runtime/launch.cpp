@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/memory.h"
 #include "base/paths.h"
 #include "core/profile.h"
 #include "i18n/locale.h"

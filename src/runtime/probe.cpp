@@ -28,7 +28,7 @@
 
 #include <algorithm>
 
-#include "base/paths.h"
+#include "base/memory.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
 #include "runtime/discovery.h"

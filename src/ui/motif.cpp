@@ -22,8 +22,7 @@
 #include <atomic>
 #include <type_traits>
 
-#include "core/cleanup.h"
-#include "base/paths.h"
+#include "base/memory.h"
 #include "base/signals.h"
 #include "core/profile.h"
 #include "i18n/locale.h"
@@ -194,7 +193,7 @@ void KeepDispatchOutAtExit() {
     pthread_mutex_unlock(&lock);  // taken for the drain in which the error came
     for (;;) pause();             // every signal is blocked on this thread
   }
-  ExitAfterCleanup(1);
+  ExitFatally(1);
 }
 
 _X_NORETURN void HandleXtError(String message) {

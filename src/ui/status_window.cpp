@@ -10,7 +10,7 @@
 
 #include <Xm/MessageB.h>
 
-#include "base/paths.h"
+#include "base/memory.h"
 #include "core/profile.h"
 #include "ui/motif.h"
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/memory.h"
 #include "base/paths.h"
 #include "testing/hooks.h"
 #include "scratch.h"

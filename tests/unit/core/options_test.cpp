@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/options.h"
-#include "base/paths.h"
+#include "base/memory.h"
 #include "core/profile.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
