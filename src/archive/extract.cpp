@@ -15,7 +15,7 @@
 #include "archive/extract_internal.h"
 #include "archive/zip_internal.h"
 #include "base/memory.h"
-#include "i18n/locale.h"
+#include "base/multibyte.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "base/memory.h"
-#include "i18n/locale.h"
+#include "base/multibyte.h"
 #include "testing/hooks.h"
 
 namespace {

@@ -27,7 +27,7 @@
 #include "base/signals.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
-#include "i18n/locale.h"
+#include "base/multibyte.h"
 #include "runtime/discovery.h"
 #include "runtime/launch.h"
 #include "runtime/probe.h"

@@ -16,7 +16,7 @@
 #include "base/memory.h"
 #include "base/paths.h"
 #include "core/profile.h"
-#include "i18n/locale.h"
+#include "base/multibyte.h"
 #include "runtime/probe.h"
 #include "testing/hooks.h"
 

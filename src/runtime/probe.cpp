@@ -29,7 +29,7 @@
 #include <algorithm>
 
 #include "base/memory.h"
-#include "i18n/locale.h"
+#include "base/multibyte.h"
 #include "runtime/child.h"
 #include "runtime/discovery.h"
 #include "testing/hooks.h"
