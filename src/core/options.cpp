@@ -7,7 +7,7 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "core/startup.h"
 #include "host/temp_dir.h"
 #include "runtime/probe.h"

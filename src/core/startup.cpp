@@ -23,7 +23,7 @@
 #include "core/options.h"
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "base/signals.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"

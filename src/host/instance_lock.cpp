@@ -26,7 +26,7 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "host/temp_dir.h"
 #include "ui/output.h"
 

@@ -15,7 +15,7 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "base/multibyte.h"
 #include "runtime/probe.h"
 #include "testing/hooks.h"

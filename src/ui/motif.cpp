@@ -24,7 +24,7 @@
 
 #include "base/memory.h"
 #include "base/signals.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
 #include "testing/hooks.h"

@@ -9,7 +9,7 @@
 
 #include "core/options.h"
 #include "base/memory.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
 #include "scratch.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "i18n/locale.h"
 #include "testing/hooks.h"
 

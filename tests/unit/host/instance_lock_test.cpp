@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"

@@ -14,7 +14,7 @@
 
 #include "archive/zip_util.h"
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "runtime/discovery.h"
 #include "testing/hooks.h"
 #include "stand_in.h"

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "runtime/discovery.h"
 #include "testing/hooks.h"
 #include "stand_in.h"

@@ -18,7 +18,7 @@
 
 #include "core/options.h"
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "runtime/launch.h"
 #include "stand_in.h"
 

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "base/paths.h"
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 #include "testing/hooks.h"
 
 namespace standin {

@@ -1,7 +1,7 @@
 // The product profile: the installer's and the uninstaller's values, one of which the
 // executable selects at the start of main. Values looked up at run time are made on first
 // demand and kept for the whole run.
-#include "core/profile.h"
+#include "core/bundled_runtime.h"
 
 #include <stdlib.h>
 #include <string.h>
