@@ -14,7 +14,7 @@
 
 #include "base/memory.h"
 #include "base/multibyte.h"
-#include "testing/hooks.h"
+#include "base/testing.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "archive/extract.h"
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
+#include "base/product.h"
 #include "base/signals.h"
 #include "core/startup.h"
 #include "base/tree_deletion.h"

@@ -7,12 +7,12 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
+#include "base/product.h"
 #include "core/startup.h"
 #include "host/temp_dir.h"
 #include "runtime/probe.h"
 #include "ui/output.h"
-#include "testing/hooks.h"
+#include "core/testing.h"
 
 JavaVMOption *options = nullptr;
 int numOptions = 0;

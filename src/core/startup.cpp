@@ -23,6 +23,7 @@
 #include "core/options.h"
 #include "base/memory.h"
 #include "base/paths.h"
+#include "base/product.h"
 #include "core/bundled_runtime.h"
 #include "base/signals.h"
 #include "host/instance_lock.h"
@@ -528,9 +529,11 @@ void EndExtractionProgress(void) {
 }
 
 int LauncherMain(int argc, char **argv) {
-  // Memory exhausted anywhere, or the X connection lost in a toolkit call, ends the run with
-  // the clean-up.
+  // The floors below reach up only through what is handed to them here: memory exhausted
+  // anywhere, or the X connection lost in a toolkit call, ends the run with the clean-up; the
+  // runtime search looks first at the private runtime, unpacked from the archive on demand.
   InstallFatalExitHook();
+  SetBundledJRELookup(GetBundledJREPath);
 
   // 1. The executable.
   const char *execname = SetExecName(argc > 0 ? argv[0] : nullptr);

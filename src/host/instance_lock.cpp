@@ -26,7 +26,8 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
+#include "base/product.h"
+#include "i18n/locale.h"
 #include "host/temp_dir.h"
 #include "ui/output.h"
 

@@ -14,7 +14,7 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "testing/hooks.h"
+#include "host/testing.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The launcher's notion of the current locale: reduces the name of the process locale (set once,
 // base/multibyte.cpp) to language[_country[_variant]], finds the most specific catalog entry for
 // a key in the program's own dynamic symbol table, and converts its UTF-8 text to the locale's
-// character set.
+// character set. Also the product's title, the one message looked up once and kept.
 #include "i18n/locale.h"
 
 #include <dlfcn.h>
@@ -15,10 +15,13 @@
 
 #include "base/memory.h"
 #include "base/multibyte.h"
+#include "base/product.h"
+#include "i18n/testing.h"
 
 namespace {
 
 char *locale = nullptr;
+char *title = nullptr;
 
 // Flat key/value tables ending with a lone "". "fran\xe7" is "français" in ISO-8859-1.
 const char *const locale_aliases[] = {
@@ -197,4 +200,18 @@ char *GetLocalizedMessage(const char *key) {
   const char *value = entry != nullptr ? entry() : nullptr;
   char *ret = value != nullptr ? ConvertFromUtf8(value) : nullptr;
   return ret != nullptr ? ret : StrDup("");
+}
+
+const char *GetTitle(void) {
+  if (title == nullptr) {
+    char *key = GetMessageKeyPrefix("title");
+    title = GetLocalizedMessage(key);
+    free(key);
+  }
+  return title;
+}
+
+void ForgetTitleForTesting(void) {
+  free(title);
+  title = nullptr;
 }

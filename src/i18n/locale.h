@@ -15,6 +15,10 @@ const char *UpdateLocale(void);
 // New string: the text of key for the current locale, converted; never null ("" when the key
 // has no entry or the text cannot be converted). The caller frees it.
 char *GetLocalizedMessage(const char *key);
+// The product's localised title (the message of its key prefix followed by "title": "Setup",
+// "Uninstall"), looked up on first call and kept, so that it keeps the language of that call:
+// the lock file's name and the windows' title. Owned by this module.
+const char *GetTitle(void);
 // The short name for a process locale name as setlocale reports it (the parsing steps of
 // GetLocale, without touching the process locale). New string; the caller frees it.
 char *ShortLocaleName(const char *name);

@@ -15,16 +15,17 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
 #include "base/multibyte.h"
 #include "runtime/probe.h"
-#include "testing/hooks.h"
+#include "runtime/testing.h"
 
 namespace {
 
 constexpr const char kUsrJava[] = "/usr/java";
 const char *usrJavaDir = kUsrJava;
 constexpr const char kJavaProgram[] = "/bin/java";
+
+const char *(*bundledJRELookup)(void) = nullptr;
 
 ForeignRuntime *foreign = nullptr;
 ForeignRuntime **foreignEnd = &foreign;
@@ -109,7 +110,7 @@ char *AbsolutePath(const char *element) {
 }
 
 void GatherBundled(Places *places) {
-  const char *root = GetBundledJREPath();
+  const char *root = bundledJRELookup != nullptr ? bundledJRELookup() : nullptr;
   if (root == nullptr) return;
   // Relative only when the launcher was found through a relative PATH element and carries no
   // archive, so that the application home is the launcher's own directory.
@@ -245,6 +246,8 @@ jboolean IsJDK(const char *path) {
   free(tools);
   return found;
 }
+
+void SetBundledJRELookup(const char *(*lookup)(void)) { bundledJRELookup = lookup; }
 
 char *GetPublicJREPath(void) {
   Places places;

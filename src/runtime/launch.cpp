@@ -19,7 +19,7 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
+#include "base/product.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
 #include "runtime/discovery.h"

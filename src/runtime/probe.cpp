@@ -32,7 +32,7 @@
 #include "base/multibyte.h"
 #include "runtime/child.h"
 #include "runtime/discovery.h"
-#include "testing/hooks.h"
+#include "runtime/testing.h"
 
 namespace {
 

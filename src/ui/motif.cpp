@@ -24,10 +24,9 @@
 
 #include "base/memory.h"
 #include "base/signals.h"
-#include "core/bundled_runtime.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
-#include "testing/hooks.h"
+#include "ui/testing.h"
 
 // The table's types must be exactly the published ones; decltype does not reference the
 // functions, so nothing is linked. (Xt's sentinel attributes do not take part in the type.)

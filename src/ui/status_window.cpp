@@ -11,7 +11,7 @@
 #include <Xm/MessageB.h>
 
 #include "base/memory.h"
-#include "core/bundled_runtime.h"
+#include "i18n/locale.h"
 #include "ui/motif.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "core/bundled_runtime.h"
+#include "base/product.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "archive/extract.h"
 #include "archive/zip_internal.h"
-#include "testing/hooks.h"
+#include "archive/testing.h"
 #include "scratch.h"
 #include "zip_builder.h"
 

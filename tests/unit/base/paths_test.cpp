@@ -12,7 +12,7 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
-#include "testing/hooks.h"
+#include "core/testing.h"
 #include "scratch.h"
 
 using testsupport::InDirectory;

@@ -9,12 +9,13 @@
 
 #include "core/options.h"
 #include "base/memory.h"
-#include "core/bundled_runtime.h"
+#include "base/product.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
 #include "scratch.h"
 #include "ui/output.h"
-#include "testing/hooks.h"
+#include "core/testing.h"
+#include "host/testing.h"
 
 using testsupport::InDirectory;
 using testsupport::Scratch;

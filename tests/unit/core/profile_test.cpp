@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "core/bundled_runtime.h"
+#include "base/product.h"
 #include "i18n/locale.h"
-#include "testing/hooks.h"
+#include "core/testing.h"
 
 namespace {
 

@@ -17,11 +17,12 @@
 #include <gtest/gtest.h>
 
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
+#include "base/product.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
-#include "testing/hooks.h"
+#include "core/testing.h"
+#include "host/testing.h"
 
 namespace {
 

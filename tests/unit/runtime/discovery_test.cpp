@@ -17,7 +17,8 @@
 #include "base/paths.h"
 #include "core/bundled_runtime.h"
 #include "runtime/discovery.h"
-#include "testing/hooks.h"
+#include "core/testing.h"
+#include "runtime/testing.h"
 #include "stand_in.h"
 
 using standin::EnvVar;
@@ -103,8 +104,10 @@ class Search : public ::testing::Test {
     standin::MkDirs(home);
     SetApplicationHome(strdup(home.c_str()));
     SetUsrJavaDirForTesting(usrJava.c_str());
+    SetBundledJRELookup(GetBundledJREPath);
   }
   void TearDown() override {
+    SetBundledJRELookup(nullptr);
     SetUsrJavaDirForTesting(nullptr);
     ResetProfileForTesting();
     ResetPathsForTesting();

@@ -18,7 +18,6 @@
 
 #include "core/options.h"
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
 #include "runtime/launch.h"
 #include "stand_in.h"
 

@@ -14,8 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "base/paths.h"
-#include "core/bundled_runtime.h"
-#include "testing/hooks.h"
+#include "core/testing.h"
 
 namespace standin {
 

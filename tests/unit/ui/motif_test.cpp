@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "ui_support.h"
-#include "testing/hooks.h"
+#include "ui/testing.h"
 
 using uitest::Captured;
 using uitest::IsLoaded;

@@ -4,7 +4,7 @@
 // a terminal. (The window's share is in status_window_test.cpp.)
 #include <string>
 
-#include "testing/hooks.h"
+#include "ui/testing.h"
 #include "ui/progress.h"
 #include "ui_support.h"
 
