@@ -1,5 +1,6 @@
-// Integer and flag types shared by the launcher's modules. The archive reader uses the Java
-// native interface names; jboolean is also the type of every launcher flag (1 true, 0 false).
+// Types shared by the launcher's modules, in the Java native interface's names and layouts: the
+// archive reader's integers; jboolean, also the type of every launcher flag (1 true, 0 false);
+// and one option for the Java virtual machine, which the start-up lists and the launch passes.
 #pragma once
 
 #include <stdint.h>
@@ -13,3 +14,8 @@ typedef uint8_t jboolean;
 #define JNI_TRUE 1
 #define JNI_FALSE 0
 #endif
+
+struct JavaVMOption {
+  char *optionString;  // owned by the option list once added
+  void *extraInfo;     // always null
+};

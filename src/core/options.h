@@ -3,13 +3,7 @@
 
 #include "base/types.h"
 
-// One option for the Java virtual machine, in the layout of the Java Native Interface.
-struct JavaVMOption {
-  char *optionString;  // owned by the option list once added
-  void *extraInfo;     // always null
-};
-
-// The option list; lives until the process ends.
+// The option list (JavaVMOption: base/types.h); lives until the process ends.
 extern JavaVMOption *options;
 extern int numOptions;
 extern int maxOptions;

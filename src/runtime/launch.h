@@ -1,7 +1,6 @@
 // Running the installer's Java program and the upgrade script as child processes.
 #pragma once
 
-#include "core/options.h"
 #include "base/types.h"
 
 jboolean CheckJavaClassFile(void);
