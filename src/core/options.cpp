@@ -9,10 +9,10 @@
 #include "base/paths.h"
 #include "base/product.h"
 #include "core/startup.h"
+#include "core/testing.h"
 #include "host/temp_dir.h"
 #include "runtime/probe.h"
 #include "ui/output.h"
-#include "core/testing.h"
 
 JavaVMOption *options = nullptr;
 int numOptions = 0;

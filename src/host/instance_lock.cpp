@@ -27,8 +27,8 @@
 #include "base/memory.h"
 #include "base/paths.h"
 #include "base/product.h"
-#include "i18n/locale.h"
 #include "host/temp_dir.h"
+#include "i18n/locale.h"
 #include "ui/output.h"
 
 #ifndef RENAME_NOREPLACE

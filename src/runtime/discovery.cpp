@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include "base/memory.h"
-#include "base/paths.h"
 #include "base/multibyte.h"
+#include "base/paths.h"
 #include "runtime/probe.h"
 #include "runtime/testing.h"
 

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/cleanup.h"
 #include "base/tree_deletion.h"
+#include "core/cleanup.h"
 #include "core/startup.h"
 #include "i18n/locale.h"
 

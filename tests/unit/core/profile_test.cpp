@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "base/product.h"
-#include "i18n/locale.h"
 #include "core/testing.h"
+#include "i18n/locale.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 
 #include "base/paths.h"
 #include "base/product.h"
+#include "core/testing.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
-#include "i18n/locale.h"
-#include "core/testing.h"
 #include "host/testing.h"
+#include "i18n/locale.h"
 
 namespace {
 

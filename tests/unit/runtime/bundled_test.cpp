@@ -16,11 +16,11 @@
 #include "base/paths.h"
 #include "base/product.h"
 #include "core/bundled_runtime.h"
-#include "runtime/discovery.h"
 #include "core/testing.h"
+#include "runtime/discovery.h"
 #include "runtime/testing.h"
-#include "ui/testing.h"
 #include "stand_in.h"
+#include "ui/testing.h"
 
 using standin::Capture;
 using standin::MakeRuntime;

@@ -16,8 +16,8 @@
 
 #include "base/paths.h"
 #include "core/bundled_runtime.h"
-#include "runtime/discovery.h"
 #include "core/testing.h"
+#include "runtime/discovery.h"
 #include "runtime/testing.h"
 #include "stand_in.h"
 

@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/options.h"
 #include "base/paths.h"
+#include "core/options.h"
 #include "runtime/launch.h"
 #include "stand_in.h"
 

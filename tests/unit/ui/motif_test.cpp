@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "ui_support.h"
 #include "ui/testing.h"
+#include "ui_support.h"
 
 using uitest::Captured;
 using uitest::IsLoaded;
