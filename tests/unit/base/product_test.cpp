@@ -1,4 +1,4 @@
-// The product profile's constant operations for both products.
+// The product profile's constants for both products, and its localised title.
 #include <stdlib.h>
 
 #include <string>
