@@ -32,6 +32,7 @@
 
 #include "archive/extract.h"
 #include "archive/extract_internal.h"
+#include "archive/testing.h"
 #include "archive/zip_internal.h"
 #include "base/memory.h"
 #include "base/signals.h"

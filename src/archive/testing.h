@@ -1,5 +1,6 @@
-// Test seams of the extraction. Defined beside the state they touch. No header of the launcher includes this one and the launchers' main does not, so
-// the launchers call none of them (the linker drops them).
+// Test seams of the extraction. Defined beside the state they touch. No header of the launcher
+// includes this one and the launchers' main does not, so the launchers call none of them (the
+// linker drops them).
 #pragma once
 
 // archive/extract_workers.cpp: how many worker processes the last extraction started (0: it

@@ -1,6 +1,6 @@
 // Test seams of the ground floor: ways for the unit tests to forget what it keeps for the whole
-// run. Each is defined beside the state it touches. No header of the launcher includes this one and the launchers' main does not, so
-// the launchers call none of them (the linker drops them).
+// run. Each is defined beside the state it touches. No header of the launcher includes this one and
+// the launchers' main does not, so the launchers call none of them (the linker drops them).
 #pragma once
 
 // base/paths.cpp: forgets execname and the application home (core/testing.h's

@@ -1,7 +1,7 @@
-// Test seams of the top floor, and the resets that also forget what the floors below keep for
-// the same value (the program's names, the profile). Each is defined beside the state it
-// touches. No header of the launcher includes this one and the launchers' main does not, so
-// the launchers call none of them (the linker drops them).
+// Test seams of the top floor, and the resets that also forget what the floors below keep for the
+// same value (the program's names, the profile). Each is defined beside the state it touches. No
+// header of the launcher includes this one and the launchers' main does not, so the launchers call
+// none of them (the linker drops them).
 #pragma once
 
 #include "base/testing.h"

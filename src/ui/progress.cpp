@@ -13,6 +13,7 @@
 #include "base/paths.h"
 #include "ui/motif.h"
 #include "ui/output.h"
+#include "ui/testing.h"
 
 namespace {
 

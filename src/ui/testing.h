@@ -1,7 +1,7 @@
 // Test seams of the output and the windows: ways for the unit tests to point the Motif loader
-// elsewhere, to drive the progress line's clock and output, and to stop the dispatch thread.
-// Each is defined beside the state it touches. No header of the launcher includes this one and the launchers' main does not, so
-// the launchers call none of them (the linker drops them).
+// elsewhere, to drive the progress line's clock and output, and to stop the dispatch thread. Each
+// is defined beside the state it touches. No header of the launcher includes this one and the
+// launchers' main does not, so the launchers call none of them (the linker drops them).
 #pragma once
 
 #include "base/types.h"
