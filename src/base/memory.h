@@ -6,11 +6,11 @@
 
 #include <stddef.h>
 
-// Allocation that never returns null: on exhaustion "Out of memory" goes through perror and the
-// process ends through ExitFatally(1). In a helper process (see BecomeHelperProcess) it ends
-// only that process, with _exit(1).
+// Allocation that never returns null (the caller frees it): on exhaustion "Out of memory" goes
+// through perror and the process ends through ExitFatally(1). In a helper process (see
+// BecomeHelperProcess) it ends only that process, with _exit(1).
 void *MemAlloc(size_t size);
-// New copy of str, from MemAlloc.
+// New copy of str, from MemAlloc; the caller frees it.
 char *StrDup(const char *str);
 // Marks the calling process, a child forked to do part of the launcher's work (an extraction
 // worker), as one that never runs the launcher's clean-up: the working directory and the exit
