@@ -23,7 +23,7 @@
 #include "archive/extract.h"
 #include "archive/zip_util.h"
 #include "core/startup.h"
-#include "testing/hooks.h"
+#include "ui/testing.h"
 
 int main(int argc, char **argv) {
   const char *paths[2] = {nullptr, nullptr};

@@ -4,7 +4,7 @@
 // something cannot be read as an archive the file is damaged rather than bare.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 struct ElfImage {
   int elfClass;   // 32 or 64

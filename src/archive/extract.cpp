@@ -14,8 +14,8 @@
 
 #include "archive/extract_internal.h"
 #include "archive/zip_internal.h"
-#include "core/paths.h"
-#include "i18n/locale.h"
+#include "base/memory.h"
+#include "base/multibyte.h"
 
 namespace {
 

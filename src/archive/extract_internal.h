@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "archive/zip_util.h"
-#include "core/paths.h"
+#include "base/memory.h"
 
 namespace extraction {
 

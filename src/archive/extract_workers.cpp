@@ -32,9 +32,10 @@
 
 #include "archive/extract.h"
 #include "archive/extract_internal.h"
+#include "archive/testing.h"
 #include "archive/zip_internal.h"
-#include "core/paths.h"
-#include "core/signals.h"
+#include "base/memory.h"
+#include "base/signals.h"
 
 namespace {
 

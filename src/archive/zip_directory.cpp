@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "archive/zip_internal.h"
-#include "core/paths.h"
+#include "base/memory.h"
 
 using namespace zipfmt;
 

@@ -25,7 +25,8 @@
 #include <algorithm>
 
 #include "archive/zip_internal.h"
-#include "core/paths.h"
+#include "base/memory.h"
+#include "base/paths.h"
 
 using namespace zipfmt;
 

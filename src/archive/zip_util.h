@@ -4,7 +4,7 @@
 // until they are handed back with zipFreeEntry.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // One compact cell per entry of the central directory.
 struct jzcell {

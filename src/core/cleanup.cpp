@@ -16,11 +16,12 @@
 #include <unistd.h>
 
 #include "archive/extract.h"
-#include "core/paths.h"
-#include "core/profile.h"
-#include "core/signals.h"
+#include "base/memory.h"
+#include "base/paths.h"
+#include "base/product.h"
+#include "base/signals.h"
+#include "base/tree_deletion.h"
 #include "core/startup.h"
-#include "core/tree_deletion.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
 #include "ui/output.h"
@@ -85,6 +86,8 @@ void ExitAfterCleanup(int status) {
   }
   exit(status);
 }
+
+void InstallFatalExitHook(void) { SetFatalExitHook(ExitAfterCleanup); }
 
 void InstallSignalDispositions(void) {
   if (signalCleanupText == nullptr) {

@@ -25,5 +25,8 @@ void HandleSignalAndAbort(int sig);
 // clean-up of the signal handlers when a working directory exists (status text written with
 // write(2), allocation-free deletion), then exit(status), so the exit functions still run.
 [[noreturn]] void ExitAfterCleanup(int status);
+// Makes ExitAfterCleanup the end of the fatal errors met on the floors below (base's fatal-exit
+// hook, ExitFatally). The start-up's first step.
+void InstallFatalExitHook(void);
 // Deletes the tree named by workdir, frees workdir and sets it to null.
 void DeleteWorkingDirectory(void);

@@ -2,7 +2,7 @@
 // mode starts on are chosen when this file is compiled for each executable.
 #include <stdint.h>
 
-#include "core/profile.h"
+#include "base/product.h"
 #include "core/startup.h"
 #include "ui/output.h"
 

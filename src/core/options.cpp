@@ -5,13 +5,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
+#include "base/memory.h"
+#include "base/paths.h"
+#include "base/product.h"
 #include "core/startup.h"
+#include "core/testing.h"
 #include "host/temp_dir.h"
 #include "runtime/probe.h"
 #include "ui/output.h"
-#include "testing/hooks.h"
 
 JavaVMOption *options = nullptr;
 int numOptions = 0;

@@ -1,15 +1,9 @@
 // The launcher's command line and the option list handed to the Java virtual machine.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
-// One option for the Java virtual machine, in the layout of the Java Native Interface.
-struct JavaVMOption {
-  char *optionString;  // owned by the option list once added
-  void *extraInfo;     // always null
-};
-
-// The option list; lives until the process ends.
+// The option list (JavaVMOption: base/types.h); lives until the process ends.
 extern JavaVMOption *options;
 extern int numOptions;
 extern int maxOptions;

@@ -19,14 +19,16 @@
 #include "archive/elf_image.h"
 #include "archive/extract.h"
 #include "archive/zip_util.h"
+#include "base/memory.h"
+#include "base/multibyte.h"
+#include "base/paths.h"
+#include "base/product.h"
+#include "base/signals.h"
+#include "core/bundled_runtime.h"
 #include "core/cleanup.h"
 #include "core/options.h"
-#include "core/paths.h"
-#include "core/profile.h"
-#include "core/signals.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
-#include "i18n/locale.h"
 #include "runtime/discovery.h"
 #include "runtime/launch.h"
 #include "runtime/probe.h"
@@ -527,6 +529,12 @@ void EndExtractionProgress(void) {
 }
 
 int LauncherMain(int argc, char **argv) {
+  // The floors below reach up only through what is handed to them here: memory exhausted
+  // anywhere, or the X connection lost in a toolkit call, ends the run with the clean-up; the
+  // runtime search looks first at the private runtime, unpacked from the archive on demand.
+  InstallFatalExitHook();
+  SetBundledJRELookup(GetBundledJREPath);
+
   // 1. The executable.
   const char *execname = SetExecName(argc > 0 ? argv[0] : nullptr);
   if (execname == nullptr) return ReportFailure("no_resolve_exec_path");

@@ -1,7 +1,7 @@
 // The start-up sequence and the launcher-wide state that it owns.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // Free space that the start-up asks for in the temporary directory beyond the sum of the
 // archive's entry sizes.

@@ -24,9 +24,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
+#include "base/memory.h"
+#include "base/paths.h"
+#include "base/product.h"
 #include "host/temp_dir.h"
+#include "i18n/locale.h"
 #include "ui/output.h"
 
 #ifndef RENAME_NOREPLACE

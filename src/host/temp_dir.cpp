@@ -12,8 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/paths.h"
-#include "testing/hooks.h"
+#include "base/memory.h"
+#include "base/paths.h"
+#include "host/testing.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The recorded directory is a string of this module, kept for the whole run.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // The temporary directory unless -tmpdir names another.
 constexpr const char kDefaultTempDir[] = "/tmp";

@@ -1,7 +1,7 @@
-// The launcher's notion of the current locale: sets the process locale once, reduces its name
-// to language[_country[_variant]], finds the most specific catalog entry for a key in the
-// program's own dynamic symbol table, and converts its UTF-8 text to the locale's character
-// set. Also the character searches that respect multibyte characters.
+// The launcher's notion of the current locale: reduces the name of the process locale (set once,
+// base/multibyte.cpp) to language[_country[_variant]], finds the most specific catalog entry for
+// a key in the program's own dynamic symbol table, and converts its UTF-8 text to the locale's
+// character set. Also the product's title, the one message looked up once and kept.
 #include "i18n/locale.h"
 
 #include <dlfcn.h>
@@ -13,11 +13,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/paths.h"
+#include "base/memory.h"
+#include "base/multibyte.h"
+#include "base/product.h"
+#include "i18n/testing.h"
 
 namespace {
 
 char *locale = nullptr;
+char *title = nullptr;
 
 // Flat key/value tables ending with a lone "". "fran\xe7" is "français" in ISO-8859-1.
 const char *const locale_aliases[] = {
@@ -78,11 +82,6 @@ int MapLookup(const char *const *map, const char *key, const char **value) {
     }
   }
   return 0;
-}
-
-void CutAt(char *s, const char *what) {
-  char *p = strstr(s, what);
-  if (p != nullptr) *p = '\0';
 }
 
 // A catalog text (UTF-8) converted to the locale's character set: a new string, a plain copy
@@ -163,14 +162,8 @@ char *ShortLocaleName(const char *name) {
 
 const char *GetLocale(void) {
   if (locale != nullptr) return locale;
-  const char *name = setlocale(LC_ALL, "");
-  if (name == nullptr) name = setlocale(LC_ALL, "C");
-  char *cut = StrDup(name != nullptr ? name : "C");
-  CutAt(cut, ".utf8");
-  CutAt(cut, ".UTF-8");
-  name = setlocale(LC_ALL, cut);
-  if (name == nullptr) name = setlocale(LC_ALL, "C");
-  free(cut);
+  EnsureProcessLocale();
+  const char *name = setlocale(LC_ALL, nullptr);
   locale = ShortLocaleName(name != nullptr ? name : "C");
   return locale;
 }
@@ -178,6 +171,7 @@ const char *GetLocale(void) {
 const char *UpdateLocale(void) {
   free(locale);
   locale = nullptr;
+  SetProcessLocale();
   return GetLocale();
 }
 
@@ -208,40 +202,16 @@ char *GetLocalizedMessage(const char *key) {
   return ret != nullptr ? ret : StrDup("");
 }
 
-// Names come from archives, directories and the environment in whatever encoding their makers
-// used, so bytes that are no character of the locale are common (UTF-8 names under "C", say).
-// Such a byte counts as a character of its own and the walk goes on; stopping there would hide
-// every "/" after it. A valid multibyte character is still stepped over whole, so a trail
-// byte that equals the byte searched for is never taken for it.
-jboolean IsMultiByteChar(const char *s, int pos) {
-  if (pos == 0) return JNI_TRUE;
-  GetLocale();
-  size_t len = strlen(s);
-  int curpos = 0;
-  mblen(nullptr, 0);
-  while (curpos < pos) {
-    int charsize = mblen(s + curpos, len - curpos);
-    if (charsize < 0) {
-      mblen(nullptr, 0);  // a stateful encoding starts again from its initial state
-      charsize = 1;
-    }
-    curpos += charsize > 0 ? charsize : 1;
+const char *GetTitle(void) {
+  if (title == nullptr) {
+    char *key = GetMessageKeyPrefix("title");
+    title = GetLocalizedMessage(key);
+    free(key);
   }
-  return curpos == pos;
+  return title;
 }
 
-char *_strchr(const char *s, int c) {
-  if (s == nullptr) return nullptr;
-  for (int i = 0; s[i] != '\0'; i++) {
-    if (static_cast<signed char>(s[i]) == c && IsMultiByteChar(s, i)) return const_cast<char *>(s + i);
-  }
-  return nullptr;
-}
-
-char *_strrchr(const char *s, int c) {
-  if (s == nullptr) return nullptr;
-  for (int i = static_cast<int>(strlen(s)); i >= 0; i--) {
-    if (static_cast<signed char>(s[i]) == c && IsMultiByteChar(s, i)) return const_cast<char *>(s + i);
-  }
-  return nullptr;
+void ForgetTitleForTesting(void) {
+  free(title);
+  title = nullptr;
 }

@@ -1,25 +1,24 @@
-// Locale resolution, message lookup with conversion to the locale's character set, and
-// character searches that match only at character boundaries of the locale's encoding.
+// Locale resolution and message lookup with conversion to the locale's character set. The
+// character searches that respect the locale's encoding are base/multibyte.h's.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 typedef const char *(*message_t)(void);
 
-// Short locale name ("en", "es_ES", "no_NO_NY"); the first call sets the process locale.
-// Owned by this module.
+// Short locale name ("en", "es_ES", "no_NO_NY") of the process locale, which is set first unless
+// something has set it already (EnsureProcessLocale). Owned by this module.
 const char *GetLocale(void);
-// Discards the cached name and computes it again (the process locale is set anew).
+// Discards the cached name and computes it again (the process locale is set anew, from the
+// environment as it is now).
 const char *UpdateLocale(void);
 // New string: the text of key for the current locale, converted; never null ("" when the key
 // has no entry or the text cannot be converted). The caller frees it.
 char *GetLocalizedMessage(const char *key);
-// True when a character of s begins at byte offset pos. A byte that begins no valid character
-// of the locale counts as a character of its own.
-jboolean IsMultiByteChar(const char *s, int pos);
-// strchr/strrchr that match c only where a character begins.
-char *_strchr(const char *s, int c);
-char *_strrchr(const char *s, int c);
+// The product's localised title (the message of its key prefix followed by "title": "Setup",
+// "Uninstall"), looked up on first call and kept, so that it keeps the language of that call:
+// the lock file's name and the windows' title. Owned by this module.
+const char *GetTitle(void);
 // The short name for a process locale name as setlocale reports it (the parsing steps of
 // GetLocale, without touching the process locale). New string; the caller frees it.
 char *ShortLocaleName(const char *name);

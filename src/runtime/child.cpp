@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "core/signals.h"
+#include "base/signals.h"
 
 namespace {
 

@@ -13,17 +13,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
-#include "i18n/locale.h"
+#include "base/memory.h"
+#include "base/multibyte.h"
+#include "base/paths.h"
 #include "runtime/probe.h"
-#include "testing/hooks.h"
+#include "runtime/testing.h"
 
 namespace {
 
 constexpr const char kUsrJava[] = "/usr/java";
 const char *usrJavaDir = kUsrJava;
 constexpr const char kJavaProgram[] = "/bin/java";
+
+const char *(*bundledJRELookup)(void) = nullptr;
 
 ForeignRuntime *foreign = nullptr;
 ForeignRuntime **foreignEnd = &foreign;
@@ -108,7 +110,7 @@ char *AbsolutePath(const char *element) {
 }
 
 void GatherBundled(Places *places) {
-  const char *root = GetBundledJREPath();
+  const char *root = bundledJRELookup != nullptr ? bundledJRELookup() : nullptr;
   if (root == nullptr) return;
   // Relative only when the launcher was found through a relative PATH element and carries no
   // archive, so that the application home is the launcher's own directory.
@@ -244,6 +246,8 @@ jboolean IsJDK(const char *path) {
   free(tools);
   return found;
 }
+
+void SetBundledJRELookup(const char *(*lookup)(void)) { bundledJRELookup = lookup; }
 
 char *GetPublicJREPath(void) {
   Places places;

@@ -1,7 +1,7 @@
 // What a Java runtime and a development kit look like on disk, and the search for the best one.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // The processor directory inside a runtime (lib/<dir>/libjava.so) that a launcher of the given
 // ELF class (32 or 64) looks for: "i386" or "amd64".
@@ -17,6 +17,10 @@ char *GetJREPath(const char *path);
 jboolean IsJDK(const char *path);
 // New root of the preferred runtime on the machine (or in the archive), or null.
 char *GetPublicJREPath(void);
+// Where the search finds the private runtime, the first place it looks: lookup gives its root
+// (owned by the lookup's module) or null. The start-up hands in the profile's GetBundledJREPath,
+// which unpacks the runtime from the archive on demand; without a lookup there is none.
+void SetBundledJRELookup(const char *(*lookup)(void));
 
 // A directory that holds an executable bin/java but no runtime of this launcher's width: a
 // runtime of version 9 or later (lib/libjava.so), one for the other processor, or anything else

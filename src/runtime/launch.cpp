@@ -17,8 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
+#include "base/memory.h"
+#include "base/paths.h"
+#include "base/product.h"
 #include "i18n/locale.h"
 #include "runtime/child.h"
 #include "runtime/discovery.h"

@@ -1,8 +1,7 @@
 // Running the installer's Java program and the upgrade script as child processes.
 #pragma once
 
-#include "core/options.h"
-#include "core/types.h"
+#include "base/types.h"
 
 jboolean CheckJavaClassFile(void);
 int ExecuteJava(const char *jrepath, int numOptions, JavaVMOption *options, int argc, char **argv);

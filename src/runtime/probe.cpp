@@ -28,11 +28,11 @@
 
 #include <algorithm>
 
-#include "core/paths.h"
-#include "i18n/locale.h"
+#include "base/memory.h"
+#include "base/multibyte.h"
 #include "runtime/child.h"
 #include "runtime/discovery.h"
-#include "testing/hooks.h"
+#include "runtime/testing.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The version probe: a runtime's bin/java run with "-version" in a child process.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // The oldest version accepted: the first of the supported prefixes, named in the usage texts
 // and in the hint when no runtime is found.

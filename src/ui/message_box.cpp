@@ -9,7 +9,6 @@
 #include <Xm/MessageB.h>
 #include <Xm/MwmUtil.h>
 
-#include "core/profile.h"
 #include "i18n/locale.h"
 #include "ui/motif.h"
 

@@ -22,13 +22,11 @@
 #include <atomic>
 #include <type_traits>
 
-#include "core/cleanup.h"
-#include "core/paths.h"
-#include "core/signals.h"
-#include "core/profile.h"
+#include "base/memory.h"
+#include "base/signals.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
-#include "testing/hooks.h"
+#include "ui/testing.h"
 
 // The table's types must be exactly the published ones; decltype does not reference the
 // functions, so nothing is linked. (Xt's sentinel attributes do not take part in the type.)
@@ -194,7 +192,7 @@ void KeepDispatchOutAtExit() {
     pthread_mutex_unlock(&lock);  // taken for the drain in which the error came
     for (;;) pause();             // every signal is blocked on this thread
   }
-  ExitAfterCleanup(1);
+  ExitFatally(1);
 }
 
 _X_NORETURN void HandleXtError(String message) {

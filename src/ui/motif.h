@@ -13,7 +13,7 @@
 #include <X11/Xlib.h>
 #include <Xm/Xm.h>
 
-#include "core/types.h"
+#include "base/types.h"
 
 // Published signatures of the functions the interface uses, one type per function.
 typedef int (*XCloseDisplay_t)(Display *display);
@@ -122,7 +122,7 @@ int HandleX11Error(Display *display, XErrorEvent *error);
 // Xlib I/O error handler (the connection is lost): console mode from now on, and never returns,
 // since Xlib would end the process. On the dispatch thread the windows end and the thread stops
 // for good, while the run goes on in console mode; on the main thread the run ends with status
-// 1 after the clean-up (ExitAfterCleanup).
+// 1 after the clean-up (ExitFatally).
 int HandleX11IOError(Display *display);
 // Xt warning handler: toolkit warnings are never shown.
 void HandleX11Warning(String message);

@@ -6,7 +6,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 
-#include "core/paths.h"
+#include "base/memory.h"
 #include "i18n/locale.h"
 #include "ui/motif.h"
 

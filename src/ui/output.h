@@ -5,7 +5,7 @@
 
 #include <stdio.h>
 
-#include "core/types.h"
+#include "base/types.h"
 
 jboolean GetPrintToConsole(void);
 void SetPrintToConsole(int mode);

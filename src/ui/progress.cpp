@@ -10,9 +10,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "ui/motif.h"
 #include "ui/output.h"
+#include "ui/testing.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // would have without progress. Main thread only, except EraseProgressLine.
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // Starts following work of total bytes. False when nothing will be shown: console mode with
 // standard output not a terminal, or nothing to do.

@@ -10,8 +10,8 @@
 
 #include <Xm/MessageB.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
+#include "base/memory.h"
+#include "i18n/locale.h"
 #include "ui/motif.h"
 
 namespace {

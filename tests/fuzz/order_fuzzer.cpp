@@ -23,7 +23,7 @@
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
-#include "testing/hooks.h"
+#include "archive/testing.h"
 
 namespace {
 

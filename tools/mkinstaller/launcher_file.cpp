@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "archive/elf_image.h"
-#include "core/profile.h"
+#include "base/product.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "core/profile.h"
+#include "base/product.h"
 
 namespace {
 

@@ -403,64 +403,92 @@ class PendingOutput {
   std::string path_;
 };
 
-int Pack(const Options &o) {
-  const LauncherKind kind = o.uninstaller ? LauncherKind::Uninstaller : LauncherKind::Installer;
-  const bool explicitLauncher = o.positional.size() == 3;
-  const std::string launcherPath = explicitLauncher ? o.positional[0] : DefaultLauncher(kind);
-  const std::string &payloadDir = o.positional[explicitLauncher ? 1 : 0];
-  const std::string &output = o.positional.back();
-  const std::string L = "launcher " + Quoted(launcherPath);
+bool Refuse(const std::string &message) {
+  Error(message);
+  return false;
+}
 
-  // The launcher: one of this release, bare.
-  struct stat st;
-  if (stat(launcherPath.c_str(), &st) != 0) {
-    if (errno != ENOENT) return Fail(L + ": " + strerror(errno));
-    if (explicitLauncher) return Fail(L + ": no such file");
-    return Fail("no launcher given, and none is installed beside " + std::string(prog) + " (" +
-                Quoted(launcherPath) + ": no such file)");
+// What packing has learnt so far: what the command line names, the launcher, the payload.
+struct Packing {
+  explicit Packing(const Options &o)
+      : kind(o.uninstaller ? LauncherKind::Uninstaller : LauncherKind::Installer),
+        explicitLauncher(o.positional.size() == 3),
+        launcherPath(explicitLauncher ? o.positional[0] : DefaultLauncher(kind)),
+        payloadDir(o.positional[explicitLauncher ? 1 : 0]),
+        output(o.positional.back()),
+        L("launcher " + Quoted(launcherPath)) {}
+  ~Packing() {
+    if (launcherFd >= 0) close(launcherFd);
   }
-  if (!S_ISREG(st.st_mode)) return Fail(L + " is not a regular file");
-  const int launcherFd = open(launcherPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (launcherFd < 0) return Fail(L + " cannot be read: " + strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closeLauncher{launcherFd};
+  Packing(const Packing &) = delete;
+  Packing &operator=(const Packing &) = delete;
+
+  const LauncherKind kind;
+  const bool explicitLauncher;
+  const std::string launcherPath, payloadDir, output;
+  const std::string L;  // how refusals name the launcher
+  int launcherFd = -1;
   LauncherFile launcher;
-  if (!ReadLauncherFile(launcherFd, &launcher)) {
-    const int64_t needed = CutShortElfLength(launcherFd);
-    if (needed > 0) {
-      return Fail(L + " is cut short: its ELF headers say the program takes at least " + std::to_string(needed) +
-                  " bytes, the file has " + std::to_string(st.st_size));
-    }
-    return Fail(L + " is not an executable (ELF) file");
-  }
-  if (launcher.fileLength > launcher.imageLength) {
-    return Fail(L + " already carries an archive (" + std::to_string(launcher.fileLength - launcher.imageLength) +
-                " bytes behind its program); use a plain launcher binary");
-  }
-  if (launcher.fileLength < launcher.imageLength) {
-    return Fail(L + " is cut short: its program needs " + std::to_string(launcher.imageLength) +
-                " bytes, the file has " + std::to_string(launcher.fileLength));
-  }
-  const std::string launcherProblem = LauncherProblem(launcher);
-  if (!launcherProblem.empty()) return Fail(L + " " + launcherProblem);
-
-  // Time stamps: one for every entry when SOURCE_DATE_EPOCH is set.
-  const char *epochText = getenv("SOURCE_DATE_EPOCH");
+  bool fixedTime = false;  // one time stamp for every entry: SOURCE_DATE_EPOCH's
   int64_t epoch = 0;
-  const bool fixedTime = epochText != nullptr && *epochText != '\0';
-  if (fixedTime && !ParseSourceDateEpoch(epochText, &epoch)) {
-    return Fail("SOURCE_DATE_EPOCH is " + Quoted(epochText) + ", not a number of seconds since 1970");
-  }
-
-  // The payload.
   const ArchiveLimits limits;
   Payload payload;
+  BundledRuntime runtime;
+};
+
+// The launcher: one of this release, bare, open as p->launcherFd. False after saying why not.
+bool OpenLauncher(Packing *p) {
+  const std::string &L = p->L;
+  struct stat st;
+  if (stat(p->launcherPath.c_str(), &st) != 0) {
+    if (errno != ENOENT) return Refuse(L + ": " + strerror(errno));
+    if (p->explicitLauncher) return Refuse(L + ": no such file");
+    return Refuse("no launcher given, and none is installed beside " + std::string(prog) + " (" +
+                  Quoted(p->launcherPath) + ": no such file)");
+  }
+  if (!S_ISREG(st.st_mode)) return Refuse(L + " is not a regular file");
+  p->launcherFd = open(p->launcherPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (p->launcherFd < 0) return Refuse(L + " cannot be read: " + strerror(errno));
+  const LauncherFile &launcher = p->launcher;
+  if (!ReadLauncherFile(p->launcherFd, &p->launcher)) {
+    const int64_t needed = CutShortElfLength(p->launcherFd);
+    if (needed > 0) {
+      return Refuse(L + " is cut short: its ELF headers say the program takes at least " + std::to_string(needed) +
+                    " bytes, the file has " + std::to_string(st.st_size));
+    }
+    return Refuse(L + " is not an executable (ELF) file");
+  }
+  if (launcher.fileLength > launcher.imageLength) {
+    return Refuse(L + " already carries an archive (" + std::to_string(launcher.fileLength - launcher.imageLength) +
+                  " bytes behind its program); use a plain launcher binary");
+  }
+  if (launcher.fileLength < launcher.imageLength) {
+    return Refuse(L + " is cut short: its program needs " + std::to_string(launcher.imageLength) +
+                  " bytes, the file has " + std::to_string(launcher.fileLength));
+  }
+  const std::string launcherProblem = LauncherProblem(launcher);
+  if (!launcherProblem.empty()) return Refuse(L + " " + launcherProblem);
+  return true;
+}
+
+// Time stamps: one for every entry when SOURCE_DATE_EPOCH is set.
+bool ReadSourceDateEpoch(Packing *p) {
+  const char *epochText = getenv("SOURCE_DATE_EPOCH");
+  p->fixedTime = epochText != nullptr && *epochText != '\0';
+  if (p->fixedTime && !ParseSourceDateEpoch(epochText, &p->epoch)) {
+    return Refuse("SOURCE_DATE_EPOCH is " + Quoted(epochText) + ", not a number of seconds since 1970");
+  }
+  return true;
+}
+
+// The payload, read whole and checked against the launcher: the main class of its kind, a
+// runtime for its processor. What is only unusual is warned about.
+bool ReadAndCheckPayload(const Options &o, Packing *p) {
   std::string error;
-  if (!ReadPayload(payloadDir, limits, &payload, &error)) return Fail(error);
+  if (!ReadPayload(p->payloadDir, p->limits, &p->payload, &error)) return Refuse(error);
   std::set<std::string> names;
-  for (const PayloadEntry &e : payload.entries) names.insert(e.name);
+  for (const PayloadEntry &e : p->payload.entries) names.insert(e.name);
+  const LauncherKind kind = p->kind;
   const std::string mainClass = MainClassFile(kind);
   if (names.count(mainClass) == 0) {
     const LauncherKind other = o.uninstaller ? LauncherKind::Installer : LauncherKind::Uninstaller;
@@ -469,96 +497,140 @@ int Pack(const Options &o) {
       hint = o.uninstaller ? "; it holds corvane.class, an installer's: leave out -u"
                            : "; it holds corvane_uninstall.class, an uninstaller's: add -u";
     }
-    return Fail("payload " + Quoted(payloadDir) + " has no " + mainClass + " at its root (the Java program's main class)" +
-                hint);
+    return Refuse("payload " + Quoted(p->payloadDir) + " has no " + mainClass +
+                  " at its root (the Java program's main class)" + hint);
   }
-  if (launcher.kind != kind) {
-    return Fail(L + " is the " + KindName(launcher.kind) + " launcher (main class " + MainClass(launcher.kind) +
-                "), but the payload is an " + KindName(kind) + "'s (" + mainClass + "): use the " + KindName(kind) +
-                " launcher (" + LauncherName(kind) + ")" + (o.uninstaller ? "" : ", or -u for an uninstaller payload"));
+  if (p->launcher.kind != kind) {
+    return Refuse(p->L + " is the " + KindName(p->launcher.kind) + " launcher (main class " +
+                  MainClass(p->launcher.kind) + "), but the payload is an " + KindName(kind) + "'s (" + mainClass +
+                  "): use the " + KindName(kind) + " launcher (" + LauncherName(kind) + ")" +
+                  (o.uninstaller ? "" : ", or -u for an uninstaller payload"));
   }
-  const BundledRuntime runtime = FindBundledRuntime(names);
+  p->runtime = FindBundledRuntime(names);
   std::string warning;
-  const std::string runtimeProblem = RuntimeProblem(runtime, launcher, &warning);
-  if (!runtimeProblem.empty()) return Fail("payload " + Quoted(payloadDir) + ": " + runtimeProblem);
-  if (!warning.empty()) Warning("payload " + Quoted(payloadDir) + ": " + warning);
+  const std::string runtimeProblem = RuntimeProblem(p->runtime, p->launcher, &warning);
+  if (!runtimeProblem.empty()) return Refuse("payload " + Quoted(p->payloadDir) + ": " + runtimeProblem);
+  if (!warning.empty()) Warning("payload " + Quoted(p->payloadDir) + ": " + warning);
   if (names.count("package/PackageFormat.jar") == 0) Warning("payload has no package/PackageFormat.jar");
-  for (const PayloadEntry &e : payload.entries) {
+  for (const PayloadEntry &e : p->payload.entries) {
     if (!IsValidUtf8(e.name)) {
       Warning(Quoted(PrintableName(e.display)) + ": the name is not valid UTF-8; it is stored as its bytes, " +
               "which the launcher writes as they are, but other tools may show it differently");
     }
   }
+  return true;
+}
 
-  // Stored, the archive's size is known now; deflated, it is watched while it is written.
-  if (o.level == 0) {
-    uint64_t length = static_cast<uint64_t>(launcher.fileLength) + zipfmt::kEndHdr + kDigestRecordLength;
-    for (const PayloadEntry &e : payload.entries) {
-      length += zipfmt::kLocHdr + zipfmt::kCenHdr + 2 * e.name.size() + static_cast<uint64_t>(e.size);
-    }
-    if (length > static_cast<uint64_t>(limits.maxFileLength)) {
-      return Fail("the installer would be " + std::to_string(length) + " bytes, and the launcher reads installers of at most " +
-                  std::to_string(limits.maxFileLength) + " bytes (launcher and archive together)");
-    }
+// Stored, the installer's length is known before it is written (deflated, the writer watches
+// it): no longer than the launcher reads.
+bool CheckStoredLength(const Options &o, const Packing &p) {
+  if (o.level != 0) return true;
+  uint64_t length = static_cast<uint64_t>(p.launcher.fileLength) + zipfmt::kEndHdr + kDigestRecordLength;
+  for (const PayloadEntry &e : p.payload.entries) {
+    length += zipfmt::kLocHdr + zipfmt::kCenHdr + 2 * e.name.size() + static_cast<uint64_t>(e.size);
   }
+  if (length > static_cast<uint64_t>(p.limits.maxFileLength)) {
+    return Refuse("the installer would be " + std::to_string(length) +
+                  " bytes, and the launcher reads installers of at most " + std::to_string(p.limits.maxFileLength) +
+                  " bytes (launcher and archive together)");
+  }
+  return true;
+}
 
-  // The output, through a temporary file beside it.
+// The output's place: a directory this user may write in, and no directory of the output's name.
+bool CheckOutputPlace(const std::string &output) {
   const std::string outDir = DirName(output);
+  struct stat st;
   if (stat(outDir.c_str(), &st) != 0) {
-    return Fail("output directory " + Quoted(outDir) + ": " + (errno == ENOENT ? "no such directory" : strerror(errno)));
+    return Refuse("output directory " + Quoted(outDir) + ": " +
+                  (errno == ENOENT ? "no such directory" : strerror(errno)));
   }
-  if (!S_ISDIR(st.st_mode)) return Fail("output directory " + Quoted(outDir) + " is not a directory");
-  if (access(outDir.c_str(), W_OK | X_OK) != 0) return Fail("output directory " + Quoted(outDir) + " is not writable");
-  if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail("output " + Quoted(output) + " is a directory");
+  if (!S_ISDIR(st.st_mode)) return Refuse("output directory " + Quoted(outDir) + " is not a directory");
+  if (access(outDir.c_str(), W_OK | X_OK) != 0) return Refuse("output directory " + Quoted(outDir) + " is not writable");
+  if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Refuse("output " + Quoted(output) + " is a directory");
+  return true;
+}
 
-  RemoveStaleTemporaryFiles(output, o.quiet);
-  PendingOutput pending;
-  if (!pending.Create(output, &error) || !CopyLauncher(launcherFd, pending.fd(), launcher.fileLength, &error)) {
-    return Fail(error);
+// What the written installer came to, for the summary.
+struct Written {
+  int64_t fileLength = 0, entries = 0;
+  std::string sha256;
+};
+
+// The installer into a new temporary file beside the output: the launcher's bytes, then the
+// archive of the payload, entry by entry.
+bool WriteInstaller(const Options &o, const Packing &p, PendingOutput *pending, Progress *progress,
+                    Written *written) {
+  std::string error;
+  if (!pending->Create(p.output, &error) || !CopyLauncher(p.launcherFd, pending->fd(), p.launcher.fileLength, &error)) {
+    return Refuse(error);
   }
-  Progress progress(StderrIsTerminal(o), stderr);
-  progress.Start("packing", payload.totalSize, static_cast<int64_t>(payload.entries.size()));
-  ZipWriter writer(pending.fd(), launcher.fileLength, o.absolute, o.level, limits);
-  for (const PayloadEntry &e : payload.entries) {
-    const uint32_t dosTime = DosDateTime(fixedTime ? epoch : e.mtime);
+  progress->Start("packing", p.payload.totalSize, static_cast<int64_t>(p.payload.entries.size()));
+  ZipWriter writer(pending->fd(), p.launcher.fileLength, o.absolute, o.level, p.limits);
+  for (const PayloadEntry &e : p.payload.entries) {
+    const uint32_t dosTime = DosDateTime(p.fixedTime ? p.epoch : e.mtime);
     const bool ok = e.directory ? writer.AddDirectory(e.name, dosTime)
                                 : writer.AddFile(e.name, e.source, dosTime,
-                                                 [&progress](uint64_t bytes) { progress.Add(bytes, 0); }, e.display);
-    if (!ok) return Fail(writer.error());
-    progress.Add(0, 1);
+                                                 [progress](uint64_t bytes) { progress->Add(bytes, 0); }, e.display);
+    if (!ok) return Refuse(writer.error());
+    progress->Add(0, 1);
   }
-  std::string sha256;
-  if (!writer.Finish(&sha256)) return Fail(writer.error());
-  progress.Finish();
+  if (!writer.Finish(&written->sha256)) return Refuse(writer.error());
+  progress->Finish();
+  written->fileLength = writer.fileLength();
+  written->entries = writer.entries();
+  return true;
+}
 
-  // What the launcher will read, read back before the file is handed over.
+// What the launcher will read, read back before the file is handed over.
+bool CheckWritten(const std::string &path, Progress *progress) {
   ReadInstallerOptions check;
   check.depth = Depth::kCheck;
   check.hash = false;
-  check.progress = &progress;
+  check.progress = progress;
   Installer written;
   std::vector<std::string> problems;
-  if (!ReadInstaller(pending.path(), check, &written, &problems, &error)) {
-    return Fail("the installer just written does not pass its check: " + error);
+  std::string error;
+  if (!ReadInstaller(path, check, &written, &problems, &error)) {
+    return Refuse("the installer just written does not pass its check: " + error);
   }
-  progress.Finish();
-  if (!problems.empty()) return Fail("the installer just written does not pass its check: " + problems.front());
-  if (!pending.Commit(output, &error)) return Fail(error);
+  progress->Finish();
+  if (!problems.empty()) return Refuse("the installer just written does not pass its check: " + problems.front());
+  return true;
+}
 
-  if (!o.quiet) {
-    Summary s;
-    s.file = output;
-    s.launcher = launcher;
-    s.fileLength = writer.fileLength();
-    s.entries = writer.entries();
-    s.files = payload.files;
-    s.directories = payload.directories;
-    s.links = payload.links;
-    s.totalSize = payload.totalSize;
-    s.runtime = runtime;
-    s.sha256 = sha256;
-    PrintSummary(s);
+void PrintPackSummary(const Packing &p, const Written &w) {
+  Summary s;
+  s.file = p.output;
+  s.launcher = p.launcher;
+  s.fileLength = w.fileLength;
+  s.entries = w.entries;
+  s.files = p.payload.files;
+  s.directories = p.payload.directories;
+  s.links = p.payload.links;
+  s.totalSize = p.payload.totalSize;
+  s.runtime = p.runtime;
+  s.sha256 = w.sha256;
+  PrintSummary(s);
+}
+
+int Pack(const Options &o) {
+  Packing p(o);
+  if (!OpenLauncher(&p) || !ReadSourceDateEpoch(&p) || !ReadAndCheckPayload(o, &p) || !CheckStoredLength(o, p) ||
+      !CheckOutputPlace(p.output)) {
+    return kBadInput;
   }
+  // Through a temporary file beside the output, renamed into place once it passes its check.
+  RemoveStaleTemporaryFiles(p.output, o.quiet);
+  PendingOutput pending;
+  Progress progress(StderrIsTerminal(o), stderr);
+  Written written;
+  if (!WriteInstaller(o, p, &pending, &progress, &written) || !CheckWritten(pending.path(), &progress)) {
+    return kBadInput;
+  }
+  std::string error;
+  if (!pending.Commit(p.output, &error)) return Fail(error);
+  if (!o.quiet) PrintPackSummary(p, written);
   return 0;
 }
 

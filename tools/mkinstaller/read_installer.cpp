@@ -76,17 +76,26 @@ class InstallerReader {
  public:
   InstallerReader(const std::string &path, const ReadInstallerOptions &options, Installer *installer,
              std::vector<std::string> *problems)
-      : path_(path), options_(options), in_(installer), problems_(problems) {}
+      : path_(path), name_(Quoted(path)), options_(options), in_(installer), problems_(problems) {}
+  ~InstallerReader() {
+    if (fd_ >= 0) close(fd_);
+  }
+  InstallerReader(const InstallerReader &) = delete;
+  InstallerReader &operator=(const InstallerReader &) = delete;
   bool Run(std::string *error);
 
  private:
   void Problem(const std::string &text) { problems_->push_back(text); }
+  bool Open(struct stat *st, std::string *error);
+  bool CheckLauncher(const struct stat &st, std::string *error);
   bool ReadCentral(jzfile *zip, jint endpos, const unsigned char *end, std::string *error);
+  bool ReadEntries(jzfile *zip, std::string *error);
   void CheckEntry(jzfile *zip, jint index, jzentry *entry);
   void Hash(jint endpos);
   void CheckLayout();
 
   const std::string &path_;
+  const std::string name_;  // path_ quoted, as messages name it
   const ReadInstallerOptions &options_;
   Installer *in_;
   std::vector<std::string> *problems_;
@@ -97,59 +106,13 @@ class InstallerReader {
 };
 
 bool InstallerReader::Run(std::string *error) {
-  const std::string name = Quoted(path_);
   struct stat st;
-  if (stat(path_.c_str(), &st) != 0) {
-    *error = name + ": " + (errno == ENOENT ? std::string("no such file") : strerror(errno));
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *error = name + " is not a regular file";
-    return false;
-  }
-  fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) {
-    *error = name + " cannot be read: " + strerror(errno);
-    return false;
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd_};
-
-  const bool elf = ReadLauncherFile(fd_, &in_->launcher);
-  const int64_t needed = elf ? in_->launcher.imageLength : CutShortElfLength(fd_);
-  if (needed > st.st_size) {
-    *error = name + " is cut short inside its launcher: the program's ELF headers say it takes " +
-             (elf ? "" : "at least ") + std::to_string(needed) + " bytes, and the file has " +
-             std::to_string(st.st_size) + " (an interrupted download or copy?)";
-    return false;
-  }
-  if (!elf) {
-    *error = name + " is not an installer: it does not start with an executable (ELF) program";
-    return false;
-  }
-  in_->fileLength = st.st_size;
-  in_->archiveLength = st.st_size - in_->launcher.imageLength;
-  if (in_->archiveLength <= 0) {
-    *error = name + " carries no payload archive: it is a bare program";
-    return false;
-  }
-  const std::string launcherProblem = LauncherProblem(in_->launcher);
-  if (!launcherProblem.empty()) {
-    *error = name + " does not start with a corvane launcher: the program in front of its archive " + launcherProblem;
-    return false;
-  }
-  if (st.st_size > options_.limits.maxFileLength) {
-    *error = name + " is " + std::to_string(st.st_size) + " bytes, and the launcher reads installers of at most " +
-             std::to_string(options_.limits.maxFileLength) + " bytes";
-    return false;
-  }
+  if (!Open(&st, error) || !CheckLauncher(st, error)) return false;
 
   int zerror = 0;
   jzfile *zip = zipOpen(path_.c_str(), &zerror);
   if (zip == nullptr) {
-    *error = name + " is damaged: the launcher cannot read the archive behind it (" + ReaderRefusal(path_) + ")";
+    *error = name_ + " is damaged: the launcher cannot read the archive behind it (" + ReaderRefusal(path_) + ")";
     return false;
   }
   struct ZipCloser {
@@ -163,10 +126,73 @@ bool InstallerReader::Run(std::string *error) {
   unsigned char end[kEndHdr];
   const jint endpos = FindEnd(zip, end);
   if (endpos <= 0 || !ReadCentral(zip, endpos, end, error)) {
-    if (error->empty()) *error = name + " is damaged: its end record cannot be read again";
+    if (error->empty()) *error = name_ + " is damaged: its end record cannot be read again";
     return false;
   }
+  if (!ReadEntries(zip, error)) return false;
+  if (archiveStart_ < in_->launcher.imageLength) {
+    Problem("damaged: its archive overlaps the launcher's program image");
+  }
+  if (options_.depth != Depth::kList && options_.hash) Hash(endpos);
+  CheckLayout();
+  return true;
+}
 
+// The file, a regular one, open as fd_; its status in *st.
+bool InstallerReader::Open(struct stat *st, std::string *error) {
+  if (stat(path_.c_str(), st) != 0) {
+    *error = name_ + ": " + (errno == ENOENT ? std::string("no such file") : strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(st->st_mode)) {
+    *error = name_ + " is not a regular file";
+    return false;
+  }
+  fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    *error = name_ + " cannot be read: " + strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// A whole launcher of this release in front, something behind it, and no more than the
+// launcher reads.
+bool InstallerReader::CheckLauncher(const struct stat &st, std::string *error) {
+  const bool elf = ReadLauncherFile(fd_, &in_->launcher);
+  const int64_t needed = elf ? in_->launcher.imageLength : CutShortElfLength(fd_);
+  if (needed > st.st_size) {
+    *error = name_ + " is cut short inside its launcher: the program's ELF headers say it takes " +
+             (elf ? "" : "at least ") + std::to_string(needed) + " bytes, and the file has " +
+             std::to_string(st.st_size) + " (an interrupted download or copy?)";
+    return false;
+  }
+  if (!elf) {
+    *error = name_ + " is not an installer: it does not start with an executable (ELF) program";
+    return false;
+  }
+  in_->fileLength = st.st_size;
+  in_->archiveLength = st.st_size - in_->launcher.imageLength;
+  if (in_->archiveLength <= 0) {
+    *error = name_ + " carries no payload archive: it is a bare program";
+    return false;
+  }
+  const std::string launcherProblem = LauncherProblem(in_->launcher);
+  if (!launcherProblem.empty()) {
+    *error = name_ + " does not start with a corvane launcher: the program in front of its archive " + launcherProblem;
+    return false;
+  }
+  if (st.st_size > options_.limits.maxFileLength) {
+    *error = name_ + " is " + std::to_string(st.st_size) + " bytes, and the launcher reads installers of at most " +
+             std::to_string(options_.limits.maxFileLength) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+// Every entry through the launcher's reader, in the order of the central directory. A damaged
+// entry is a problem to report when checking, and the end of the reading otherwise.
+bool InstallerReader::ReadEntries(jzfile *zip, std::string *error) {
   uint64_t totalCompressed = 0;
   for (const Central &c : central_) totalCompressed += c.method == 0 ? c.size : c.csize;
   if (options_.progress != nullptr) {
@@ -180,7 +206,7 @@ bool InstallerReader::Run(std::string *error) {
       const std::string what = zip->msg != nullptr ? zip->msg : "its local header cannot be read";
       Problem("entry " + Quoted(central_[static_cast<size_t>(i)].name) + " is damaged: " + what);
       if (options_.depth != Depth::kCheck) {
-        *error = name + " is damaged: entry " + Quoted(central_[static_cast<size_t>(i)].name) + ": " + what;
+        *error = name_ + " is damaged: entry " + Quoted(central_[static_cast<size_t>(i)].name) + ": " + what;
         return false;
       }
       continue;
@@ -189,11 +215,6 @@ bool InstallerReader::Run(std::string *error) {
     zipFreeEntry(zip, entry);
   }
   if (options_.progress != nullptr) options_.progress->Finish();
-  if (archiveStart_ < in_->launcher.imageLength) {
-    Problem("damaged: its archive overlaps the launcher's program image");
-  }
-  if (options_.depth != Depth::kList && options_.hash) Hash(endpos);
-  CheckLayout();
   return true;
 }
 
@@ -206,7 +227,7 @@ bool InstallerReader::ReadCentral(jzfile *zip, jint endpos, const unsigned char 
   comment_.assign(commentLength, '\0');
   if (!ReadAt(fd_, cenpos, cen.data(), static_cast<size_t>(cenlen)) ||
       (commentLength > 0 && !ReadAt(fd_, endpos + kEndHdr, &comment_[0], commentLength))) {
-    *error = Quoted(path_) + " cannot be read: " + strerror(errno);
+    *error = name_ + " cannot be read: " + strerror(errno);
     return false;
   }
   if (Get16(end + 4) != 0 || Get16(end + 6) != 0 || Get16(end + 8) != static_cast<uint32_t>(zip->total)) {

@@ -18,8 +18,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/extract.h"
+#include "archive/testing.h"
 #include "archive/zip_internal.h"
-#include "testing/hooks.h"
 #include "scratch.h"
 #include "zip_builder.h"
 

@@ -1,9 +1,5 @@
-// Deletion of the working directory: what goes, what must stay (anything outside the tree,
-// whatever a symbolic link points to, relative and dot paths), deep and wide trees, and the
-// signal handlers that run the same deletion from signal context.
-#include <dirent.h>
-#include <fcntl.h>
-#include <limits.h>
+// The clean-up of the working directory: deleted once, and the signal handlers and the fatal
+// errors that run the same deletion from signal context.
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,39 +9,18 @@
 #include <unistd.h>
 
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/cleanup.h"
-#include "core/tree_deletion.h"
 #include "core/startup.h"
 #include "i18n/locale.h"
+#include "tree_fixture.h"
+
+using treefixture::Exists;
+using treefixture::MkDir;
 
 namespace {
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-void Write(const std::string &path, const std::string &content) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-  close(fd);
-}
-
-std::string Read(const std::string &path) {
-  std::string data;
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return "<missing>";
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return data;
-}
 
 void WriteAll(int fd, const char *text) {
   size_t len = strlen(text);
@@ -57,179 +32,16 @@ void WriteAll(int fd, const char *text) {
   }
 }
 
-void MkDir(const std::string &path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path; }
-
-void Link(const std::string &target, const std::string &path) {
-  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
-}
-
-int OpenDescriptorCount() {
-  int count = 0;
-  DIR *d = opendir("/proc/self/fd");
-  if (d == nullptr) return -1;
-  while (readdir(d) != nullptr) count++;
-  closedir(d);
-  return count;
-}
-
-class TreeDeletion : public ::testing::Test {
+class WorkingDirectory : public treefixture::ScratchTree {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/cleanup-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    base = tmpl;
-    tree = base + "/tree";
-    MkDir(tree);
-  }
   void TearDown() override {
     free(workdir);
     workdir = nullptr;
-    std::string cmd = "rm -rf '" + base + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    ScratchTree::TearDown();
   }
-
-  // Files, empty and nested directories, links of every kind and a FIFO.
-  void Populate(const std::string &dir) {
-    Write(dir + "/file", "data");
-    MkDir(dir + "/empty");
-    MkDir(dir + "/a");
-    MkDir(dir + "/a/b");
-    MkDir(dir + "/a/b/c");
-    Write(dir + "/a/b/c/deep", "deep");
-    Write(dir + "/a/b/sibling", "x");
-    Link("file", dir + "/link-to-file");
-    Link("/nonexistent/target", dir + "/dangling");
-    Link(".", dir + "/a/loop");
-    ASSERT_EQ(mkfifo((dir + "/a/fifo").c_str(), 0600), 0);
-  }
-
-  std::string base, tree;
 };
 
-TEST_F(TreeDeletion, RemovesFilesDirectoriesLinksAndSpecialFiles) {
-  Populate(tree);
-  int before = OpenDescriptorCount();
-  DeleteFilesAndDirectories(tree.c_str());
-  EXPECT_FALSE(Exists(tree));
-  EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptorCount(), before) << "a directory descriptor was left open";
-}
-
-TEST_F(TreeDeletion, RemovesAPlainFileAndIgnoresAMissingPath) {
-  Write(base + "/plain", "x");
-  DeleteFilesAndDirectories((base + "/plain").c_str());
-  EXPECT_FALSE(Exists(base + "/plain"));
-  DeleteFilesAndDirectories((base + "/missing").c_str());
-  DeleteFilesAndDirectories(nullptr);
-  EXPECT_TRUE(Exists(tree));
-}
-
-TEST_F(TreeDeletion, LinksToOutsideDirectoriesGoButTheirTargetsStay) {
-  std::string outside = base + "/outside";
-  MkDir(outside);
-  Write(outside + "/keep", "keep me");
-  MkDir(outside + "/sub");
-  Write(outside + "/sub/keep", "keep me too");
-  MkDir(tree + "/nested");
-  Link(outside, tree + "/to-outside");
-  Link(outside, tree + "/nested/to-outside");
-  Link("../../outside", tree + "/nested/relative-to-outside");
-  Link(base, tree + "/to-parent");
-  Link(outside + "/keep", tree + "/to-outside-file");
-
-  DeleteFilesAndDirectories(tree.c_str());
-
-  EXPECT_FALSE(Exists(tree));
-  EXPECT_EQ(Read(outside + "/keep"), "keep me");
-  EXPECT_EQ(Read(outside + "/sub/keep"), "keep me too");
-}
-
-TEST_F(TreeDeletion, ALinkGivenAsThePathIsRemovedNotFollowed) {
-  Populate(tree);
-  std::string link = base + "/link";
-  for (std::string path : {link, link + "/", link + "//"}) {
-    Link(tree, link);
-    DeleteFilesAndDirectories(path.c_str());
-    EXPECT_FALSE(Exists(link)) << path;
-    EXPECT_EQ(Read(tree + "/a/b/c/deep"), "deep") << path;
-  }
-}
-
-TEST_F(TreeDeletion, TrailingSlashesDeleteTheSameTree) {
-  for (const char *suffix : {"/", "//", "///"}) {
-    if (!Exists(tree)) MkDir(tree);
-    Populate(tree);
-    DeleteFilesAndDirectories((tree + suffix).c_str());
-    EXPECT_FALSE(Exists(tree)) << suffix;
-    EXPECT_TRUE(Exists(base)) << suffix;
-  }
-}
-
-TEST_F(TreeDeletion, RelativeAndDotPathsAreNeverDeleted) {
-  Populate(tree);
-  MkDir(tree + "/inner");
-  char cwd[PATH_MAX];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(base.c_str()), 0);
-  const std::vector<std::string> paths = {
-      "tree", "./tree", "tree/", "../" + base.substr(base.rfind('/') + 1), tree + "/.",
-      tree + "/..", tree + "/inner/..", tree + "/inner/../", tree + "/./", tree + "/inner/..//"};
-  for (const std::string &path : paths) {
-    DeleteFilesAndDirectories(path.c_str());
-    EXPECT_TRUE(Exists(tree + "/a/b/c/deep")) << path;
-    EXPECT_TRUE(Exists(tree + "/inner")) << path;
-  }
-  ASSERT_EQ(chdir(cwd), 0);
-}
-
-// Thousands of levels: far more than a descriptor per level or a stack frame per level
-// would allow, and far longer than any path the system accepts.
-TEST_F(TreeDeletion, CopesWithTreesThousandsOfLevelsDeep) {
-  const int kLevels = 5000;
-  int fd = open(tree.c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
-  for (int i = 0; i < kLevels; i++) {
-    int file = openat(fd, "f", O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(file, 0);
-    close(file);
-    ASSERT_EQ(mkdirat(fd, "d", 0700), 0) << "level " << i;
-    int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(next, 0);
-    close(fd);
-    fd = next;
-  }
-  ASSERT_EQ(symlinkat(base.c_str(), fd, "up"), 0);
-  close(fd);
-
-  int before = OpenDescriptorCount();
-  DeleteFilesAndDirectories(tree.c_str());
-  EXPECT_FALSE(Exists(tree));
-  EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptorCount(), before);
-}
-
-// More entries than one batch from the kernel, some of whose names look like the names under
-// which deeper directories are moved up.
-TEST_F(TreeDeletion, CopesWithWideDirectoriesAndNameCollisions) {
-  for (int i = 0; i < 2000; i++) {
-    Write(tree + "/a-rather-long-file-name-to-fill-the-buffer-" + std::to_string(i), "");
-  }
-  for (const char *name : {".~0", ".~1", ".~2", ".~3"}) {
-    MkDir(tree + "/" + name);
-    MkDir(tree + "/" + name + "/x");
-    MkDir(tree + "/" + name + "/x/y");
-    Write(tree + "/" + name + "/x/y/z", "");
-  }
-  MkDir(tree + "/wide");
-  for (int i = 0; i < 300; i++) {
-    MkDir(tree + "/wide/d" + std::to_string(i));
-    MkDir(tree + "/wide/d" + std::to_string(i) + "/e");
-  }
-  DeleteFilesAndDirectories(tree.c_str());
-  EXPECT_FALSE(Exists(tree));
-}
-
-TEST_F(TreeDeletion, DeleteWorkingDirectoryTwiceDeletesOnce) {
+TEST_F(WorkingDirectory, DeleteWorkingDirectoryTwiceDeletesOnce) {
   Populate(tree);
   workdir = strdup(tree.c_str());
   DeleteWorkingDirectory();
@@ -279,12 +91,12 @@ Ending RunChild(Body body) {
   return e;
 }
 
-class SignalCleanup : public TreeDeletion {
+class SignalCleanup : public WorkingDirectory {
  protected:
   void SetUp() override {
     setenv("LC_ALL", "C", 1);
     UpdateLocale();
-    TreeDeletion::SetUp();
+    WorkingDirectory::SetUp();
   }
   // In the child: the working directory set and the handlers installed, as at step 5.
   void Arm() {

@@ -7,14 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include "base/memory.h"
+#include "base/product.h"
 #include "core/options.h"
-#include "core/paths.h"
-#include "core/profile.h"
+#include "core/testing.h"
 #include "host/temp_dir.h"
+#include "host/testing.h"
 #include "i18n/locale.h"
 #include "scratch.h"
 #include "ui/output.h"
-#include "testing/hooks.h"
 
 using testsupport::InDirectory;
 using testsupport::Scratch;

@@ -16,12 +16,13 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
+#include "base/paths.h"
+#include "base/product.h"
+#include "core/testing.h"
 #include "host/instance_lock.h"
 #include "host/temp_dir.h"
+#include "host/testing.h"
 #include "i18n/locale.h"
-#include "testing/hooks.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "host/temp_dir.h"
-#include "testing/hooks.h"
+#include "host/testing.h"
 #include "scratch.h"
 
 using testsupport::InDirectory;

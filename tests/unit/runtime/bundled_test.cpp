@@ -13,11 +13,14 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_util.h"
-#include "core/paths.h"
-#include "core/profile.h"
+#include "base/paths.h"
+#include "base/product.h"
+#include "core/bundled_runtime.h"
+#include "core/testing.h"
 #include "runtime/discovery.h"
-#include "testing/hooks.h"
+#include "runtime/testing.h"
 #include "stand_in.h"
+#include "ui/testing.h"
 
 using standin::Capture;
 using standin::MakeRuntime;
@@ -169,9 +172,11 @@ TEST_F(Bundled, TheSearchSelectsTheUnpackedRuntime) {
   standin::EnvVar path("PATH", nullptr);
   standin::EnvVar javaHome("JAVA_HOME", nullptr);
   SetUsrJavaDirForTesting((dir / "no-usr-java").c_str());
+  SetBundledJRELookup(GetBundledJREPath);  // as the start-up does
   Capture out(1);
   std::unique_ptr<char, decltype(&free)> root(GetPublicJREPath(), free);
   EXPECT_EQ(out.Finish(), kUnzippingJava);
+  SetBundledJRELookup(nullptr);
   SetUsrJavaDirForTesting(nullptr);
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(std::string(root.get()), home + "/package/jre");

@@ -14,10 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
+#include "base/paths.h"
+#include "core/bundled_runtime.h"
+#include "core/testing.h"
 #include "runtime/discovery.h"
-#include "testing/hooks.h"
+#include "runtime/testing.h"
 #include "stand_in.h"
 
 using standin::EnvVar;
@@ -103,8 +104,10 @@ class Search : public ::testing::Test {
     standin::MkDirs(home);
     SetApplicationHome(strdup(home.c_str()));
     SetUsrJavaDirForTesting(usrJava.c_str());
+    SetBundledJRELookup(GetBundledJREPath);
   }
   void TearDown() override {
+    SetBundledJRELookup(nullptr);
     SetUsrJavaDirForTesting(nullptr);
     ResetProfileForTesting();
     ResetPathsForTesting();

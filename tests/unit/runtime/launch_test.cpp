@@ -16,9 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/paths.h"
 #include "core/options.h"
-#include "core/paths.h"
-#include "core/profile.h"
 #include "runtime/launch.h"
 #include "stand_in.h"
 

@@ -17,7 +17,7 @@
 
 #include "runtime/discovery.h"
 #include "runtime/probe.h"
-#include "testing/hooks.h"
+#include "runtime/testing.h"
 #include "stand_in.h"
 
 using standin::MakeRuntime;

@@ -13,9 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
-#include "core/profile.h"
-#include "testing/hooks.h"
+#include "base/paths.h"
+#include "core/testing.h"
 
 namespace standin {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "i18n/locale.h"
-#include "testing/hooks.h"
+#include "ui/testing.h"
 #include "ui_support.h"
 
 using uitest::Captured;

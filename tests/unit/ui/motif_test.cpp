@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "ui/testing.h"
 #include "ui_support.h"
-#include "testing/hooks.h"
 
 using uitest::Captured;
 using uitest::IsLoaded;

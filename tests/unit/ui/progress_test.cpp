@@ -4,8 +4,8 @@
 // a terminal. (The window's share is in status_window_test.cpp.)
 #include <string>
 
-#include "testing/hooks.h"
 #include "ui/progress.h"
+#include "ui/testing.h"
 #include "ui_support.h"
 
 using uitest::Captured;

@@ -18,7 +18,7 @@
 #include "ui/motif.h"
 #include "ui/output.h"
 #include "ui/progress.h"
-#include "testing/hooks.h"
+#include "ui/testing.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "i18n/locale.h"
-#include "testing/hooks.h"
 #include "ui/progress.h"
+#include "ui/testing.h"
 #include "ui_support.h"
 
 using uitest::Captured;

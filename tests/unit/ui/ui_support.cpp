@@ -11,7 +11,7 @@
 #include <Xm/Xm.h>
 
 #include "i18n/locale.h"
-#include "testing/hooks.h"
+#include "ui/testing.h"
 
 namespace uitest {
 namespace {

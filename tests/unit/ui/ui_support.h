@@ -14,7 +14,7 @@
 #include "xserver.h"
 
 // X headers last: their macros (None, Bool, Status, ...) must not meet GoogleTest's names.
-#include "core/types.h"
+#include "base/types.h"
 #include "ui/motif.h"
 #include "ui/output.h"
 

@@ -10,8 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "core/paths.h"
-#include "testing/hooks.h"
+#include "base/memory.h"
+#include "base/paths.h"
+#include "core/testing.h"
 #include "scratch.h"
 
 using testsupport::InDirectory;

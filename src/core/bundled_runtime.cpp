@@ -1,45 +1,29 @@
-// The product profile: the installer's and the uninstaller's values, one of which the
-// executable selects at the start of main. Values looked up at run time are made on first
-// demand and kept for the whole run.
-#include "core/profile.h"
+// The private runtime of the product profile: looked for under the application home, unpacked
+// from the executable's archive when it is not there, and what the archive's first pass told
+// about it, kept for the whole run.
+#include "core/bundled_runtime.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
-#include "core/paths.h"
+#include "base/paths.h"
+#include "base/product.h"
 #include "core/startup.h"
-#include "i18n/locale.h"
+#include "core/testing.h"
 #include "runtime/discovery.h"
 #include "ui/output.h"
-#include "testing/hooks.h"
 
 namespace {
 
-struct ProfileData {
-  const char *className;
-  const char *keyPrefix;
-  jboolean stateFileRequired;
-};
-
-constexpr ProfileData kInstaller = {kInstallerClassName, "setup_", JNI_TRUE};
-constexpr ProfileData kUninstaller = {kUninstallerClassName, "uninstall_", JNI_FALSE};
-
-const char *const classpath_elements[] = {"/package/PackageFormat.jar"};
-
-Product product = Product::Installer;
-char *title = nullptr;
 char *bundledJREPath = nullptr;
-char *bundledLibPath = nullptr;
 int bundledWriteError = 0;
 // Whether the executable's archive has entries under kBundledJREEntries, once a walk has told.
 enum class Presence { Unknown, Absent, Present };
 Presence bundledEntries = Presence::Unknown;
 // The sum of their sizes, once a walk has told.
 unsigned long long bundledSize = 0;
-
-const ProfileData &Current() { return product == Product::Installer ? kInstaller : kUninstaller; }
 
 void NoteBundledEntries(const ArchiveSurvey &survey) {
   bundledEntries = survey.hasSubdirEntries ? Presence::Present : Presence::Absent;
@@ -58,30 +42,6 @@ bool ArchiveHasBundledJRE(jzfile *zip) {
 }
 
 }  // namespace
-
-void SelectProduct(Product p) { product = p; }
-
-Product GetProduct(void) { return product; }
-
-const char *GetJavaClassName(void) { return Current().className; }
-
-int GetJavaClasspathElements(const char *const **elements) {
-  *elements = classpath_elements;
-  return static_cast<int>(sizeof classpath_elements / sizeof classpath_elements[0]);
-}
-
-char *GetMessageKeyPrefix(const char *key) { return Concat(Current().keyPrefix, key); }
-
-const char *GetTitle(void) {
-  if (title == nullptr) {
-    char *key = GetMessageKeyPrefix("title");
-    title = GetLocalizedMessage(key);
-    free(key);
-  }
-  return title;
-}
-
-jboolean IsStateFileRequired(void) { return Current().stateFileRequired; }
 
 const char *GetBundledJREPath(void) {
   if (bundledJREPath != nullptr) return bundledJREPath;
@@ -138,23 +98,9 @@ jboolean SurveyExecutableArchive(jzfile *zip, unsigned long long *total) {
 
 int GetBundledJREWriteError(void) { return bundledWriteError; }
 
-const char *GetBundledLibraryPath(void) {
-  if (bundledLibPath == nullptr) {
-    const char *home = GetApplicationHome();
-    if (home != nullptr) bundledLibPath = Resolve(home, "package");
-  }
-  return bundledLibPath;
-}
-
-void Cleanup(void) {}
-
-void ResetProfileForTesting(void) {
-  free(title);
-  title = nullptr;
+void ForgetBundledRuntimeForTesting(void) {
   free(bundledJREPath);
   bundledJREPath = nullptr;
-  free(bundledLibPath);
-  bundledLibPath = nullptr;
   bundledWriteError = 0;
   bundledEntries = Presence::Unknown;
   bundledSize = 0;

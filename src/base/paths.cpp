@@ -1,30 +1,25 @@
 // Finds the running executable from the name it was started with, derives the application
-// home from it, and provides the path, memory and descriptor helpers shared by the whole
-// launcher.
-#include "core/paths.h"
+// home from it, and provides the path and descriptor helpers shared by the whole launcher.
+#include "base/paths.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdint.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "core/cleanup.h"
-#include "i18n/locale.h"
-#include "testing/hooks.h"
+#include "base/memory.h"
+#include "base/multibyte.h"
+#include "base/testing.h"
 
 namespace {
 
 char *execname = nullptr;
 char *applicationHome = nullptr;
-// Set in an extraction worker: running out of memory must not clean up after the launcher.
-bool isHelperProcess = false;
-
 // openat2(2), which glibc has no wrapper for: the same number on i386 and x86_64.
 constexpr long kSysOpenat2 = 437;
 struct OpenHow {
@@ -225,25 +220,6 @@ jboolean WriteAll(int fd, const void *buf, size_t len) {
     len -= static_cast<size_t>(n);
   }
   return JNI_TRUE;
-}
-
-void *MemAlloc(size_t size) {
-  void *p = malloc(size != 0 ? size : 1);
-  if (p == nullptr) {
-    if (isHelperProcess) _exit(1);
-    perror("Out of memory");
-    ExitAfterCleanup(1);
-  }
-  return p;
-}
-
-void BecomeHelperProcess(void) { isHelperProcess = true; }
-
-char *StrDup(const char *str) {
-  size_t len = strlen(str) + 1;
-  char *s = static_cast<char *>(MemAlloc(len));
-  memcpy(s, str, len);
-  return s;
 }
 
 void ForgetExecNameForTesting(void) {

@@ -9,7 +9,7 @@
 // directories it holds up into the top directory under fresh names, where a later pass over
 // the top directory takes them on. Every successful unlink or move brings the tree closer to
 // empty, so the passes end; a pass that achieves nothing ends them too (best effort).
-#include "core/tree_deletion.h"
+#include "base/tree_deletion.h"
 
 #include <dirent.h>  // the DT_ entry types only
 #include <errno.h>
@@ -22,7 +22,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "core/paths.h"
+#include "base/paths.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)

@@ -1,12 +1,12 @@
-// Location of the running executable, the application home, and the small path and memory
-// helpers that every module shares. Strings returned as "new" belong to the caller (free);
-// execname and the application home belong to this module for the whole run.
+// Location of the running executable, the application home, and the small path and descriptor
+// helpers that every floor shares. Strings returned as "new" come from MemAlloc and belong to
+// the caller (free); execname and the application home belong to this module for the whole run.
 #pragma once
 
 #include <stddef.h>
 #include <sys/types.h>
 
-#include "core/types.h"
+#include "base/types.h"
 
 // True when path starts with "/".
 jboolean IsAbsolutePath(const char *path);
@@ -45,12 +45,3 @@ jboolean WriteAll(int fd, const void *buf, size_t len);
 // openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS where the kernel has it, else a walk that
 // opens one directory after the other with O_NOFOLLOW. A descriptor, or -1 with errno set.
 int OpenBeneath(int dirfd, const char *path, int flags, mode_t mode);
-// Allocation that never returns null: on exhaustion "Out of memory" goes through perror, the
-// working directory is removed and the process exits with status 1 (ExitAfterCleanup). In a
-// helper process (see BecomeHelperProcess) it ends only that process, with _exit(1).
-void *MemAlloc(size_t size);
-// Marks the calling process, a child forked to do part of the launcher's work (an extraction
-// worker), as one that never runs the launcher's clean-up: the working directory and the exit
-// status belong to the launcher that forked it.
-void BecomeHelperProcess(void);
-char *StrDup(const char *str);

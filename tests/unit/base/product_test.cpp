@@ -1,13 +1,13 @@
-// The product profile's constant operations for both products.
+// The product profile's constants for both products, and its localised title.
 #include <stdlib.h>
 
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "core/profile.h"
+#include "base/product.h"
+#include "core/testing.h"
 #include "i18n/locale.h"
-#include "testing/hooks.h"
 
 namespace {
 
