@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "support.h"
 
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
+using namespace support;
 
 namespace {
 
@@ -24,11 +22,9 @@ const char kInstallUsageEn[] =
 
 Result RunLauncher(const std::string &exe, std::vector<std::string> args,
                    const std::string &locale = "C", bool asNobody = false) {
-  RunOptions opts;
-  opts.args = std::move(args);
-  opts.env["LC_ALL"] = locale;
+  RunOptions opts = LauncherOptions(std::move(args), locale);
   opts.asNobody = asNobody;
-  return e2e::Run(exe, opts);
+  return RunToEnd(exe, opts);
 }
 
 class Cli : public ::testing::Test {
@@ -142,11 +138,9 @@ TEST_F(Cli, TmpdirThatTheUserCannotWriteIsRefused) {
 
 TEST_F(Cli, RelativeTmpdirIsCheckedAgainstTheCurrentDirectory) {
   box.MkDir("work/scratch");
-  RunOptions opts;
-  opts.args = {"-tmpdir", "missing", "-h"};
+  RunOptions opts = LauncherOptions({"-tmpdir", "missing", "-h"});
   opts.cwd = box.Path("work");
-  opts.env["LC_ALL"] = "C";
-  Result r = e2e::Run(setup, opts);
+  Result r = RunToEnd(setup, opts);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err.rfind("Error: 'missing' is not a writable directory.\n", 0), 0u) << r.err;
 }
@@ -154,7 +148,7 @@ TEST_F(Cli, RelativeTmpdirIsCheckedAgainstTheCurrentDirectory) {
 TEST_F(Cli, ExecutableThatCannotBeResolvedIsReported) {
   // Started by a bare name (argv[0] chosen with exec -a) that no PATH element holds.
   std::string out;
-  int rc = e2e::Shell("env -i LC_ALL=C PATH=" + box.Path("empty") + " /bin/bash -c 'exec -a setup-nowhere " +
+  int rc = Shell("env -i LC_ALL=C PATH=" + box.Path("empty") + " /bin/bash -c 'exec -a setup-nowhere " +
                           setup + "'",
                       &out);
   EXPECT_EQ(rc, 1);

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
@@ -34,10 +33,10 @@ Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const st
   MakeStandInRuntime(dir + "/jre", s.self, java);
   std::string already = CatalogText(s.sourceDir, "setup_already_started");
 
-  e2e::RunOptions opts = LauncherOptions();
+  RunOptions opts = LauncherOptions();
   opts.args = {"-javahome", dir + "/jre", "-tmpdir", tmp};
   opts.timeoutSeconds = 120;
-  std::vector<std::unique_ptr<e2e::Process>> running;
+  std::vector<std::unique_ptr<Process>> running;
   for (size_t i = 0; i < exes.size(); i++) {
     std::string out = dir + "/out" + std::to_string(i);
     MkDirs(out);
@@ -46,7 +45,7 @@ Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const st
   std::vector<pid_t> groups;
   for (auto &p : running) {
     groups.push_back(p->pid());
-    e2e::Result r = p->Wait();
+    Result r = p->Wait();
     if (r.exitStatus == 0) {
       b.ran++;
     } else if (r.exitStatus == 1 && MatchesCatalog(r.err, already)) {

@@ -76,7 +76,7 @@ Verdict RunOne(const Settings &s, const std::string &image, const HostileInput &
   std::vector<std::string> logs = Entries(san);
   if (!logs.empty() || Contains(res.err, "Sanitizer") || Contains(res.err, "runtime error:")) {
     v.sanitizer = true;
-    std::string log = logs.empty() ? res.err : ReadAll(san + "/" + logs[0]);
+    std::string log = logs.empty() ? res.err : ReadFile(san + "/" + logs[0]);
     v.detail += " sanitizer: " + log.substr(0, 2000);
   }
   // Outside: the canaries, the rest of the run's tree, the escape target, every directory above.
@@ -158,7 +158,7 @@ Figure HostileSoak(const Settings &s) {
   for (size_t i = 0; i < all.size(); i++) {
     if (!s.quick || seen[all[i].category]++ % 5 == 0) chosen.push_back(i);
   }
-  std::string image = ReadAll(launcher);
+  std::string image = ReadFile(launcher);
   std::vector<Verdict> verdicts(chosen.size());
   ForEachConcurrently(static_cast<int>(chosen.size()), s.jobs, [&](int k) {
     size_t i = chosen[static_cast<size_t>(k)];

@@ -42,11 +42,11 @@ std::vector<Entry> BaseEntries() {
   std::vector<Entry> e;
   e.push_back(ziptest::Stored("corvane.class", "\xca\xfe\xba\xbe hostile soak"));
   e.push_back(ziptest::Stored("package/", ""));
-  e.push_back(ziptest::Stored("package/PackageFormat.jar", ziptest::Noise(3000, 3)));
+  e.push_back(ziptest::Stored("package/PackageFormat.jar", support::Noise(3000, 3)));
   std::string text;
   for (int i = 0; i < 200; i++) text += "line " + std::to_string(i) + " of a text file\n";
   e.push_back(ziptest::Deflated("package/lib/a.txt", text));
-  e.push_back(ziptest::Deflated("package/lib/b.bin", ziptest::Noise(20000, 4)));
+  e.push_back(ziptest::Deflated("package/lib/b.bin", support::Noise(20000, 4)));
   Entry meta = ziptest::Deflated("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\nMain-Class: corvane\n");
   meta.comment = "an entry comment";
   e.push_back(meta);

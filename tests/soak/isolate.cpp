@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
@@ -98,8 +97,8 @@ int Isolate(int argc, char **argv) {
                        std::to_string(timedOut ? 1 : 0) + " " + std::to_string(groupLeft ? 1 : 0) +
                        "\n";
   if (canary) {
-    if (ReadAll(mountPoint + "/canary-file") != kCanaryText ||
-        ReadAll(mountPoint + "/canary-dir/file") != kCanaryText) {
+    if (ReadFile(mountPoint + "/canary-file") != kCanaryText ||
+        ReadFile(mountPoint + "/canary-dir/file") != kCanaryText) {
       result += "canary changed\n";
     }
   }
@@ -119,16 +118,17 @@ Isolated RunIsolated(const Settings &s, const IsolatedRun &run) {
   Isolated r;
   std::string result = run.dir + "/isolate-result";
   unlink(result.c_str());
-  e2e::RunOptions opts = LauncherOptions(run.env);
+  RunOptions opts = LauncherOptions();
+  for (const std::string &kv : run.env) opts.env[kv.substr(0, kv.find('='))] = kv.substr(kv.find('=') + 1);
   opts.args = {"isolate", run.mountPoint, run.tmpfsOptions, std::to_string(run.seconds), result,
                run.canary ? "1" : "0", run.removeName.empty() ? "-" : run.removeName, "--"};
   opts.args.insert(opts.args.end(), run.command.begin(), run.command.end());
   opts.timeoutSeconds = run.seconds + 60;
   opts.cwd = run.cwd;
-  e2e::Result pr = RunToEnd(s.self, opts, run.dir);
+  Result pr = RunToEnd(s.self, opts, run.dir);
   r.out = pr.out;
   r.err = pr.err;
-  std::string text = ReadAll(result);
+  std::string text = ReadFile(result);
   if (pr.exitStatus != 0 || text.compare(0, 7, "status ") != 0) {
     r.error = "isolation failed (" + std::to_string(pr.exitStatus) + "): " + text + pr.err;
     return r;

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
@@ -111,11 +110,11 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   }
   double delay = rnd.Uniform(0, window);
 
-  e2e::RunOptions opts = LauncherOptions();
+  RunOptions opts = LauncherOptions();
   opts.args = {"-javahome", dir + "/jre", "-tmpdir", tmp};
   opts.timeoutSeconds = 120;
-  std::unique_ptr<e2e::Process> launcher = Spawn(exe, opts, dir + "/out");
-  e2e::Process &p = *launcher;
+  std::unique_ptr<Process> launcher = Spawn(exe, opts, dir + "/out");
+  Process &p = *launcher;
   double giveUp = Now() + 90;
   bool reached = false;
   while (!Exited(p.pid()) && Now() < giveUp) {
@@ -134,7 +133,7 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
       o.sent = true;
     }
   }
-  e2e::Result r = p.Wait();
+  Result r = p.Wait();
 
   // The launcher ends with 255 after SIGINT, SIGTERM and SIGALRM and by SIGABRT after SIGQUIT.
   // A signal that found the launcher already past its work (in the last moments of the
@@ -172,9 +171,9 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   }
 
   // The next start, as a user would make it right away.
-  e2e::RunOptions help = LauncherOptions();
+  RunOptions help = LauncherOptions();
   help.args = {"-help"};
-  e2e::Result next = RunToEnd(exe, help, dir + "/next");
+  Result next = RunToEnd(exe, help, dir + "/next");
   if (next.exitStatus != 0) {
     o.lockBlocks = true;
     o.detail += " next start refused: " + next.err.substr(0, 80);

@@ -13,13 +13,22 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
-struct RunOptions;
-struct Result;
-class Process;
-}
+#include "support.h"
 
 namespace soak {
+
+using support::Contains;
+using support::Entries;
+using support::LauncherOptions;
+using support::LockPath;
+using support::MkDirs;
+using support::Now;
+using support::Process;
+using support::ReadFile;
+using support::RemoveTree;
+using support::Result;
+using support::RunOptions;
+using support::SleepMs;
 
 // ---- What the run was asked for ----
 
@@ -67,7 +76,7 @@ struct JavaBehaviour {
   int exitCode = 0;       // its exit status; 10 leaves an upgrade script that runs upgradeMs
   int upgradeMs = 0;
 };
-// Lays out a runtime root (bin/java, lib/amd64/libjava.so, soak-java.conf) at root.
+// Lays out a runtime root (bin/java, lib/<arch>/libjava.so, soak-java.conf) at root.
 void MakeStandInRuntime(const std::string &root, const std::string &self, const JavaBehaviour &b);
 
 // One process that a stand-in recorded: its kind ("probe", "java", "upgrade"), pid and start
@@ -105,10 +114,7 @@ struct Isolated {
 };
 Isolated RunIsolated(const Settings &s, const IsolatedRun &run);
 
-// ---- Shared helpers ----
-
-double Now();
-void SleepMs(double ms);
+// ---- Helpers of the soaks ----
 
 // Deterministic random numbers (splitmix64): the same seed gives the same soak.
 class Random {
@@ -126,15 +132,8 @@ class Random {
 // Runs task(0) .. task(count - 1) on `jobs` threads.
 void ForEachConcurrently(int count, int jobs, const std::function<void(int)> &task);
 
-std::string Quote(const std::string &s);
-void MkDirs(const std::string &path);
-void RemoveTree(const std::string &path);
 void CopyFile(const std::string &from, const std::string &to, mode_t mode);
-std::vector<std::string> Entries(const std::string &dir);
-bool Contains(const std::string &haystack, const std::string &needle);
 
-// The single-instance lock file of the launcher at exe under the English title.
-std::string LockPath(const std::string &exe);
 // The stand-ins (processes running `self`) of a process group that are still running; zombies
 // do not count (they have ended and only wait for whoever adopted them). Only these are ever
 // killed: a group whose members are all gone may have had its number reused by now.
@@ -146,17 +145,12 @@ bool LockHeld(const std::string &path);
 std::string CatalogText(const std::string &sourceDir, const std::string &key);
 bool MatchesCatalog(const std::string &text, const std::string &pattern);
 
-
-// Options for running a launcher in the soaks: the C locale, a PATH without runtimes, no
-// inherited TMPDIR or JAVA_HOME; extra holds further "NAME=value" settings.
-e2e::RunOptions LauncherOptions(const std::vector<std::string> &extra = {});
-
-// Starts a launcher (or any program) like e2e::Process, and runs one to its end; the output
-// goes to outputDir. Use these rather than e2e::Process and e2e::Run: they keep forks from
+// Starts a launcher (or any program) as a Process, and runs one to its end; the output goes to
+// outputDir. Use these rather than Process and support::RunToEnd: they keep forks from
 // overlapping with the writing of executables (see WriteAll).
-std::unique_ptr<e2e::Process> Spawn(const std::string &exe, const e2e::RunOptions &opts,
-                                    const std::string &outputDir);
-e2e::Result RunToEnd(const std::string &exe, const e2e::RunOptions &opts, const std::string &outputDir);
+std::unique_ptr<Process> Spawn(const std::string &exe, const RunOptions &opts,
+                               const std::string &outputDir);
+Result RunToEnd(const std::string &exe, const RunOptions &opts, const std::string &outputDir);
 
 // A tree's files and directories with what identifies their contents, for before/after
 // comparison; skip names a subtree left out (a mount point).
@@ -169,8 +163,9 @@ void MakeInstaller(const std::string &launcher, const std::string &archive, cons
 // deflated, the rest stored.
 std::string PayloadArchive(int files, size_t fileSize);
 
-// The archive and installer bytes.
-std::string ReadAll(const std::string &path);
+// Runs fn while no fork is under way (see WriteAll).
+void WhileNoFork(const std::function<void()> &fn);
+// Writes a file that may be run soon (an installer, a stand-in) while no fork is under way.
 void WriteAll(const std::string &path, const std::string &bytes, mode_t mode = 0644);
 
 }  // namespace soak

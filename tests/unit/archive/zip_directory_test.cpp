@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_internal.h"
-#include "scratch.h"
+#include "support.h"
+#include "read_entry.h"
 #include "zip_builder.h"
 
+using namespace support;
 using namespace ziptest;
 
 namespace {
@@ -58,7 +60,7 @@ std::vector<std::string> Names(jzfile *zip) {
 
 class ZipDirectory : public ::testing::Test {
  protected:
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   std::string Write(const std::string &rel, const std::string &bytes) {
     std::string p = scratch.Path(rel);
     WriteFile(p, bytes);
@@ -68,9 +70,9 @@ class ZipDirectory : public ::testing::Test {
 
 TEST_F(ZipDirectory, ArchiveStartIsFoundForPlainAppendedAndAbsoluteArchives) {
   scratch.MkDir("payload/package/lib");
-  scratch.File("payload/corvane.class", Noise(3000, 7));
-  scratch.File("payload/package/PackageFormat.jar", std::string(20000, 'j'));
-  scratch.File("payload/package/lib/empty", "");
+  scratch.Write("payload/corvane.class", Noise(3000, 7));
+  scratch.Write("payload/package/PackageFormat.jar", std::string(20000, 'j'));
+  scratch.Write("payload/package/lib/empty", "");
   const std::string dir = scratch.dir();
   Sh("cd '" + dir + "/payload' && zip -qr ../plain.zip .");
   const std::string stub = Noise(5000, 3);

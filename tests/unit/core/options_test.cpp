@@ -12,12 +12,12 @@
 #include "core/profile.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
-#include "scratch.h"
+#include "support.h"
 #include "ui/output.h"
 #include "testing/hooks.h"
 
-using testsupport::InDirectory;
-using testsupport::Scratch;
+using support::InDirectory;
+using support::Sandbox;
 
 namespace {
 
@@ -93,7 +93,7 @@ class Options : public ::testing::Test {
     ResetTempDirForTesting();
   }
   void TearDown() override { ResetOptionsForTesting(); }
-  Scratch scratch;
+  Sandbox scratch;
 };
 
 TEST_F(Options, ListGrowsByDoublingAndKeepsOrder) {
@@ -173,7 +173,7 @@ TEST_F(Options, ErrorsReportTheirWordThenTheUsage) {
     std::vector<std::string> words;
     std::string message;
   };
-  std::string file = scratch.File("file");
+  std::string file = scratch.Write("file");
   const std::vector<Case> cases = {
       {{"-silent"}, "Error: '-silent' must be followed by a file name.\n"},
       {{"-savestate"}, "Error: '-savestate' must be followed by a file name.\n"},
