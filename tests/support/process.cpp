@@ -194,6 +194,8 @@ RunOptions InNamespace(RunOptions opts, const std::string &script,
   return opts;
 }
 
+int OpenDescriptors() { return static_cast<int>(Entries("/proc/self/fd").size()); }
+
 int RunAsNobody(const std::function<int()> &fn) {
   pid_t pid = fork();
   if (pid == 0) {

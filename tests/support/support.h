@@ -158,6 +158,9 @@ constexpr char kUnshare[] = "/usr/bin/unshare";
 RunOptions InNamespace(RunOptions opts, const std::string &script,
                        const std::vector<std::string> &scriptArgs);
 
+// The number of descriptors this process has open.
+int OpenDescriptors();
+
 // Root passes every access check, so refusals show only to another user. RunAsNobody runs fn in
 // a child process as uid/gid 65534 without groups and gives its result (0-255); AsNobody runs a
 // shell command line so.

@@ -26,14 +26,6 @@ using namespace ziptest;
 
 namespace {
 
-int OpenDescriptors() {
-  int n = 0;
-  DIR *d = opendir("/proc/self/fd");
-  while (readdir64(d) != nullptr) n++;
-  closedir(d);
-  return n;
-}
-
 class ZipEntry : public ::testing::Test {
  protected:
   support::Sandbox scratch;

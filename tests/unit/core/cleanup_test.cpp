@@ -21,31 +21,11 @@
 #include "core/tree_deletion.h"
 #include "core/startup.h"
 #include "i18n/locale.h"
+#include "support.h"
+
+using namespace support;
 
 namespace {
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-void Write(const std::string &path, const std::string &content) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-  close(fd);
-}
-
-std::string Read(const std::string &path) {
-  std::string data;
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return "<missing>";
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return data;
-}
 
 void WriteAll(int fd, const char *text) {
   size_t len = strlen(text);
@@ -63,60 +43,44 @@ void Link(const std::string &target, const std::string &path) {
   ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
 }
 
-int OpenDescriptorCount() {
-  int count = 0;
-  DIR *d = opendir("/proc/self/fd");
-  if (d == nullptr) return -1;
-  while (readdir(d) != nullptr) count++;
-  closedir(d);
-  return count;
-}
-
 class TreeDeletion : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/cleanup-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    base = tmpl;
-    tree = base + "/tree";
-    MkDir(tree);
-  }
+  void SetUp() override { MkDir(tree); }
   void TearDown() override {
     free(workdir);
     workdir = nullptr;
-    std::string cmd = "rm -rf '" + base + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
   }
 
   // Files, empty and nested directories, links of every kind and a FIFO.
   void Populate(const std::string &dir) {
-    Write(dir + "/file", "data");
+    WriteFile(dir + "/file", "data");
     MkDir(dir + "/empty");
     MkDir(dir + "/a");
     MkDir(dir + "/a/b");
     MkDir(dir + "/a/b/c");
-    Write(dir + "/a/b/c/deep", "deep");
-    Write(dir + "/a/b/sibling", "x");
+    WriteFile(dir + "/a/b/c/deep", "deep");
+    WriteFile(dir + "/a/b/sibling", "x");
     Link("file", dir + "/link-to-file");
     Link("/nonexistent/target", dir + "/dangling");
     Link(".", dir + "/a/loop");
     ASSERT_EQ(mkfifo((dir + "/a/fifo").c_str(), 0600), 0);
   }
 
-  std::string base, tree;
+  Sandbox scratch;
+  std::string base = scratch.dir(), tree = base + "/tree";
 };
 
 TEST_F(TreeDeletion, RemovesFilesDirectoriesLinksAndSpecialFiles) {
   Populate(tree);
-  int before = OpenDescriptorCount();
+  int before = OpenDescriptors();
   DeleteFilesAndDirectories(tree.c_str());
   EXPECT_FALSE(Exists(tree));
   EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptorCount(), before) << "a directory descriptor was left open";
+  EXPECT_EQ(OpenDescriptors(), before) << "a directory descriptor was left open";
 }
 
 TEST_F(TreeDeletion, RemovesAPlainFileAndIgnoresAMissingPath) {
-  Write(base + "/plain", "x");
+  WriteFile(base + "/plain", "x");
   DeleteFilesAndDirectories((base + "/plain").c_str());
   EXPECT_FALSE(Exists(base + "/plain"));
   DeleteFilesAndDirectories((base + "/missing").c_str());
@@ -127,9 +91,9 @@ TEST_F(TreeDeletion, RemovesAPlainFileAndIgnoresAMissingPath) {
 TEST_F(TreeDeletion, LinksToOutsideDirectoriesGoButTheirTargetsStay) {
   std::string outside = base + "/outside";
   MkDir(outside);
-  Write(outside + "/keep", "keep me");
+  WriteFile(outside + "/keep", "keep me");
   MkDir(outside + "/sub");
-  Write(outside + "/sub/keep", "keep me too");
+  WriteFile(outside + "/sub/keep", "keep me too");
   MkDir(tree + "/nested");
   Link(outside, tree + "/to-outside");
   Link(outside, tree + "/nested/to-outside");
@@ -140,8 +104,8 @@ TEST_F(TreeDeletion, LinksToOutsideDirectoriesGoButTheirTargetsStay) {
   DeleteFilesAndDirectories(tree.c_str());
 
   EXPECT_FALSE(Exists(tree));
-  EXPECT_EQ(Read(outside + "/keep"), "keep me");
-  EXPECT_EQ(Read(outside + "/sub/keep"), "keep me too");
+  EXPECT_EQ(ReadFile(outside + "/keep"), "keep me");
+  EXPECT_EQ(ReadFile(outside + "/sub/keep"), "keep me too");
 }
 
 TEST_F(TreeDeletion, ALinkGivenAsThePathIsRemovedNotFollowed) {
@@ -151,7 +115,7 @@ TEST_F(TreeDeletion, ALinkGivenAsThePathIsRemovedNotFollowed) {
     Link(tree, link);
     DeleteFilesAndDirectories(path.c_str());
     EXPECT_FALSE(Exists(link)) << path;
-    EXPECT_EQ(Read(tree + "/a/b/c/deep"), "deep") << path;
+    EXPECT_EQ(ReadFile(tree + "/a/b/c/deep"), "deep") << path;
   }
 }
 
@@ -201,24 +165,24 @@ TEST_F(TreeDeletion, CopesWithTreesThousandsOfLevelsDeep) {
   ASSERT_EQ(symlinkat(base.c_str(), fd, "up"), 0);
   close(fd);
 
-  int before = OpenDescriptorCount();
+  int before = OpenDescriptors();
   DeleteFilesAndDirectories(tree.c_str());
   EXPECT_FALSE(Exists(tree));
   EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptorCount(), before);
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 // More entries than one batch from the kernel, some of whose names look like the names under
 // which deeper directories are moved up.
 TEST_F(TreeDeletion, CopesWithWideDirectoriesAndNameCollisions) {
   for (int i = 0; i < 2000; i++) {
-    Write(tree + "/a-rather-long-file-name-to-fill-the-buffer-" + std::to_string(i), "");
+    WriteFile(tree + "/a-rather-long-file-name-to-fill-the-buffer-" + std::to_string(i), "");
   }
   for (const char *name : {".~0", ".~1", ".~2", ".~3"}) {
     MkDir(tree + "/" + name);
     MkDir(tree + "/" + name + "/x");
     MkDir(tree + "/" + name + "/x/y");
-    Write(tree + "/" + name + "/x/y/z", "");
+    WriteFile(tree + "/" + name + "/x/y/z", "");
   }
   MkDir(tree + "/wide");
   for (int i = 0; i < 300; i++) {
@@ -291,16 +255,20 @@ class SignalCleanup : public TreeDeletion {
     workdir = strdup(tree.c_str());
     InstallSignalDispositions();
   }
+  // How a child that raises sig with a populated tree and the handlers armed ends.
+  Ending RaiseArmed(int sig) {
+    if (!Exists(tree)) MkDir(tree);
+    Populate(tree);
+    return RunChild([&] {
+      Arm();
+      raise(sig);
+    });
+  }
 };
 
 TEST_F(SignalCleanup, ExitGroupDeletesTheTreeAndExitsWith255) {
   for (int sig : {SIGALRM, SIGINT, SIGIO, SIGTERM, SIGVTALRM}) {
-    if (!Exists(tree)) MkDir(tree);
-    Populate(tree);
-    Ending e = RunChild([&] {
-      Arm();
-      raise(sig);
-    });
+    Ending e = RaiseArmed(sig);
     EXPECT_TRUE(e.exited) << strsignal(sig) << " ended it by signal " << e.signal;
     EXPECT_EQ(e.code, 255) << strsignal(sig);
     EXPECT_EQ(e.out, "Deleting temporary files...\n") << strsignal(sig);
@@ -310,12 +278,7 @@ TEST_F(SignalCleanup, ExitGroupDeletesTheTreeAndExitsWith255) {
 
 TEST_F(SignalCleanup, AbortGroupDeletesTheTreeAndEndsBySigabrt) {
   for (int sig : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGPIPE, SIGQUIT, SIGSEGV}) {
-    if (!Exists(tree)) MkDir(tree);
-    Populate(tree);
-    Ending e = RunChild([&] {
-      Arm();
-      raise(sig);
-    });
+    Ending e = RaiseArmed(sig);
     EXPECT_FALSE(e.exited) << strsignal(sig) << " exited with " << e.code;
     EXPECT_EQ(e.signal, SIGABRT) << strsignal(sig);
     EXPECT_EQ(e.out, "Deleting temporary files...\n") << strsignal(sig);

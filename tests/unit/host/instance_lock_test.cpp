@@ -22,24 +22,11 @@
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
 #include "testing/hooks.h"
+#include "support.h"
+
+using namespace support;
 
 namespace {
-
-std::string Read(const std::string &path) {
-  std::string data;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-  fclose(f);
-  return data;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
 
 enum class LockState { Unlocked, HeldByUs, Unknown };
 
@@ -76,31 +63,17 @@ class InstanceLock : public ::testing::Test {
     ResetTempDirForTesting();
     ResetPathsForTesting();
     // A private executable file: its own inode, so its own lock, whatever else runs.
-    char tmpl[] = "/tmp/lock-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    exe = dir + "/setup";
-    FILE *f = fopen(exe.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs("#!/bin/sh\n", f);
-    fclose(f);
-    ASSERT_EQ(chmod(exe.c_str(), 0755), 0);
     ASSERT_NE(SetExecName(exe.c_str()), nullptr);
-    struct stat st;
-    ASSERT_EQ(stat(exe.c_str(), &st), 0);
-    lockPath = "/tmp/Setup." + std::to_string(static_cast<uint32_t>(st.st_dev)) + "." +
-               std::to_string(static_cast<unsigned long long>(st.st_ino)) + "." +
-               std::to_string(geteuid());
   }
   void TearDown() override {
     DeleteLockFile();
     unlink(lockPath.c_str());
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
     ResetPathsForTesting();
   }
 
-  std::string dir, exe, lockPath;
+  Sandbox scratch;
+  std::string dir = scratch.dir(), exe = scratch.Write("setup", "#!/bin/sh\n", 0755);
+  std::string lockPath = LockPath(exe);
 };
 
 TEST_F(InstanceLock, HoldsAPrivateLockFileNamedAfterTitleDeviceInodeAndUser) {
@@ -186,10 +159,7 @@ TEST_F(InstanceLock, TheUninstallerHasItsOwnLockFileAndMessage) {
 }
 
 TEST_F(InstanceLock, AStaleFileFromAKilledCopyIsTakenOver) {
-  FILE *f = fopen(lockPath.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("left behind", f);
-  fclose(f);
+  WriteFile(lockPath, "left behind");
   ExitIfNotOnlyInstance();
   // Examined without opening it here: closing any descriptor of the file would drop the lock.
   struct stat st;
@@ -215,9 +185,7 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
       {"second name", [&] { ASSERT_EQ(link(victim.c_str(), lockPath.c_str()), 0); }},
       {"another user's locked file",
        [&] {
-         FILE *f = fopen(lockPath.c_str(), "w");
-         ASSERT_NE(f, nullptr);
-         fclose(f);
+         WriteFile(lockPath, "");
          ASSERT_EQ(chmod(lockPath.c_str(), 0666), 0);
          ASSERT_EQ(chown(lockPath.c_str(), 65534, 65534), 0);
          int ready[2];
@@ -243,10 +211,7 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    FILE *f = fopen(victim.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs("precious", f);
-    fclose(f);
+    WriteFile(victim, "precious");
     c.plant();
     ASSERT_TRUE(Exists(lockPath));
 
@@ -260,12 +225,12 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
     struct stat v;
     ASSERT_EQ(stat(victim.c_str(), &v), 0);
     EXPECT_EQ(v.st_nlink, 1u) << "the second name is still there";
-    EXPECT_EQ(Read(victim), "precious");
+    EXPECT_EQ(ReadFile(victim), "precious");
     EXPECT_EQ(Probe(victim), LockState::Unlocked);
 
     DeleteLockFile();
     EXPECT_FALSE(Exists(lockPath));
-    EXPECT_EQ(Read(victim), "precious");
+    EXPECT_EQ(ReadFile(victim), "precious");
     if (holder > 0) {
       kill(holder, SIGKILL);
       waitpid(holder, nullptr, 0);
@@ -279,10 +244,7 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
 TEST_F(InstanceLock, AnUnremovableStrangerAtTheNameStopsTheLauncherWithItsName) {
   ASSERT_EQ(chmod(dir.c_str(), 0755), 0);  // the unprivileged user must see the executable
   std::string theirs = lockPath.substr(0, lockPath.rfind('.')) + ".65534";
-  FILE *f = fopen(theirs.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("root's", f);
-  fclose(f);
+  WriteFile(theirs, "root's");
   ASSERT_EQ(chmod(theirs.c_str(), 0644), 0);
 
   int err[2];
@@ -304,7 +266,7 @@ TEST_F(InstanceLock, AnUnremovableStrangerAtTheNameStopsTheLauncherWithItsName) 
   close(err[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  std::string left = Read(theirs);
+  std::string left = ReadFile(theirs);
   unlink(theirs.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
@@ -319,12 +281,9 @@ TEST_F(InstanceLock, AnUnremovableStrangerAtTheNameStopsTheLauncherWithItsName) 
 TEST_F(InstanceLock, TheExitFunctionLeavesAFileThatIsNoLongerOurs) {
   ExitIfNotOnlyInstance();
   ASSERT_EQ(unlink(lockPath.c_str()), 0);
-  FILE *f = fopen(lockPath.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("the next copy's", f);
-  fclose(f);
+  WriteFile(lockPath, "the next copy's");
   DeleteLockFile();
-  EXPECT_EQ(Read(lockPath), "the next copy's");
+  EXPECT_EQ(ReadFile(lockPath), "the next copy's");
 }
 
 TEST_F(InstanceLock, GoesOnWithoutALockWhenTheExecutableCannotBeExamined) {
