@@ -114,11 +114,9 @@ Verdict RunOne(const Settings &s, const std::string &image, const HostileInput &
     v.left = true;
     v.detail += " children left alive";
   }
-  std::string lock = LockPath(exe);
-  if (!lock.empty() && access(lock.c_str(), F_OK) == 0) {
+  if (LockLeft(exe)) {
     v.left = true;
     v.detail += " lock file left";
-    unlink(lock.c_str());
   }
 
   if (v.Failed()) {
@@ -139,8 +137,7 @@ Verdict RunOne(const Settings &s, const std::string &image, const HostileInput &
 }  // namespace
 
 Figure HostileSoak(const Settings &s) {
-  Figure f;
-  f.name = "hostile";
+  Figure f{"hostile"};
   std::string launcher = s.asanBin + "/setup";
   if (access(launcher.c_str(), X_OK) != 0) {
     f.text = "no asan build at " + launcher;

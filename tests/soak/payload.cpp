@@ -11,6 +11,13 @@ void MakeInstaller(const std::string &launcher, const std::string &archive, cons
   WriteAll(path, ReadFile(launcher) + archive, 0755);
 }
 
+std::string FigureInstaller(const Settings &s, const std::string &figure, int files, size_t fileSize) {
+  MkDirs(s.sandbox + "/" + figure);
+  std::string installer = s.sandbox + "/" + figure + "/installer";
+  MakeInstaller(s.devBin + "/setup", PayloadArchive(files, fileSize), installer);
+  return installer;
+}
+
 std::string PayloadArchive(int files, size_t fileSize) {
   std::vector<ziptest::Entry> entries;
   entries.push_back(ziptest::Stored("corvane.class", "\xca\xfe\xba\xbe soak main class"));

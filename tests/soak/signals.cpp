@@ -83,21 +83,13 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   Outcome o;
   o.target = index % kPhases;
   o.sig = kSignals[(index / kPhases) % 4];
-  std::string dir = s.sandbox + "/signals/r" + std::to_string(index);
-  std::string tmp = dir + "/tmp", report = dir + "/report";
-  MkDirs(tmp);
-  MkDirs(report);
-  MkDirs(dir + "/out");
-
   JavaBehaviour b;
-  b.report = report;
   b.probeMs = kProbeMs;
   b.runMs = o.target == kJava ? static_cast<int>(rnd.Uniform(3000, 12000)) : 300;
   b.exitCode = o.target == kUpgrade || rnd.Below(2) == 0 ? 10 : 0;
   b.upgradeMs = kUpgradeMs;
-  MakeStandInRuntime(dir + "/jre", s.self, b);
-  std::string exe = dir + "/setup";
-  CopyFile(installer, exe, 0755);
+  RunDir d = PrepareRun(s, s.sandbox + "/signals/r" + std::to_string(index), b, installer);
+  const std::string &dir = d.dir, &tmp = d.tmp, &report = d.report, &exe = d.exe;
   std::string lock = LockPath(exe);
 
   double window = 0;
@@ -110,10 +102,8 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   }
   double delay = rnd.Uniform(0, window);
 
-  RunOptions opts = LauncherOptions();
-  opts.args = {"-javahome", dir + "/jre", "-tmpdir", tmp};
-  opts.timeoutSeconds = 120;
-  std::unique_ptr<Process> launcher = Spawn(exe, opts, dir + "/out");
+  std::unique_ptr<Process> launcher =
+      Spawn(exe, LauncherOptions({"-javahome", d.jre, "-tmpdir", tmp}), dir);
   Process &p = *launcher;
   double giveUp = Now() + 90;
   bool reached = false;
@@ -197,12 +187,9 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
 }  // namespace
 
 Figure SignalSoak(const Settings &s) {
-  Figure f;
-  f.name = "signals";
+  Figure f{"signals"};
   const int runs = s.quick ? 30 : 200;
-  MkDirs(s.sandbox + "/signals");
-  std::string installer = s.sandbox + "/signals/installer";
-  MakeInstaller(s.devBin + "/setup", PayloadArchive(kPayloadFiles, kPayloadFileSize), installer);
+  std::string installer = FigureInstaller(s, "signals", kPayloadFiles, kPayloadFileSize);
 
   std::vector<Outcome> outcomes(static_cast<size_t>(runs));
   Random seeds(s.seed ^ 0x5167A15ull);

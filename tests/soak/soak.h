@@ -47,6 +47,7 @@ struct Settings {
 
 // One figure's line: its name, the text after the name, and whether it is clean.
 struct Figure {
+  explicit Figure(std::string figure = "") : name(std::move(figure)) {}
   std::string name;
   std::string text;
   bool clean = false;
@@ -78,6 +79,15 @@ struct JavaBehaviour {
 };
 // Lays out a runtime root (bin/java, lib/<arch>/libjava.so, soak-java.conf) at root.
 void MakeStandInRuntime(const std::string &root, const std::string &self, const JavaBehaviour &b);
+
+// A run's own directory `dir`: tmp for -tmpdir, report where the stand-ins record their pids, a
+// stand-in runtime jre that behaves as java says (recording in report), and exe, a copy of the
+// installer (none without one), which has its own lock.
+struct RunDir {
+  std::string dir, tmp, report, jre, exe;
+};
+RunDir PrepareRun(const Settings &s, const std::string &dir, JavaBehaviour java,
+                  const std::string &installer = "");
 
 // One process that a stand-in recorded: its kind ("probe", "java", "upgrade"), pid and start
 // time (so that a reused pid is not mistaken for it).
@@ -134,6 +144,8 @@ void ForEachConcurrently(int count, int jobs, const std::function<void(int)> &ta
 
 void CopyFile(const std::string &from, const std::string &to, mode_t mode);
 
+// True when the launcher at exe left its lock file, which is then removed.
+bool LockLeft(const std::string &exe);
 // The stand-ins (processes running `self`) of a process group that are still running; zombies
 // do not count (they have ended and only wait for whoever adopted them). Only these are ever
 // killed: a group whose members are all gone may have had its number reused by now.
@@ -158,6 +170,9 @@ std::vector<std::string> Snapshot(const std::string &root, const std::string &sk
 
 // An installer: the launcher at `launcher` followed by the archive bytes, written to path.
 void MakeInstaller(const std::string &launcher, const std::string &archive, const std::string &path);
+// The directory of a figure (made anew in the soak's sandbox) and, in it, an installer of the
+// dev build with a PayloadArchive(files, fileSize); the installer's path.
+std::string FigureInstaller(const Settings &s, const std::string &figure, int files, size_t fileSize);
 // A well-formed archive for the runs: the main class, package/PackageFormat.jar and `files`
 // further files of `fileSize` poorly compressible bytes in directories of 50, every fourth one
 // deflated, the rest stored.

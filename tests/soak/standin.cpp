@@ -84,6 +84,17 @@ void MakeStandInRuntime(const std::string &root, const std::string &self, const 
   WriteAll(root + "/soak-java.conf", conf);
 }
 
+RunDir PrepareRun(const Settings &s, const std::string &dir, JavaBehaviour java,
+                  const std::string &installer) {
+  RunDir r{dir, dir + "/tmp", dir + "/report", dir + "/jre", dir + "/setup"};
+  MkDirs(r.tmp);
+  MkDirs(r.report);
+  java.report = r.report;
+  MakeStandInRuntime(r.jre, s.self, java);
+  if (!installer.empty()) CopyFile(installer, r.exe, 0755);
+  return r;
+}
+
 // argv: this program, "java", the script (root/bin/java), then the launcher's arguments.
 int StandInJava(int argc, char **argv) {
   if (argc < 3) return 2;

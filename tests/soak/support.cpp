@@ -104,6 +104,11 @@ std::vector<pid_t> StandInsOfGroup(pid_t group, const std::string &self) {
   return found;
 }
 
+bool LockLeft(const std::string &exe) {
+  std::string lock = LockPath(exe);
+  return !lock.empty() && unlink(lock.c_str()) == 0;
+}
+
 bool LockHeld(const std::string &path) {
   int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;

@@ -71,19 +71,14 @@ Memcheck RunUnderValgrind(const Settings &s, const std::string &dir, const std::
   m.exitStatus = r.exitStatus;
   ReadLogs(dir, m);
   for (const std::string &left : Entries(tmp)) m.problem += " left " + left;
-  std::string lock = LockPath(exe);
-  if (!lock.empty() && access(lock.c_str(), F_OK) == 0) {
-    m.problem += " lock file left";
-    unlink(lock.c_str());
-  }
+  if (LockLeft(exe)) m.problem += " lock file left";
   return m;
 }
 
 }  // namespace
 
 Figure ValgrindSoak(const Settings &s) {
-  Figure f;
-  f.name = "valgrind";
+  Figure f{"valgrind"};
   if (access("/usr/bin/valgrind", X_OK) != 0) {
     f.text = "valgrind is not installed (scripts/bootstrap installs it)";
     return f;
