@@ -42,6 +42,7 @@ class Mkinstaller : public LauncherTest {
     box.Write("payload/package/PackageFormat.jar", std::string(5000, 'j'));
     box.Write("payload/package/data/notes.txt", std::string(20000, 'n'));
     launcher = box.CopyLauncher("setup", "launcher");
+    box.MkDir("out");
   }
   // Files in the sandbox's out directory (temporary files included).
   std::string OutListing() {
@@ -52,7 +53,6 @@ class Mkinstaller : public LauncherTest {
   // Packs payload (relative) into out/<name> with extra arguments; the tool's output.
   ToolRun Pack(const std::string &name, const std::string &args = "-q", const std::string &payload = "payload",
                const std::string &env = "") {
-    box.MkDir("out");
     return Tool(args + " " + Q(launcher) + " " + Q(box.Path(payload)) + " " + Q(box.Path("out/" + name)), env);
   }
   std::string Out(const std::string &name) { return ReadFile(box.Path("out/" + name)); }
@@ -60,8 +60,7 @@ class Mkinstaller : public LauncherTest {
 };
 
 TEST_F(Mkinstaller, PacksAPayloadAndSummarisesIt) {
-  box.MkDir("out");
-  ToolRun r = Tool("'" + launcher + "' '" + box.Path("payload") + "' '" + box.Path("out/inst") + "'");
+  ToolRun r = Pack("inst", "");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("5 entries"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("25011 bytes uncompressed"), std::string::npos) << r.output;
@@ -84,16 +83,9 @@ TEST_F(Mkinstaller, PacksAPayloadAndSummarisesIt) {
 }
 
 TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
-  box.MkDir("out");
   for (const char *opt : {"", "-a ", "--relative "}) {
-    ASSERT_EQ(Tool(std::string("-q ") + opt + "'" + launcher + "' '" + box.Path("payload") + "' '" +
-                   box.Path("out/a") + "'")
-                  .status,
-              0);
-    ASSERT_EQ(Tool(std::string("-q ") + opt + "'" + launcher + "' '" + box.Path("payload") + "' '" +
-                   box.Path("out/b") + "'")
-                  .status,
-              0);
+    ASSERT_EQ(Pack("a", std::string("-q ") + opt).status, 0);
+    ASSERT_EQ(Pack("b", std::string("-q ") + opt).status, 0);
     EXPECT_EQ(ReadFile(box.Path("out/a")), ReadFile(box.Path("out/b"))) << opt;
   }
 }
@@ -134,19 +126,17 @@ TEST_F(Mkinstaller, OtherZipReadersReadInstallersWithoutAWarning) {
 TEST_F(Mkinstaller, BundledRuntimeIsReported) {
   box.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
   box.Write(std::string("payload/package/jre/lib/") + ArchDir() + "/libjava.so", "");
-  box.MkDir("out");
-  ToolRun r = Tool("'" + launcher + "' '" + box.Path("payload") + "' '" + box.Path("out/inst") + "'");
+  ToolRun r = Pack("inst", "");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("bundled Java runtime: yes"), std::string::npos) << r.output;
 }
 
 TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
-  box.MkDir("out");
   box.Write("empty/readme.txt", "no main class");
   box.Write("notelf", "#!/bin/sh\n", 0755);
   box.Write("cut", ReadFile(launcher).substr(0, 1000), 0755);
   std::string packed = box.Path("out/packed");
-  ASSERT_EQ(Tool("-q '" + launcher + "' '" + box.Path("payload") + "' '" + packed + "'").status, 0);
+  ASSERT_EQ(Pack("packed").status, 0);
   struct Case {
     std::string args, message;
   };
@@ -187,16 +177,14 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
 
 TEST_F(Mkinstaller, MissingPackageFormatJarOnlyWarns) {
   box.Write("bare/corvane.class", "x");
-  box.MkDir("out");
-  ToolRun r = Tool("-q '" + launcher + "' '" + box.Path("bare") + "' '" + box.Path("out/i") + "'");
+  ToolRun r = Pack("i", "-q", "bare");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("warning: payload has no package/PackageFormat.jar"), std::string::npos);
 }
 
 TEST_F(Mkinstaller, CheckFindsADamagedPayload) {
-  box.MkDir("out");
   std::string inst = box.Path("out/inst");
-  ASSERT_EQ(Tool("-q -l 0 '" + launcher + "' '" + box.Path("payload") + "' '" + inst + "'").status, 0);
+  ASSERT_EQ(Pack("inst", "-q -l 0").status, 0);
   // Flip a byte inside the stored notes.txt data, near the end of the file.
   std::string data = ReadFile(inst);
   size_t at = data.find(std::string(100, 'n'));
@@ -211,7 +199,6 @@ TEST_F(Mkinstaller, CheckFindsADamagedPayload) {
 }
 
 TEST_F(Mkinstaller, RefusalsNameTheFileAndTheRule) {
-  box.MkDir("out");
   struct Case {
     std::string setup, expected;
   };
@@ -269,7 +256,6 @@ TEST_F(Mkinstaller, MoreEntriesThanTheLauncherReadsAreRefusedAndTheLimitPacks) {
 }
 
 TEST_F(Mkinstaller, TheLauncherMustBeOneOfOursOfTheRightKindAndProcessor) {
-  box.MkDir("out");
   // An ELF program that is no launcher.
   box.CopyLauncher("catalog_gen", "program");
   ToolRun r = Tool("-q " + Q(box.Path("program")) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/i")));
@@ -427,7 +413,6 @@ TEST_F(Mkinstaller, AnInstalledToolkitPacksWithoutALauncherPath) {
   std::string out;
   ASSERT_EQ(Shell("cmake --install " + Q(LAUNCHER_BUILD_DIR) + " --prefix " + Q(prefix), &out), 0) << out;
   const std::string tool = prefix + "/bin/mkinstaller";
-  box.MkDir("out");
   ASSERT_EQ(Shell(Q(tool) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/inst")), &out), 0) << out;
   EXPECT_NE(out.find("out/inst: installer launcher"), std::string::npos) << out;
   box.Write("upayload/corvane_uninstall.class", "u");
@@ -451,7 +436,6 @@ TEST_F(Mkinstaller, AnInstalledToolkitPacksWithoutALauncherPath) {
 // output; only names of the tool's own pattern, files of the user, older than a minute, and
 // not locked by a run still going.
 TEST_F(Mkinstaller, TheNextRunRemovesWhatAKilledRunLeft) {
-  box.MkDir("out");
   const std::vector<std::string> kept = {".inst.Held01", ".inst.Young1", ".inst.Other1", ".inst.TooLong", ".other.Ab12Cd"};
   for (const std::string &name : kept) box.Write("out/" + name, "partial");
   box.Write("out/.inst.Xy12Zw", "partial");
@@ -482,7 +466,6 @@ class SlowPayload : public Mkinstaller {
     ASSERT_EQ(Shell("head -c 96000000 /dev/urandom | base64 > " + Q(box.Path("payload/package/data/big.txt")), &out),
               0)
         << out;
-    box.MkDir("out");
   }
 };
 

@@ -142,6 +142,14 @@ class RuntimeRun : public LauncherTest {
     return cwd;
   }
 
+  // Runs an installer of the payload with args and the stand-in `java` at jre (root) on PATH.
+  Result RunWith(const StandInJava &java, std::vector<std::string> args = {}) {
+    std::string setup = Installer();
+    root = Runtime(java);
+    return RunToEnd(setup, Options(std::move(args), root + "/bin"));
+  }
+  std::string root;
+
   // The working directory named by tempnam in the temporary directory with the program name.
   void ExpectWorkdirShape(const std::string &w) const {
     EXPECT_EQ(w.rfind(tmp + "/setup", 0), 0u) << w;
@@ -186,9 +194,7 @@ TEST_F(RuntimeRun, PlainRuntimeGetsTheExactCommandLineInTheWorkingDirectory) {
 }
 
 TEST_F(RuntimeRun, JavaInheritsOnlyTheStandardDescriptors) {
-  std::string setup = Installer();
-  std::string root = Runtime(Java());
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(Java());
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   // ls -l lines: "... <fd> -> <target>". The shell keeps its script open on one more.
   std::map<std::string, std::string> fds;
@@ -239,10 +245,7 @@ TEST_F(RuntimeRun, KitAddsToolsAndClassesAndFlagsAddTheirOptionsInOrder) {
 }
 
 TEST_F(RuntimeRun, ConsoleSilentAndSaveStateShareOneStateFile) {
-  std::string setup = Installer();
-  std::string root = Runtime(Java());
-  Result r = RunToEnd(setup, Options({"-console", "-silent", "/a", "-savestate", "/b"},
-                                     root + "/bin"));
+  Result r = RunWith(Java(), {"-console", "-silent", "/a", "-savestate", "/b"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   std::vector<std::string> argv = Argv();
   ASSERT_GE(argv.size(), 3u);
@@ -255,9 +258,7 @@ TEST_F(RuntimeRun, ConsoleSilentAndSaveStateShareOneStateFile) {
 }
 
 TEST_F(RuntimeRun, SilentStateFileIsMadeAbsoluteAndIdFollows) {
-  std::string setup = Installer();
-  std::string root = Runtime(Java());
-  Result r = RunToEnd(setup, Options({"-silent", "answers.txt", "-id"}, root + "/bin"));
+  Result r = RunWith(Java(), {"-silent", "answers.txt", "-id"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   std::vector<std::string> argv = Argv();
   ASSERT_EQ(argv.size(), 13u) << ::testing::PrintToString(argv);
@@ -313,13 +314,11 @@ class ExitStatus : public RuntimeRun, public ::testing::WithParamInterface<int> 
 
 TEST_P(ExitStatus, IsPassedThroughAndOnlyTenRunsTheUpgradeScript) {
   int code = GetParam();
-  std::string setup = Installer();
   StandInJava java = Java(code);
   std::string script = tmp + "/UpgradeInvoker.sh";
   std::string upgradeReport = report + "/upgrade";
   LeaveUpgradeScript(&java, script, upgradeReport);
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, code) << r.err;
   EXPECT_EQ(r.err, "");
   ASSERT_TRUE(JavaStarted());
@@ -339,13 +338,11 @@ INSTANTIATE_TEST_SUITE_P(Codes, ExitStatus, ::testing::Values(0, 3, 10, 255));
 
 TEST_F(RuntimeRun, AnUpgradeScriptUnderALongTemporaryPathIsRunWhole) {
   tmp = box.MkDir(std::string(100, 't') + "/" + std::string(100, 'u'));
-  std::string setup = Installer();
   StandInJava java = Java(10);
   std::string script = tmp + "/UpgradeInvoker.sh";
   ASSERT_GT(script.size(), 200u);
   LeaveUpgradeScript(&java, script, report + "/upgrade");
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 10) << r.err;
   EXPECT_TRUE(std::regex_match(ReadFile(report + "/upgrade"),
                                std::regex(std::string("0\n") + kScriptFromDescriptor + "\n")))
@@ -354,20 +351,16 @@ TEST_F(RuntimeRun, AnUpgradeScriptUnderALongTemporaryPathIsRunWhole) {
 }
 
 TEST_F(RuntimeRun, JavaKilledByASignalGivesOne) {
-  std::string setup = Installer();
   StandInJava java = Java();
   java.extraScript += "kill -KILL $$\n";
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(JavaStarted());
 }
 
 TEST_F(RuntimeRun, TheLauncherWaitsTenSecondsAfterJavaStartsEvenWhenItEndsAtOnce) {
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java(7));
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(Java(7));
   double ended = WallClock();
   EXPECT_EQ(r.exitStatus, 7) << r.err;
   double started = atof(ReadFile(report + "/started").c_str());
@@ -379,11 +372,9 @@ TEST_F(RuntimeRun, TheLauncherWaitsTenSecondsAfterJavaStartsEvenWhenItEndsAtOnce
 }
 
 TEST_F(RuntimeRun, AJavaRunningLongerThanTheWaitIsWaitedFor) {
-  std::string setup = Installer();
   StandInJava java = Java(4);
   java.sleepSeconds = 13;
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   double ended = WallClock();
   EXPECT_EQ(r.exitStatus, 4) << r.err;
   double started = atof(ReadFile(report + "/started").c_str());
@@ -394,11 +385,9 @@ TEST_F(RuntimeRun, AJavaRunningLongerThanTheWaitIsWaitedFor) {
 // The ignored dispositions that the start-up installs reach the Java program across the exec.
 // The stand-in reads its own and its parent's (the launcher's) ignored-signal masks.
 TEST_F(RuntimeRun, SighupPwrAndWinchAreIgnoredInTheJavaChild) {
-  std::string setup = Installer();
   StandInJava java = Java();
   java.extraScript += "/bin/grep '^SigIgn:' /proc/$PPID/status > '" + report + "/parent-sigign'\n";
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   auto mask = [](const std::string &line) {
     EXPECT_EQ(line.rfind("SigIgn:", 0), 0u) << line;
@@ -428,12 +417,10 @@ TEST_F(RuntimeRun, AMissingMainClassStartsNoJava) {
 }
 
 TEST_F(RuntimeRun, AJavaThatIsNoLongerExecutableIsReportedAsAborted) {
-  std::string setup = Installer();
   // The probe accepts the runtime; the probe itself then takes away the execute permission.
   StandInJava java = Java();
   java.probeScript = "/bin/chmod 644 \"$0\"";
-  std::string root = Runtime(java);
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, kJavaAborted);
   EXPECT_FALSE(JavaStarted());
@@ -619,12 +606,10 @@ TEST_F(RuntimeRun, AHangingVersionProbeIsCutOffAfterThirtySeconds) {
 // standard error, does not hold the launcher: the probe waits for the runtime, not for the
 // end of its output.
 TEST_F(RuntimeRun, AProbeEndsWithTheRuntimeNotWithItsOutput) {
-  std::string setup = Installer();
   std::string pid = box.Path("holder.pid");
   StandInJava java = Java();
   java.probeScript = "/bin/sleep 1000 &\necho $! > '" + pid + "'";
-  std::string root = Runtime(java);
-  Result r = RunToEnd(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   std::string holder = Lines(ReadFile(pid)).at(0);
   EXPECT_TRUE(Running(holder)) << "the test did not hold the probe's output";
   kill(atoi(holder.c_str()), SIGKILL);
