@@ -130,6 +130,12 @@ std::string FirstLine(const std::string &path) {
   return nl == std::string::npos ? "" : text.substr(0, nl);
 }
 
+std::string Take(char *s, const char *ifNull) {
+  std::string text = s != nullptr ? s : ifNull;
+  free(s);
+  return text;
+}
+
 bool EndsWith(const std::string &text, const std::string &suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;

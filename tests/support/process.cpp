@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -192,6 +193,36 @@ RunOptions InNamespace(RunOptions opts, const std::string &script,
   opts.args = {"-m", "--propagation", "private", "/bin/sh", "-c", script, "sh"};
   opts.args.insert(opts.args.end(), scriptArgs.begin(), scriptArgs.end());
   return opts;
+}
+
+ChildRun RunInChild(const std::function<int()> &fn) {
+  ChildRun r;
+  char out[] = "/tmp/test-child-XXXXXX", err[] = "/tmp/test-child-XXXXXX";
+  int o = mkstemp(out), e = mkstemp(err);
+  EXPECT_TRUE(o >= 0 && e >= 0) << "mkstemp: " << strerror(errno);
+  fflush(nullptr);
+  r.pid = fork();
+  if (r.pid == 0) {
+    struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    dup2(o, STDOUT_FILENO);
+    dup2(e, STDERR_FILENO);
+    int code = fn();
+    fflush(nullptr);
+    _exit(code);
+  }
+  close(o);
+  close(e);
+  int status = 0;
+  EXPECT_EQ(waitpid(r.pid, &status, 0), r.pid);
+  r.exited = WIFEXITED(status);
+  if (r.exited) r.code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  r.out = ReadFile(out);
+  r.err = ReadFile(err);
+  unlink(out);
+  unlink(err);
+  return r;
 }
 
 int OpenDescriptors() { return static_cast<int>(Entries("/proc/self/fd").size()); }

@@ -36,6 +36,8 @@ void RemoveTree(const std::string &path);
 std::vector<std::string> Lines(const std::string &text);
 // The first line of a file once it is complete (a writer may not be done yet); "" until then.
 std::string FirstLine(const std::string &path);
+// The C string a call gave to be freed by the caller, freed; ifNull for a null pointer.
+std::string Take(char *s, const char *ifNull = "<null>");
 bool EndsWith(const std::string &text, const std::string &suffix);
 bool Contains(const std::string &text, const std::string &part);
 // n reproducible bytes that deflate cannot shrink, a different sequence for every seed.
@@ -157,6 +159,18 @@ bool CanMount(const std::string &tmpfsOptions = "size=1m");
 constexpr char kUnshare[] = "/usr/bin/unshare";
 RunOptions InNamespace(RunOptions opts, const std::string &script,
                        const std::vector<std::string> &scriptArgs);
+
+// How a function run in a child process ended and what it wrote.
+struct ChildRun {
+  pid_t pid = -1;
+  bool exited = false;
+  int code = -1;    // its exit status when it exited
+  int signal = 0;   // the signal that ended it, or 0
+  std::string out, err;
+};
+// Runs fn in a forked child (no core dumps, standard output and error in files) that exits
+// with fn's result, and waits for it.
+ChildRun RunInChild(const std::function<int()> &fn);
 
 // The number of descriptors this process has open.
 int OpenDescriptors();

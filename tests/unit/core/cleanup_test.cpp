@@ -205,42 +205,13 @@ TEST_F(TreeDeletion, DeleteWorkingDirectoryTwiceDeletesOnce) {
   EXPECT_TRUE(Exists(tree));
 }
 
-// The handlers, each in a child process whose standard output is a pipe: the status line, the
-// tree gone, and how the process ends.
-struct Ending {
-  bool exited = false;
-  int code = -1;
-  int signal = 0;
-  std::string out;
-};
-
-// forked child: runs body, which is expected never to return.
-template <typename Body>
-Ending RunChild(Body body) {
-  int pipefd[2];
-  EXPECT_EQ(pipe(pipefd), 0);
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    struct rlimit noCore = {0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    dup2(pipefd[1], STDOUT_FILENO);
-    close(pipefd[0]);
+// The handlers, each in a child process: the status line, the tree gone, and how the process
+// ends. The body is not to return.
+ChildRun RunChild(const std::function<void()> &body) {
+  return RunInChild([&] {
     body();
-    _exit(77);
-  }
-  close(pipefd[1]);
-  Ending e;
-  char buf[256];
-  ssize_t n;
-  while ((n = read(pipefd[0], buf, sizeof buf)) > 0) e.out.append(buf, static_cast<size_t>(n));
-  close(pipefd[0]);
-  int status = 0;
-  EXPECT_EQ(waitpid(pid, &status, 0), pid);
-  e.exited = WIFEXITED(status);
-  if (e.exited) e.code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
-  return e;
+    return 77;
+  });
 }
 
 class SignalCleanup : public TreeDeletion {
@@ -256,7 +227,7 @@ class SignalCleanup : public TreeDeletion {
     InstallSignalDispositions();
   }
   // How a child that raises sig with a populated tree and the handlers armed ends.
-  Ending RaiseArmed(int sig) {
+  ChildRun RaiseArmed(int sig) {
     if (!Exists(tree)) MkDir(tree);
     Populate(tree);
     return RunChild([&] {
@@ -268,7 +239,7 @@ class SignalCleanup : public TreeDeletion {
 
 TEST_F(SignalCleanup, ExitGroupDeletesTheTreeAndExitsWith255) {
   for (int sig : {SIGALRM, SIGINT, SIGIO, SIGTERM, SIGVTALRM}) {
-    Ending e = RaiseArmed(sig);
+    ChildRun e = RaiseArmed(sig);
     EXPECT_TRUE(e.exited) << strsignal(sig) << " ended it by signal " << e.signal;
     EXPECT_EQ(e.code, 255) << strsignal(sig);
     EXPECT_EQ(e.out, "Deleting temporary files...\n") << strsignal(sig);
@@ -278,7 +249,7 @@ TEST_F(SignalCleanup, ExitGroupDeletesTheTreeAndExitsWith255) {
 
 TEST_F(SignalCleanup, AbortGroupDeletesTheTreeAndEndsBySigabrt) {
   for (int sig : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGPIPE, SIGQUIT, SIGSEGV}) {
-    Ending e = RaiseArmed(sig);
+    ChildRun e = RaiseArmed(sig);
     EXPECT_FALSE(e.exited) << strsignal(sig) << " exited with " << e.code;
     EXPECT_EQ(e.signal, SIGABRT) << strsignal(sig);
     EXPECT_EQ(e.out, "Deleting temporary files...\n") << strsignal(sig);
@@ -288,7 +259,7 @@ TEST_F(SignalCleanup, AbortGroupDeletesTheTreeAndEndsBySigabrt) {
 
 TEST_F(SignalCleanup, IgnoredSignalsLeaveEverythingInPlace) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     Arm();
     raise(SIGHUP);
     raise(SIGPWR);
@@ -304,7 +275,7 @@ TEST_F(SignalCleanup, IgnoredSignalsLeaveEverythingInPlace) {
 // The handler cannot look a message up: the text is the one of the locale in force when the
 // handlers were installed, even after the locale has changed.
 TEST_F(SignalCleanup, StatusTextIsLookedUpWhenTheHandlersAreInstalled) {
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     setenv("LC_ALL", "es_ES", 1);
     UpdateLocale();
     Arm();
@@ -319,7 +290,7 @@ TEST_F(SignalCleanup, StatusTextIsLookedUpWhenTheHandlersAreInstalled) {
 
 TEST_F(SignalCleanup, SignalAfterTheNormalCleanupDeletesNothing) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     Arm();
     DeleteWorkingDirectory();
     MkDir(tree);  // a new directory at the old path belongs to someone else now
@@ -333,7 +304,7 @@ TEST_F(SignalCleanup, SignalAfterTheNormalCleanupDeletesNothing) {
 
 TEST_F(SignalCleanup, SignalBeforeTheWorkingDirectoryExistsOnlyEndsTheProcess) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     InstallSignalDispositions();
     raise(SIGTERM);
   });
@@ -344,7 +315,7 @@ TEST_F(SignalCleanup, SignalBeforeTheWorkingDirectoryExistsOnlyEndsTheProcess) {
 
 TEST_F(SignalCleanup, NormalExitPathShowsTheStatusAndDeletes) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     workdir = strdup(tree.c_str());
     PrepareToExit();
     fflush(stdout);
@@ -361,7 +332,7 @@ TEST_F(SignalCleanup, NormalExitPathShowsTheStatusAndDeletes) {
 TEST_F(SignalCleanup, FatalErrorRemovesTheTreeThenExitsThroughTheExitFunctions) {
   Populate(tree);
   static const char kExitFunctionRan[] = "exit function\n";
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     Arm();
     atexit([] { WriteAll(STDOUT_FILENO, kExitFunctionRan); });
     ExitAfterCleanup(1);

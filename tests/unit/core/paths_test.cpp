@@ -17,14 +17,9 @@
 using support::InDirectory;
 using support::RunAsNobody;
 using support::Sandbox;
+using support::Take;
 
 namespace {
-
-std::string Take(char *s) {
-  std::string r = s != nullptr ? s : "<null>";
-  free(s);
-  return r;
-}
 
 class Paths : public ::testing::Test {
  protected:

@@ -100,7 +100,7 @@ struct SecondCopy {
 // copy while the first holds it.
 SecondCopy RunSecondCopyWhileFirstHolds() {
   SecondCopy result;
-  int ready[2], release[2], err[2];
+  int ready[2], release[2];
   if (pipe(ready) != 0 || pipe(release) != 0) return result;
   pid_t first = fork();
   if (first == 0) {
@@ -111,23 +111,13 @@ SecondCopy RunSecondCopyWhileFirstHolds() {
     _exit(0);
   }
   char c;
-  // Made only now, so that the first copy holds no end of it and the read below ends.
-  if (read(ready[0], &c, 1) == 1 && pipe(err) == 0) {
-    pid_t second = fork();
-    if (second == 0) {
-      dup2(err[1], STDERR_FILENO);
+  if (read(ready[0], &c, 1) == 1) {
+    ChildRun second = RunInChild([] {
       ExitIfNotOnlyInstance();
-      _exit(0);  // it returned: it believes it may run
-    }
-    close(err[1]);
-    char buf[256];
-    ssize_t n;
-    while ((n = read(err[0], buf, sizeof buf)) > 0)
-      result.message.append(buf, static_cast<size_t>(n));
-    int status = 0;
-    waitpid(second, &status, 0);
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    close(err[0]);
+      return 0;  // it returned: it believes it may run
+    });
+    result.message = second.err;
+    if (second.exited) result.status = second.code;
   }
   if (write(release[1], "x", 1) != 1) kill(first, SIGKILL);
   waitpid(first, nullptr, 0);
@@ -247,30 +237,18 @@ TEST_F(InstanceLock, AnUnremovableStrangerAtTheNameStopsTheLauncherWithItsName) 
   WriteFile(theirs, "root's");
   ASSERT_EQ(chmod(theirs.c_str(), 0644), 0);
 
-  int err[2];
-  ASSERT_EQ(pipe(err), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(err[1], STDERR_FILENO);
+  ChildRun r = RunInChild([] {
     if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
         setresuid(65534, 65534, 65534) != 0)
-      _exit(3);
+      return 3;
     ExitIfNotOnlyInstance();
-    _exit(0);
-  }
-  close(err[1]);
-  std::string message;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(err[0], buf, sizeof buf)) > 0) message.append(buf, static_cast<size_t>(n));
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+    return 0;
+  });
   std::string left = ReadFile(theirs);
   unlink(theirs.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(message, "Error: The lock file '" + theirs +
+  ASSERT_TRUE(r.exited);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Error: The lock file '" + theirs +
                          "' is not a regular file owned by you and cannot be removed.\n"
                          "Ask its owner or an administrator to remove it. Exiting.\n");
   EXPECT_EQ(left, "root's");

@@ -24,10 +24,7 @@ using namespace support;
 
 namespace {
 
-std::string Str(char *s) {
-  std::unique_ptr<char, decltype(&free)> owned(s, free);
-  return owned ? std::string(owned.get()) : std::string("<none>");
-}
+std::string Str(char *s) { return Take(s, "<none>"); }
 
 TEST(GetArch, NamesTheProcessorOfThisBuild) {
   EXPECT_STREQ(GetArch(), sizeof(void *) == 4 ? "i386" : "amd64");

@@ -30,36 +30,22 @@ struct Isolated {
   std::string returns;  // one "<pid> <result>" line per process that returned
   std::string out, err;
   pid_t pid = -1;
-  int status = -1;
 };
 
 // Runs body in a forked process with standard output and error in files.
 Isolated RunIsolated(const Sandbox &dir, const std::function<int()> &body) {
-  std::string returns = dir / "returns", out = dir / "out", err = dir / "err";
+  std::string returns = dir / "returns";
   unlink(returns.c_str());
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, 1);
-    dup2(e, 2);
+  ChildRun c = RunInChild([&] {
     int result = body();
     FILE *f = fopen(returns.c_str(), "a");
     if (f != nullptr) {
       fprintf(f, "%d %d\n", static_cast<int>(getpid()), result);
       fclose(f);
     }
-    fflush(nullptr);
-    _exit(0);
-  }
-  Isolated r;
-  r.pid = pid;
-  waitpid(pid, &r.status, 0);
-  r.returns = ReadFile(returns);
-  r.out = ReadFile(out);
-  r.err = ReadFile(err);
-  return r;
+    return 0;
+  });
+  return {ReadFile(returns), c.out, c.err, c.pid};
 }
 
 std::string Line(pid_t pid, int result) {

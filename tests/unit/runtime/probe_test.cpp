@@ -25,10 +25,7 @@ using namespace support;
 namespace {
 
 // The probe's result as a std::string; "<none>" for null.
-std::string Probe(const std::string &root) {
-  std::unique_ptr<char, decltype(&free)> version(CheckJREVersion(root.c_str()), free);
-  return version ? std::string(version.get()) : std::string("<none>");
-}
+std::string Probe(const std::string &root) { return Take(CheckJREVersion(root.c_str()), "<none>"); }
 
 TEST(CheckVersion, AcceptsPrefixesFrom141ToThe19Series) {
   for (const char *v : {"1.4.1", "1.4.1_07", "1.4.10", "1.4.2_04", "1.4.9", "1.5", "1.50",
