@@ -2,7 +2,6 @@
 // PATH elements and JAVA_HOME made absolute, messages that name the temporary directory really
 // used, and a disk that fills up during the extraction told apart from a damaged archive. The
 // small, full or read-only file systems are mounted in a private mount namespace of the run.
-#include <stdint.h>
 
 #include <map>
 #include <memory>

@@ -7,12 +7,10 @@
 #include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 

@@ -186,7 +186,6 @@ std::string HugeClaimsArchive(int entries) {
   return ziptest::Build(claims).bytes;
 }
 
-
 TEST_F(Lifecycle, NotEnoughSpaceLeavesNoWorkingDirectory) {
   box.Write("huge.zip", HugeClaimsArchive(1000));
   std::string setup = Installer("huge.zip");

@@ -9,7 +9,6 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <regex>

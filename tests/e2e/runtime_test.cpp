@@ -6,7 +6,6 @@
 // the runs that wait for Java overlap.
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 

@@ -3,11 +3,9 @@
 // around the run. Counted: crashes, sanitizer reports, anything written outside the working
 // directory, hangs, and anything left behind (working directory, lock file, children). A failing
 // input is written to the findings directory with what went wrong.
-#include <stdio.h>
 #include <unistd.h>
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 

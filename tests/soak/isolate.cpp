@@ -6,7 +6,6 @@
 // Usage: soak isolate <mount point> <tmpfs options> <seconds> <result file> <canary 0|1>
 //                     <name to remove or -> -- <command> [arguments...]
 #include <errno.h>
-#include <fcntl.h>
 #include <ftw.h>
 #include <sched.h>
 #include <signal.h>

@@ -4,11 +4,9 @@
 // does. Counted afterwards: working directories left, wrong exit statuses, child processes
 // still running once the launcher has ended, and lock files that refuse the next start.
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 

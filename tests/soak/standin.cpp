@@ -2,7 +2,6 @@
 // version probe, otherwise the Java program) and the upgrade script. Both are this program,
 // named on the "#!" line of a script, so that each is one process without children of its own
 // and a leftover is exactly what the launcher left. Each records its pid and start time.
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -2,13 +2,10 @@
 // installer whose archive is damaged in the middle of a deflated entry. Wanted: no error and
 // no byte definitely lost in any process valgrind watched (the launcher and the children it
 // forks, up to their exec).
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "soak.h"
 

@@ -3,10 +3,6 @@
 // becoming a silently broken installation or writing outside the output directory.
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
-#include <signal.h>
-#include <string.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,11 +1,8 @@
 // Entries: what a local header contributes, the one-entry cache, raw reads, the stored copy,
 // every way inflation can fail, and how entry files are written.
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
-#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -1,15 +1,12 @@
 // Deletion of the working directory: what goes, what must stay (anything outside the tree,
 // whatever a symbolic link points to, relative and dot paths), deep and wide trees, and the
 // signal handlers that run the same deletion from signal context.
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>

@@ -1,6 +1,5 @@
 // The command line: option list growth, the parsed settings and the Java program's arguments.
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 #include <vector>

@@ -1,5 +1,4 @@
 // Choosing and checking the temporary directory.
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>

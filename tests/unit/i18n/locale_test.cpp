@@ -1,7 +1,6 @@
 // Locale resolution, message lookup with its fallbacks and conversions, and the character
 // searches that respect multibyte characters.
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 

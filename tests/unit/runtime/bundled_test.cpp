@@ -2,9 +2,7 @@
 // or unpacked there from the executable's archive on demand (only the "package/jre" entries),
 // with the status line "unzipping_java_files" and its progress. The executable is a plain ZIP
 // file made with Info-ZIP zip; the application home starts empty, as the working directory does.
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <string>

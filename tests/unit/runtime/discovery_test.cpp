@@ -3,11 +3,9 @@
 // directory, JAVA_HOME and PATH are set per test, and the application home is an empty
 // directory unless a test puts a private runtime under its package/jre.
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>

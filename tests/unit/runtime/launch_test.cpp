@@ -4,10 +4,7 @@
 // process that returns, its pid and the result, so a child that came back would show.
 #include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>

@@ -5,10 +5,8 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>

@@ -3,7 +3,6 @@
 // caches reset around the test. Stand-in runtimes come from support.h.
 #pragma once
 
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>

@@ -1,9 +1,6 @@
 // The message box under a real X server: while the calling thread waits inside the box, a
 // second thread finds the box with xwininfo, reads its hints with xprop and presses OK with
 // xdotool, and a toolkit timer that fires inside the box's own event loop reads its resources.
-#include <stdlib.h>
-#include <string.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>

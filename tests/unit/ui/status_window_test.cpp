@@ -4,9 +4,7 @@
 // calls; and the fonts its text is drawn with in a multibyte locale, in single-byte ones, and on
 // a server without fonts for the locale.
 #include <dlfcn.h>
-#include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include <string>
 #include <vector>

@@ -1,9 +1,6 @@
 #include "ui_support.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -88,7 +85,6 @@ bool IsLoaded(const char *name) {
   dlclose(handle);
   return true;
 }
-
 
 std::string StringResource(Widget w, const char *resource) {
   std::vector<Segment> segments;
