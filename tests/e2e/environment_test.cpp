@@ -175,7 +175,8 @@ TEST_P(DiskFull, IsReportedAsSuchAndLeavesNothing) {
   for (int i = 0; i < 12; i++) files["many/d" + std::to_string(i) + "/f"] = "x";
   std::vector<std::string> args = {"-tmpdir", mnt};
   StandInJava java;
-  if (c.probeFillsTheDisk) java.probeScript = "/bin/dd if=/dev/zero of='" + mnt + "/filler' bs=65536 2>/dev/null";
+  if (c.probeFillsTheDisk)
+    java.probeScript = "/bin/dd if=/dev/zero of='" + mnt + "/filler' bs=65536 2>/dev/null";
   if (c.privateRuntime) {
     Runtime(java, "payload/package/jre");
   } else {

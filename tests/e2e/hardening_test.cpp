@@ -42,7 +42,8 @@ Layout ArchiveLayout(const std::string &installer, size_t archiveStart) {
 // Sets the uncompressed size in the central header of the entry named name.
 void SetCentralSize(std::string &zip, const std::string &name, uint32_t size) {
   for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos; at = zip.find("PK\x01\x02", at + 1)) {
-    if (zip.compare(at + 46, ziptest::Get16(zip, at + 28), name) == 0 && ziptest::Get16(zip, at + 28) == name.size()) {
+    const uint32_t nameLength = ziptest::Get16(zip, at + 28);
+    if (nameLength == name.size() && zip.compare(at + 46, nameLength, name) == 0) {
       ziptest::Put32(zip, at + 24, size);
       return;
     }

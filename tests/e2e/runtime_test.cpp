@@ -51,15 +51,9 @@ double WallClock() {
 // The NUL-separated environment block of a process, as recorded from /proc.
 std::map<std::string, std::string> Environ(const std::string &path) {
   std::map<std::string, std::string> env;
-  std::string data = ReadFile(path);
-  size_t start = 0;
-  while (start < data.size()) {
-    size_t end = data.find('\0', start);
-    if (end == std::string::npos) end = data.size();
-    std::string entry = data.substr(start, end - start);
+  for (const std::string &entry : Lines(ReadFile(path), '\0')) {
     size_t eq = entry.find('=');
     if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
-    start = end + 1;
   }
   return env;
 }

@@ -35,13 +35,7 @@ std::string Dirname(const std::string &path) {
 
 JavaBehaviour ReadBehaviour(const std::string &file) {
   JavaBehaviour b;
-  std::string text = ReadFile(file);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t nl = text.find('\n', at);
-    if (nl == std::string::npos) nl = text.size();
-    std::string line = text.substr(at, nl - at);
-    at = nl + 1;
+  for (const std::string &line : support::Lines(ReadFile(file))) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string key = line.substr(0, eq), value = line.substr(eq + 1);

@@ -112,11 +112,11 @@ void RemoveTree(const std::string &path) {
   if (!path.empty()) nftw(path.c_str(), RemoveOne, 32, FTW_DEPTH | FTW_PHYS);
 }
 
-std::vector<std::string> Lines(const std::string &text) {
+std::vector<std::string> Lines(const std::string &text, char separator) {
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < text.size()) {
-    size_t nl = text.find('\n', start);
+    size_t nl = text.find(separator, start);
     if (nl == std::string::npos) nl = text.size();
     lines.push_back(text.substr(start, nl - start));
     start = nl + 1;

@@ -32,8 +32,8 @@ std::vector<std::string> Entries(const std::string &dir);
 std::map<std::string, std::string> Tree(const std::string &root);
 // Removes path and everything below it, following no link, without starting a process.
 void RemoveTree(const std::string &path);
-// The lines of a text, without their newlines.
-std::vector<std::string> Lines(const std::string &text);
+// The lines of a text (or its pieces between separators), without their newlines.
+std::vector<std::string> Lines(const std::string &text, char separator = '\n');
 // The first line of a file once it is complete (a writer may not be done yet); "" until then.
 std::string FirstLine(const std::string &path);
 // The C string a call gave to be freed by the caller, freed; ifNull for a null pointer.

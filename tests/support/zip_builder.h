@@ -115,10 +115,8 @@ inline Layout Build(const std::vector<Entry> &entries, const std::string &prefix
   std::string &b = l.bytes;
   b = prefix;
   const size_t base = absolute ? 0 : prefix.size();
-  for (const Entry &e : entries) {
-    l.loc.push_back(b.size());
-    const std::string &lname = e.differentName ? e.localName : e.name;
-    Append32(b, 0x04034B50);
+  // What the local and the central header both hold, from "version needed" to "size".
+  auto common = [&b](const Entry &e) {
     Append16(b, e.versionNeeded);
     Append16(b, e.flags);
     Append16(b, e.method);
@@ -126,6 +124,12 @@ inline Layout Build(const std::vector<Entry> &entries, const std::string &prefix
     Append32(b, e.crc);
     Append32(b, e.csize);
     Append32(b, e.size);
+  };
+  for (const Entry &e : entries) {
+    l.loc.push_back(b.size());
+    const std::string &lname = e.differentName ? e.localName : e.name;
+    Append32(b, 0x04034B50);
+    common(e);
     Append16(b, static_cast<uint32_t>(lname.size()));
     Append16(b, static_cast<uint32_t>(e.localExtra.size()));
     b += lname;
@@ -138,13 +142,7 @@ inline Layout Build(const std::vector<Entry> &entries, const std::string &prefix
     l.cen.push_back(b.size());
     Append32(b, 0x02014B50);
     Append16(b, 0x031E);
-    Append16(b, e.versionNeeded);
-    Append16(b, e.flags);
-    Append16(b, e.method);
-    Append32(b, e.dosTime);
-    Append32(b, e.crc);
-    Append32(b, e.csize);
-    Append32(b, e.size);
+    common(e);
     Append16(b, static_cast<uint32_t>(e.name.size()));
     Append16(b, static_cast<uint32_t>(e.centralExtra.size()));
     Append16(b, static_cast<uint32_t>(e.comment.size()));
