@@ -15,8 +15,6 @@
 namespace soak {
 namespace {
 
-const char kCanaryText[] = "canary: nothing may change this file\n";
-
 struct Verdict {
   bool crash = false, sanitizer = false, outside = false, hang = false, left = false;
   int exitStatus = -1;

@@ -24,8 +24,6 @@
 namespace soak {
 namespace {
 
-const char kCanaryText[] = "canary: nothing may change this file\n";
-
 std::vector<std::string> listed;
 size_t listedRootLen;
 

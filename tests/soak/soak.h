@@ -99,6 +99,9 @@ struct Recorded {
 std::vector<Recorded> ReadRecorded(const std::string &report);
 bool StillRunning(const Recorded &r);
 
+// What a canary file holds: files that nothing of a run may change.
+constexpr char kCanaryText[] = "canary: nothing may change this file\n";
+
 // A command run by Isolate, from the driver's side.
 struct IsolatedRun {
   std::string dir;            // the run's own directory: output and result files go here
