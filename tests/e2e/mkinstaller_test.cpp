@@ -26,6 +26,12 @@ struct ToolRun {
   std::string output;
 };
 
+// The run ended with status and its output holds each of texts.
+void ExpectRun(const ToolRun &r, int status, const std::vector<std::string> &texts) {
+  EXPECT_EQ(r.status, status) << r.output;
+  for (const std::string &text : texts) EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
+}
+
 ToolRun Tool(const std::string &args, const std::string &env = "") {
   ToolRun r;
   r.status = Shell(env + " '" + BuiltLauncher("mkinstaller") + "' " + args, &r.output);
@@ -76,8 +82,7 @@ TEST_F(Mkinstaller, PacksAPayloadAndSummarisesIt) {
   EXPECT_EQ(inst.compare(0, bin.size(), bin), 0);
 
   ToolRun list = Tool("--list '" + box.Path("out/inst") + "'");
-  EXPECT_EQ(list.status, 0);
-  EXPECT_NE(list.output.find("package/data/notes.txt"), std::string::npos) << list.output;
+  ExpectRun(list, 0, {"package/data/notes.txt"});
   ToolRun check = Tool("--check '" + box.Path("out/inst") + "'");
   EXPECT_EQ(check.status, 0) << check.output;
 }
@@ -178,8 +183,7 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
 TEST_F(Mkinstaller, MissingPackageFormatJarOnlyWarns) {
   box.Write("bare/corvane.class", "x");
   ToolRun r = Pack("i", "-q", "bare");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("warning: payload has no package/PackageFormat.jar"), std::string::npos);
+  ExpectRun(r, 0, {"warning: payload has no package/PackageFormat.jar"});
 }
 
 TEST_F(Mkinstaller, CheckFindsADamagedPayload) {
@@ -192,8 +196,7 @@ TEST_F(Mkinstaller, CheckFindsADamagedPayload) {
   data[at + 50] = 'X';
   WriteFile(inst, data, 0755);
   ToolRun r = Tool("--check '" + inst + "'");
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("damaged"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"damaged"});
   // A plain launcher has no payload to list.
   EXPECT_EQ(Tool("--list '" + launcher + "'").status, 1);
 }
@@ -225,9 +228,7 @@ TEST_F(Mkinstaller, RefusalsNameTheFileAndTheRule) {
   // before anything is written.
   ASSERT_EQ(Shell("truncate -s 1100000000 " + Q(p + "/a.bin") + " " + Q(p + "/b.bin")), 0);
   r = Pack("big", "-q -l 0");
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("the installer would be 22"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("at most 2147483647 bytes"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"the installer would be 22", "at most 2147483647 bytes"});
   EXPECT_EQ(OutListing(), "inst\n");
 }
 
@@ -241,82 +242,60 @@ TEST_F(Mkinstaller, MoreEntriesThanTheLauncherReadsAreRefusedAndTheLimitPacks) {
     close(fd);
   }
   ToolRun r = Pack("inst");
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("has 65535 entries (files and directories together), and the launcher reads at most 65534"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1, {"has 65535 entries (files and directories together), and the launcher reads at most 65534"});
   EXPECT_FALSE(Exists(box.Path("out/inst")));
   unlink(box.Path("payload/many/0").c_str());
   r = Pack("inst", "");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("65534 entries (65531 files, 3 directories)"), std::string::npos) << r.output;
   ToolRun check = Tool("--check " + Q(box.Path("out/inst")));
-  EXPECT_EQ(check.status, 0) << check.output;
-  EXPECT_NE(check.output.find("every entry is intact (65534 entries)"), std::string::npos) << check.output;
+  ExpectRun(check, 0, {"every entry is intact (65534 entries)"});
 }
 
 TEST_F(Mkinstaller, TheLauncherMustBeOneOfOursOfTheRightKindAndProcessor) {
   // An ELF program that is no launcher.
   box.CopyLauncher("catalog_gen", "program");
   ToolRun r = Tool("-q " + Q(box.Path("program")) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/i")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is not a corvane launcher"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"is not a corvane launcher"});
 
   // An installer payload behind the uninstaller launcher, and the other way round.
   const std::string uninstall = box.CopyLauncher("uninstall", "uninstall");
   r = Tool("-q " + Q(uninstall) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/i")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is the uninstaller launcher (main class corvane_uninstall), but the payload is an installer's"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1, {"is the uninstaller launcher (main class corvane_uninstall), but the payload is an installer's"});
   box.Write("upayload/corvane_uninstall.class", "u");
   r = Tool("-q -u " + Q(launcher) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is the installer launcher (main class corvane), but the payload is an uninstaller's"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1, {"is the installer launcher (main class corvane), but the payload is an uninstaller's"});
   r = Tool("-q " + Q(launcher) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("it holds corvane_uninstall.class, an uninstaller's: add -u"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"it holds corvane_uninstall.class, an uninstaller's: add -u"});
   r = Tool("-u " + Q(uninstall) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("uninstaller launcher"), std::string::npos) << r.output;
+  ExpectRun(r, 0, {"uninstaller launcher"});
   EXPECT_EQ(OutListing(), "u\n");
 
   // A runtime for the other processor: the launcher would never find it.
   box.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
   box.Write("payload/package/jre/lib/" + OtherArchDir() + "/libjava.so", "");
   r = Pack("i");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is for lib/" + OtherArchDir()), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find(OtherArchDir() == "i386" ? "pack it behind the 32-bit launcher (the i386 build)"
-                                                   : "pack it behind the 64-bit launcher (the x86_64 build)"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1,
+            {"is for lib/" + OtherArchDir(), OtherArchDir() == "i386"
+                                                 ? "pack it behind the 32-bit launcher (the i386 build)"
+                                                 : "pack it behind the 64-bit launcher (the x86_64 build)"});
   box.Write(std::string("payload/package/jre/lib/") + ArchDir() + "/libjava.so", "");
   r = Pack("i", "");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find(std::string("bundled Java runtime: yes, for ") + ArchDir()), std::string::npos) << r.output;
+  ExpectRun(r, 0, {std::string("bundled Java runtime: yes, for ") + ArchDir()});
 
   // Installers made by hand get the same verdicts from --check and --info.
   box.Zip("payload", "payload.zip");
   const std::string wrongKind = box.MakeInstaller("payload.zip", "wrong-kind", "uninstall");
   r = Tool("--check " + Q(wrongKind));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("has no corvane_uninstall.class at its root"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("(it holds corvane.class: an installer payload behind the uninstaller launcher)"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1,
+            {"has no corvane_uninstall.class at its root",
+             "(it holds corvane.class: an installer payload behind the uninstaller launcher)"});
   r = Tool("--info " + Q(wrongKind));
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find(": uninstaller launcher, " + std::string(sizeof(void *) == 8 ? "64-bit x86-64" : "32-bit i386")),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 0, {": uninstaller launcher, " + std::string(sizeof(void *) == 8 ? "64-bit x86-64" : "32-bit i386")});
   Shell("rm " + Q(box.Path(std::string("payload/package/jre/lib/") + ArchDir() + "/libjava.so")));
   box.Zip("payload", "payload.zip");
   r = Tool("--check " + Q(box.MakeInstaller("payload.zip", "wrong-arch")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is for lib/" + OtherArchDir()), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"is for lib/" + OtherArchDir()});
 }
 
 TEST_F(Mkinstaller, SameBytesInAnyTimeZoneUmaskAndModesAndWithSourceDateEpoch) {
@@ -345,8 +324,7 @@ TEST_F(Mkinstaller, SameBytesInAnyTimeZoneUmaskAndModesAndWithSourceDateEpoch) {
   list = Tool("--list " + Q(box.Path("out/epoch2")));
   EXPECT_NE(list.output.find("2023-11-14 22:13:20  corvane.class"), std::string::npos) << list.output;
   ToolRun bad = Pack("bad", "-q", "payload", "SOURCE_DATE_EPOCH=yesterday");
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.output.find("SOURCE_DATE_EPOCH is 'yesterday', not a number of seconds"), std::string::npos);
+  ExpectRun(bad, 1, {"SOURCE_DATE_EPOCH is 'yesterday', not a number of seconds"});
 }
 
 // A bundled runtime made of links (bin/java and lib/ point elsewhere in the payload) and data
@@ -390,9 +368,7 @@ TEST_F(Mkinstaller, CheckFindsAFlippedByteAnywhereAndPrintsTheFilesDigest) {
   std::string sum;
   ASSERT_EQ(Shell("sha256sum " + Q(inst) + " | cut -c1-64", &sum), 0);
   ToolRun ok = Tool("--check " + Q(inst));
-  EXPECT_EQ(ok.status, 0) << ok.output;
-  EXPECT_NE(ok.output.find("the SHA-256 recorded when it was made matches\nSHA-256: " + sum), std::string::npos)
-      << ok.output;
+  ExpectRun(ok, 0, {"the SHA-256 recorded when it was made matches\nSHA-256: " + sum});
   const std::string bytes = ReadFile(inst);
   const size_t launcherSize = ReadFile(launcher).size();
   // Some forty places spread over the archive, its first and last bytes, and the launcher.
