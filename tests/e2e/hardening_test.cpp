@@ -306,6 +306,16 @@ class DisplayGoesAway : public Hardening {
     opts.env["DISPLAY"] = server.display();
     return opts;
   }
+  // Stops the X server; the run p of exe ends with status, the clean-up line alone on the
+  // console, and nothing left behind.
+  void ExpectEndWithTheDisplay(Process &p, const std::string &exe, int status) {
+    server.Stop();
+    Result r = p.Wait();
+    EXPECT_EQ(r.exitStatus, status) << r.err;
+    EXPECT_EQ(r.out, kCleanup);
+    EXPECT_TRUE(Entries(tmp).empty()) << "working directory left behind";
+    EXPECT_FALSE(Exists(LockPath(exe)));
+  }
   xtest::XServer server;
 };
 
@@ -320,12 +330,7 @@ TEST_F(DisplayGoesAway, WhileJavaRunsTheRunEndsNormallyOnTheConsole) {
   xtest::TopLevel status;
   ASSERT_TRUE(xtest::WaitForWindow(server.display(), "Status_popup", &status));
   ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << p->OutSoFar();
-  server.Stop();
-  Result r = p->Wait();
-  EXPECT_EQ(r.exitStatus, 3) << r.err;
-  EXPECT_EQ(r.out, kCleanup);
-  EXPECT_TRUE(Entries(tmp).empty()) << "working directory left behind";
-  EXPECT_FALSE(Exists(LockPath(exe)));
+  ExpectEndWithTheDisplay(*p, exe, 3);
 }
 
 // Lost while the main thread waits in a message box, the display ends the run: status 1, after
@@ -338,12 +343,7 @@ TEST_F(DisplayGoesAway, WhileAMessageBoxIsShownTheRunEndsWithTheCleanUp) {
   xtest::TopLevel shown;
   ASSERT_TRUE(xtest::WaitForWindow(server.display(), "Error_popup", &shown));
   ASSERT_EQ(Entries(tmp).size(), 1u);
-  server.Stop();
-  Result r = p->Wait();
-  EXPECT_EQ(r.exitStatus, 1) << r.err;
-  EXPECT_EQ(r.out, kCleanup);
-  EXPECT_TRUE(Entries(tmp).empty()) << "working directory left behind";
-  EXPECT_FALSE(Exists(LockPath(exe)));
+  ExpectEndWithTheDisplay(*p, exe, 1);
 }
 
 // ---- The working directory ----
