@@ -27,6 +27,16 @@ Result RunLauncher(const std::string &exe, std::vector<std::string> args,
   return RunToEnd(exe, opts);
 }
 
+// A run that prints the usage: status 0, nothing on standard output; what it wrote on standard
+// error.
+std::string Usage(const std::string &exe, std::vector<std::string> args,
+                  const std::string &locale = "C") {
+  Result r = RunLauncher(exe, std::move(args), locale);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  return r.err;
+}
+
 class Cli : public ::testing::Test {
  protected:
   Sandbox box;
@@ -34,53 +44,40 @@ class Cli : public ::testing::Test {
 };
 
 TEST_F(Cli, HelpPrintsInstallerUsageOnStandardErrorInEnglish) {
-  for (const char *word : {"-h", "-help"}) {
-    Result r = RunLauncher(setup, {word});
-    EXPECT_EQ(r.exitStatus, 0) << word;
-    EXPECT_EQ(r.out, "") << word;
-    EXPECT_EQ(r.err, kInstallUsageEn) << word;
-  }
+  for (const char *word : {"-h", "-help"})
+    EXPECT_EQ(Usage(setup, {word}), kInstallUsageEn) << word;
 }
 
 TEST_F(Cli, HelpInSpanishIsConvertedToLatin1AndNamesNoVersion) {
-  Result r = RunLauncher(setup, {"-h"}, "es_ES.UTF-8");
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("Tratamiento: 'setup' [-opciones]\n", 0), 0u) << r.err;
+  std::string err = Usage(setup, {"-h"}, "es_ES.UTF-8");
+  EXPECT_EQ(err.rfind("Tratamiento: 'setup' [-opciones]\n", 0), 0u) << err;
   // "aplicación" in ISO-8859-1: a single byte 0xF3 for the accented letter.
-  EXPECT_NE(r.err.find("correr esta aplicaci\xf3n en una consola"), std::string::npos);
-  EXPECT_EQ(r.err.find("\xc3\xb3"), std::string::npos) << "UTF-8 bytes leaked through";
-  EXPECT_EQ(r.err.find("1.4.1"), std::string::npos);
-  EXPECT_NE(r.err.find("    -javahome <carpeta instalaci\xf3n de Java(TM)>\n"), std::string::npos);
+  EXPECT_NE(err.find("correr esta aplicaci\xf3n en una consola"), std::string::npos);
+  EXPECT_EQ(err.find("\xc3\xb3"), std::string::npos) << "UTF-8 bytes leaked through";
+  EXPECT_EQ(err.find("1.4.1"), std::string::npos);
+  EXPECT_NE(err.find("    -javahome <carpeta instalaci\xf3n de Java(TM)>\n"), std::string::npos);
 }
 
 TEST_F(Cli, HelpInJapaneseUsesTheJapaneseCatalogue) {
-  Result r = RunLauncher(setup, {"-help"}, "ja_JP.eucJP");
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("    -javahome <Java(TM) installation directory>\n        force this "
-                       "application to use the specified Java(TM) installation\n"),
+  std::string err = Usage(setup, {"-help"}, "ja_JP.eucJP");
+  EXPECT_NE(err.find("    -javahome <Java(TM) installation directory>\n        force this "
+                     "application to use the specified Java(TM) installation\n"),
             std::string::npos)
-      << r.err;
-  EXPECT_EQ(r.err.find("1.4.1"), std::string::npos);
+      << err;
+  EXPECT_EQ(err.find("1.4.1"), std::string::npos);
 }
 
 TEST_F(Cli, UninstallerPrintsItsOwnUsage) {
   std::string uninstall = box.CopyLauncher("uninstall", "uninstall");
-  Result r = RunLauncher(uninstall, {"-help"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("Usage: 'uninstall' [-options]\n", 0), 0u) << r.err;
-  EXPECT_NE(r.err.find("    -silent \n        run this application silently \n"),
-            std::string::npos);
-  EXPECT_EQ(r.err.find("-savestate"), std::string::npos);
-  EXPECT_EQ(r.err.find("-id"), std::string::npos);
+  std::string err = Usage(uninstall, {"-help"});
+  EXPECT_EQ(err.rfind("Usage: 'uninstall' [-options]\n", 0), 0u) << err;
+  EXPECT_NE(err.find("    -silent \n        run this application silently \n"), std::string::npos);
+  EXPECT_EQ(err.find("-savestate"), std::string::npos);
+  EXPECT_EQ(err.find("-id"), std::string::npos);
 }
 
 TEST_F(Cli, HelpAmongValidOptionsIgnoresWhatFollows) {
-  Result r = RunLauncher(setup, {"-console", "-debug", "-h", "-bogus"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.err, kInstallUsageEn);
+  EXPECT_EQ(Usage(setup, {"-console", "-debug", "-h", "-bogus"}), kInstallUsageEn);
 }
 
 struct BadLine {
