@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "support.h"
+
+using namespace support;
 
 namespace {
 
@@ -31,15 +33,15 @@ const char *StandardLoader() {
 // The launchers this build makes.
 std::vector<std::string> Launchers() {
   std::vector<std::string> names = {"setup", "uninstall"};
-  if (e2e::Exists(e2e::BuiltLauncher("setup-gui"))) names.push_back("setup-gui");
+  if (Exists(BuiltLauncher("setup-gui"))) names.push_back("setup-gui");
   return names;
 }
 
 std::vector<std::string> Needed(const std::string &binary) {
   std::string out;
-  EXPECT_EQ(e2e::Shell("readelf -d '" + binary + "'", &out), 0) << out;
+  EXPECT_EQ(Shell("readelf -d '" + binary + "'", &out), 0) << out;
   std::vector<std::string> libs;
-  for (const std::string &line : e2e::Lines(out)) {
+  for (const std::string &line : Lines(out)) {
     size_t open = line.find("(NEEDED)");
     if (open == std::string::npos) continue;
     size_t a = line.find('['), b = line.find(']');
@@ -51,14 +53,14 @@ std::vector<std::string> Needed(const std::string &binary) {
 // The number of keys in a catalog list of the source tree (every language has the same keys).
 int CatalogKeys(const std::string &language) {
   int keys = 0;
-  for (const std::string &line : e2e::Lines(e2e::ReadFile(e2e::SourcePath("src/i18n/messages/" + language + ".txt"))))
+  for (const std::string &line : Lines(ReadFile(SourcePath("src/i18n/messages/" + language + ".txt"))))
     if (!line.empty() && line[0] != '#') keys++;
   return keys;
 }
 
 std::string Interpreter(const std::string &binary) {
   std::string out;
-  EXPECT_EQ(e2e::Shell("readelf -l '" + binary + "'", &out), 0) << out;
+  EXPECT_EQ(Shell("readelf -l '" + binary + "'", &out), 0) << out;
   const std::string marker = "[Requesting program interpreter: ";
   size_t p = out.find(marker);
   if (p == std::string::npos) return "";
@@ -71,9 +73,9 @@ TEST(Binary, EveryLauncherExportsTheWholeCatalog) {
   ASSERT_GT(keys, 40);
   for (const char *name : {"setup", "uninstall"}) {
     std::string out;
-    ASSERT_EQ(e2e::Shell("nm -D --defined-only '" + e2e::BuiltLauncher(name) + "'", &out), 0);
+    ASSERT_EQ(Shell("nm -D --defined-only '" + BuiltLauncher(name) + "'", &out), 0);
     int english = 0, spanish = 0, japanese = 0, other = 0;
-    for (const std::string &line : e2e::Lines(out)) {
+    for (const std::string &line : Lines(out)) {
       size_t p = line.find(" messages_");
       if (p == std::string::npos) {
         other++;
@@ -101,7 +103,7 @@ TEST(Binary, ShippedLaunchersNeedOnlyTheCLibraryAndItsLoader) {
   const std::string loader = StandardLoader();
   const std::string loaderName = loader.substr(loader.rfind('/') + 1);
   for (const std::string &name : Launchers()) {
-    const std::string binary = e2e::BuiltLauncher(name);
+    const std::string binary = BuiltLauncher(name);
     EXPECT_EQ(Interpreter(binary), loader) << name;
     std::vector<std::string> needed = Needed(binary);
     EXPECT_FALSE(needed.empty()) << name;
@@ -121,10 +123,10 @@ TEST(Binary, ShippedLaunchersCarryNoExceptionMachinery) {
       "__cxa_demangle", "_ZN9__gnu_cxx27__verbose_terminate_handlerEv"};
   for (const std::string &name : Launchers()) {
     std::string out;
-    ASSERT_EQ(e2e::Shell("nm '" + e2e::BuiltLauncher(name) + ".debug'", &out), 0) << out;
+    ASSERT_EQ(Shell("nm '" + BuiltLauncher(name) + ".debug'", &out), 0) << out;
     ASSERT_NE(out.find(" T main\n"), std::string::npos) << name << " has no symbol table";
     std::string carried;
-    for (const std::string &line : e2e::Lines(out)) {
+    for (const std::string &line : Lines(out)) {
       std::string symbol = line.substr(line.rfind(' ') + 1);
       symbol = symbol.substr(0, symbol.find('@'));
       for (const char *unwanted : machinery)
@@ -136,25 +138,25 @@ TEST(Binary, ShippedLaunchersCarryNoExceptionMachinery) {
 
 TEST(Binary, ShippedLaunchersFitTheBudgetStripped) {
   if (!kShipped) GTEST_SKIP() << "only the shipped builds are held to the size budget";
-  e2e::Sandbox box;
+  Sandbox box;
   for (const std::string &name : Launchers()) {
     // What the build leaves is what a vendor ships: stripped, within the budget, and linked to
     // its debugging information.
-    const std::string built = e2e::BuiltLauncher(name);
+    const std::string built = BuiltLauncher(name);
     std::string sections, link;
-    ASSERT_EQ(e2e::Shell("readelf -S '" + built + "'", &sections), 0) << sections;
+    ASSERT_EQ(Shell("readelf -S '" + built + "'", &sections), 0) << sections;
     EXPECT_EQ(sections.find(".symtab"), std::string::npos) << name << " is not stripped";
     EXPECT_EQ(sections.find(".debug_"), std::string::npos) << name << " carries debugging sections";
-    ASSERT_EQ(e2e::Shell("readelf -p .gnu_debuglink '" + built + "'", &link), 0) << link;
+    ASSERT_EQ(Shell("readelf -p .gnu_debuglink '" + built + "'", &link), 0) << link;
     EXPECT_NE(link.find("  " + name + ".debug\n"), std::string::npos) << link;
-    ASSERT_EQ(e2e::Shell("readelf -S '" + built + ".debug'", &sections), 0) << sections;
+    ASSERT_EQ(Shell("readelf -S '" + built + ".debug'", &sections), 0) << sections;
     EXPECT_NE(sections.find(".debug_info"), std::string::npos) << name << ".debug has no debugging information";
     struct stat shipped;
     ASSERT_EQ(stat(built.c_str(), &shipped), 0);
     EXPECT_LE(shipped.st_size, kStrippedBudget) << name << " is " << shipped.st_size << " bytes as built";
     const std::string stripped = box.Path(name);
     std::string out;
-    ASSERT_EQ(e2e::Shell("'" LAUNCHER_STRIP "' -o '" + stripped + "' '" + e2e::BuiltLauncher(name) +
+    ASSERT_EQ(Shell("'" LAUNCHER_STRIP "' -o '" + stripped + "' '" + BuiltLauncher(name) +
                              "'",
                          &out),
               0)

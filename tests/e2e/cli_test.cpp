@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "support.h"
 
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
+using namespace support;
 
 namespace {
 
@@ -24,11 +22,19 @@ const char kInstallUsageEn[] =
 
 Result RunLauncher(const std::string &exe, std::vector<std::string> args,
                    const std::string &locale = "C", bool asNobody = false) {
-  RunOptions opts;
-  opts.args = std::move(args);
-  opts.env["LC_ALL"] = locale;
+  RunOptions opts = LauncherOptions(std::move(args), locale);
   opts.asNobody = asNobody;
-  return e2e::Run(exe, opts);
+  return RunToEnd(exe, opts);
+}
+
+// A run that prints the usage: status 0, nothing on standard output; what it wrote on standard
+// error.
+std::string Usage(const std::string &exe, std::vector<std::string> args,
+                  const std::string &locale = "C") {
+  Result r = RunLauncher(exe, std::move(args), locale);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  return r.err;
 }
 
 class Cli : public ::testing::Test {
@@ -38,53 +44,40 @@ class Cli : public ::testing::Test {
 };
 
 TEST_F(Cli, HelpPrintsInstallerUsageOnStandardErrorInEnglish) {
-  for (const char *word : {"-h", "-help"}) {
-    Result r = RunLauncher(setup, {word});
-    EXPECT_EQ(r.exitStatus, 0) << word;
-    EXPECT_EQ(r.out, "") << word;
-    EXPECT_EQ(r.err, kInstallUsageEn) << word;
-  }
+  for (const char *word : {"-h", "-help"})
+    EXPECT_EQ(Usage(setup, {word}), kInstallUsageEn) << word;
 }
 
 TEST_F(Cli, HelpInSpanishIsConvertedToLatin1AndNamesNoVersion) {
-  Result r = RunLauncher(setup, {"-h"}, "es_ES.UTF-8");
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("Tratamiento: 'setup' [-opciones]\n", 0), 0u) << r.err;
+  std::string err = Usage(setup, {"-h"}, "es_ES.UTF-8");
+  EXPECT_EQ(err.rfind("Tratamiento: 'setup' [-opciones]\n", 0), 0u) << err;
   // "aplicación" in ISO-8859-1: a single byte 0xF3 for the accented letter.
-  EXPECT_NE(r.err.find("correr esta aplicaci\xf3n en una consola"), std::string::npos);
-  EXPECT_EQ(r.err.find("\xc3\xb3"), std::string::npos) << "UTF-8 bytes leaked through";
-  EXPECT_EQ(r.err.find("1.4.1"), std::string::npos);
-  EXPECT_NE(r.err.find("    -javahome <carpeta instalaci\xf3n de Java(TM)>\n"), std::string::npos);
+  EXPECT_NE(err.find("correr esta aplicaci\xf3n en una consola"), std::string::npos);
+  EXPECT_EQ(err.find("\xc3\xb3"), std::string::npos) << "UTF-8 bytes leaked through";
+  EXPECT_EQ(err.find("1.4.1"), std::string::npos);
+  EXPECT_NE(err.find("    -javahome <carpeta instalaci\xf3n de Java(TM)>\n"), std::string::npos);
 }
 
 TEST_F(Cli, HelpInJapaneseUsesTheJapaneseCatalogue) {
-  Result r = RunLauncher(setup, {"-help"}, "ja_JP.eucJP");
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("    -javahome <Java(TM) installation directory>\n        force this "
-                       "application to use the specified Java(TM) installation\n"),
+  std::string err = Usage(setup, {"-help"}, "ja_JP.eucJP");
+  EXPECT_NE(err.find("    -javahome <Java(TM) installation directory>\n        force this "
+                     "application to use the specified Java(TM) installation\n"),
             std::string::npos)
-      << r.err;
-  EXPECT_EQ(r.err.find("1.4.1"), std::string::npos);
+      << err;
+  EXPECT_EQ(err.find("1.4.1"), std::string::npos);
 }
 
 TEST_F(Cli, UninstallerPrintsItsOwnUsage) {
   std::string uninstall = box.CopyLauncher("uninstall", "uninstall");
-  Result r = RunLauncher(uninstall, {"-help"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("Usage: 'uninstall' [-options]\n", 0), 0u) << r.err;
-  EXPECT_NE(r.err.find("    -silent \n        run this application silently \n"),
-            std::string::npos);
-  EXPECT_EQ(r.err.find("-savestate"), std::string::npos);
-  EXPECT_EQ(r.err.find("-id"), std::string::npos);
+  std::string err = Usage(uninstall, {"-help"});
+  EXPECT_EQ(err.rfind("Usage: 'uninstall' [-options]\n", 0), 0u) << err;
+  EXPECT_NE(err.find("    -silent \n        run this application silently \n"), std::string::npos);
+  EXPECT_EQ(err.find("-savestate"), std::string::npos);
+  EXPECT_EQ(err.find("-id"), std::string::npos);
 }
 
 TEST_F(Cli, HelpAmongValidOptionsIgnoresWhatFollows) {
-  Result r = RunLauncher(setup, {"-console", "-debug", "-h", "-bogus"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.err, kInstallUsageEn);
+  EXPECT_EQ(Usage(setup, {"-console", "-debug", "-h", "-bogus"}), kInstallUsageEn);
 }
 
 struct BadLine {
@@ -142,11 +135,9 @@ TEST_F(Cli, TmpdirThatTheUserCannotWriteIsRefused) {
 
 TEST_F(Cli, RelativeTmpdirIsCheckedAgainstTheCurrentDirectory) {
   box.MkDir("work/scratch");
-  RunOptions opts;
-  opts.args = {"-tmpdir", "missing", "-h"};
+  RunOptions opts = LauncherOptions({"-tmpdir", "missing", "-h"});
   opts.cwd = box.Path("work");
-  opts.env["LC_ALL"] = "C";
-  Result r = e2e::Run(setup, opts);
+  Result r = RunToEnd(setup, opts);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err.rfind("Error: 'missing' is not a writable directory.\n", 0), 0u) << r.err;
 }
@@ -154,7 +145,7 @@ TEST_F(Cli, RelativeTmpdirIsCheckedAgainstTheCurrentDirectory) {
 TEST_F(Cli, ExecutableThatCannotBeResolvedIsReported) {
   // Started by a bare name (argv[0] chosen with exec -a) that no PATH element holds.
   std::string out;
-  int rc = e2e::Shell("env -i LC_ALL=C PATH=" + box.Path("empty") + " /bin/bash -c 'exec -a setup-nowhere " +
+  int rc = Shell("env -i LC_ALL=C PATH=" + box.Path("empty") + " /bin/bash -c 'exec -a setup-nowhere " +
                           setup + "'",
                       &out);
   EXPECT_EQ(rc, 1);

@@ -2,7 +2,6 @@
 // PATH elements and JAVA_HOME made absolute, messages that name the temporary directory really
 // used, and a disk that fills up during the extraction told apart from a damaged archive. The
 // small, full or read-only file systems are mounted in a private mount namespace of the run.
-#include <stdint.h>
 
 #include <map>
 #include <memory>
@@ -12,15 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "launcher_test.h"
 
-using e2e::Lines;
-using e2e::MakeRuntime;
-using e2e::ReadFile;
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
-using e2e::StandInJava;
+using namespace support;
 
 namespace {
 
@@ -39,52 +32,22 @@ std::string WriteFailed(const std::string &dir) {
          "' temporary directory. The disk may be full.\n";
 }
 
-class Environment : public ::testing::Test {
+class Environment : public LauncherTest {
  protected:
-  Sandbox box;
-  std::string report = box.MkDir("report");
-
-  StandInJava Java() const {
-    StandInJava java;
-    java.reportDir = report;
-    return java;
+  std::string Installer(std::map<std::string, std::string> files = {}) {
+    files["corvane.class"] = "main class";
+    files["package/PackageFormat.jar"] = "jar";
+    return PayloadInstaller(files);
   }
 
-  std::string Installer(const std::map<std::string, std::string> &extra = {}) const {
-    box.Write("payload/corvane.class", "main class");
-    box.Write("payload/package/PackageFormat.jar", "jar");
-    for (const auto &f : extra) box.Write("payload/" + f.first, f.second);
-    box.Zip("payload", "payload.zip");
-    return box.MakeInstaller("payload.zip", "setup");
-  }
-
-  // English texts, the machine's own directories on PATH after searchDirs, no JAVA_HOME and no
-  // TMPDIR; run in the sandbox.
+  // Run in the sandbox; otherwise as LauncherOptions.
   RunOptions Options(std::vector<std::string> args, const std::string &searchDirs = "") const {
-    RunOptions opts;
-    opts.args = std::move(args);
-    opts.env["LC_ALL"] = "C";
-    opts.env["PATH"] = searchDirs.empty() ? "/usr/bin:/bin" : searchDirs + ":/usr/bin:/bin";
-    opts.unset = {"JAVA_HOME", "TMPDIR"};
+    RunOptions opts = LauncherOptions(std::move(args), "C", searchDirs);
     opts.cwd = box.dir();
     return opts;
   }
 
   std::vector<std::string> Argv() const { return Lines(ReadFile(report + "/argv.txt")); }
-
-  // Runs `script` with sh in a private mount namespace, its arguments following; skips the
-  // test where this machine allows no mounts.
-  Result InNamespace(const std::string &script, const std::vector<std::string> &scriptArgs,
-                     RunOptions opts) const {
-    opts.args = {"-m", "--propagation", "private", "/bin/sh", "-c", script, "sh"};
-    opts.args.insert(opts.args.end(), scriptArgs.begin(), scriptArgs.end());
-    return e2e::Run("/usr/bin/unshare", opts);
-  }
-  bool CanMount() const {
-    std::string probe = box.MkDir("mount-probe");
-    return e2e::Shell("unshare -m --propagation private sh -c \"mount -t tmpfs tmpfs '" + probe +
-                      "'\"") == 0;
-  }
 };
 
 // ---- Relative paths from the environment ----
@@ -92,11 +55,10 @@ class Environment : public ::testing::Test {
 TEST_F(Environment, ARelativeTmpdirGivesAnAbsoluteWorkingDirectoryThatIsRemoved) {
   std::string setup = Installer();
   std::string reltmp = box.MkDir("reltmp");
-  std::string root = MakeRuntime(box.Path("jre"), Java());
+  std::string root = Runtime();
   RunOptions opts = Options({}, root + "/bin");
-  opts.unset = {"JAVA_HOME"};
   opts.env["TMPDIR"] = "reltmp";
-  Result r = e2e::Run(setup, opts);
+  Result r = RunToEnd(setup, opts);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   std::vector<std::string> argv = Argv();
   ASSERT_GE(argv.size(), 4u) << r.out << r.err;
@@ -105,23 +67,23 @@ TEST_F(Environment, ARelativeTmpdirGivesAnAbsoluteWorkingDirectoryThatIsRemoved)
   EXPECT_EQ(argv[2], "-Dtemp.dir=/tmp");
   std::string env = ReadFile(report + "/env.txt");
   EXPECT_NE(env.find("TMPDIR='" + reltmp + "'"), std::string::npos) << env;
-  EXPECT_EQ(e2e::Shell("rmdir '" + reltmp + "'"), 0) << "working directory left in reltmp";
+  EXPECT_EQ(Shell("rmdir '" + reltmp + "'"), 0) << "working directory left in reltmp";
 }
 
 // A relative root used to pass the probe and fail after the change into the working
 // directory; as the later find it even beat a valid absolute runtime.
 TEST_F(Environment, RelativePathElementsAndJavaHomeGiveAbsoluteRuntimes) {
   Installer();
-  std::string valid = MakeRuntime(box.Path("valid"), Java());
+  std::string valid = Runtime({}, "valid");
   struct Case {
     std::string pathElement, javaHome;
   } cases[] = {{"rel/jdk0/bin", ""}, {"./rel/jdk1/bin", ""}, {"", "rel/jdk2"}};
-  std::vector<std::unique_ptr<e2e::Process>> runs;
+  std::vector<std::unique_ptr<Process>> runs;
   std::vector<std::string> roots;
   for (size_t i = 0; i < 3; i++) {
     // Each run has its own launcher copy (lock), runtime (report) and temporary directory.
     std::string n = std::to_string(i);
-    StandInJava java = Java();
+    StandInJava java;
     java.reportDir = box.MkDir("report" + n);
     roots.push_back(MakeRuntime(box.Path("rel/jdk" + n), java));
     std::string setup = box.MakeInstaller("payload.zip", "setup" + n);
@@ -130,9 +92,8 @@ TEST_F(Environment, RelativePathElementsAndJavaHomeGiveAbsoluteRuntimes) {
                               c.pathElement.empty() ? "" : valid + "/bin:" + c.pathElement);
     if (!c.javaHome.empty()) {
       opts.env["JAVA_HOME"] = c.javaHome;
-      opts.unset = {"TMPDIR"};
     }
-    runs.push_back(std::make_unique<e2e::Process>(setup, opts, box.MkDir("out" + n)));
+    runs.push_back(std::make_unique<Process>(setup, opts, box.MkDir("out" + n)));
   }
   for (size_t i = 0; i < 3; i++) {
     Result r = runs[i]->Wait();
@@ -152,9 +113,8 @@ TEST_F(Environment, RelativePathElementsAndJavaHomeGiveAbsoluteRuntimes) {
 TEST_F(Environment, AnUnusableInheritedTmpdirIsTheDirectoryNamed) {
   std::string setup = Installer();
   RunOptions opts = Options({});
-  opts.unset = {"JAVA_HOME"};
   opts.env["TMPDIR"] = "/proc";
-  Result r = e2e::Run(setup, opts);
+  Result r = RunToEnd(setup, opts);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, NotWritable("/proc") + kTmpdirUsage);
 }
@@ -164,8 +124,9 @@ TEST_F(Environment, AnUnusableInheritedTmpdirIsTheDirectoryNamed) {
 TEST_F(Environment, ARefusedDefaultTemporaryDirectoryIsNamed) {
   if (!CanMount()) GTEST_SKIP() << "cannot mount here";
   std::string setup = Installer();
-  Result r = InNamespace("mount --bind /tmp /tmp && mount -o remount,bind,ro /tmp && exec \"$1\"",
-                         {setup}, Options({}));
+  Result r = RunToEnd(kUnshare, InNamespace(Options({}), "mount --bind /tmp /tmp && mount -o "
+                                                        "remount,bind,ro /tmp && exec \"$1\"",
+                                            {setup}));
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_EQ(r.err, NotWritable("/tmp") + kTmpdirUsage);
 }
@@ -174,13 +135,13 @@ TEST_F(Environment, ARefusedDefaultTemporaryDirectoryIsNamed) {
 // was made, and names that directory.
 TEST_F(Environment, TheSpaceCheckNamesTheInheritedTmpdirItMeasured) {
   if (!CanMount()) GTEST_SKIP() << "cannot mount here";
-  std::string setup = Installer({{"data/noise.bin", e2e::Noise(3000000)}});
+  std::string setup = Installer({{"data/noise.bin", Noise(3000000)}});
   std::string small = box.MkDir("small");
   RunOptions opts = Options({});
-  opts.unset = {"JAVA_HOME"};
   opts.env["TMPDIR"] = small;
-  Result r = InNamespace("mount -t tmpfs -o size=1m,mode=0755 tmpfs \"$1\" && exec \"$2\"",
-                         {small, setup}, opts);
+  Result r = RunToEnd(kUnshare, InNamespace(opts, "mount -t tmpfs -o size=1m,mode=0755 tmpfs "
+                                                  "\"$1\" && exec \"$2\"",
+                                            {small, setup}));
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_EQ(r.err.rfind("\nError: There is not enough free disk space in the '" + small +
                             "' temporary directory.\n",
@@ -210,23 +171,17 @@ TEST_P(DiskFull, IsReportedAsSuchAndLeavesNothing) {
   const DiskCase &c = GetParam();
   if (!CanMount()) GTEST_SKIP() << "cannot mount here";
   std::string mnt = box.MkDir("mnt");
-  std::map<std::string, std::string> files = {{"data/noise.bin", e2e::Noise(1000000)}};
+  std::map<std::string, std::string> files = {{"data/noise.bin", Noise(1000000)}};
   for (int i = 0; i < 12; i++) files["many/d" + std::to_string(i) + "/f"] = "x";
   std::vector<std::string> args = {"-tmpdir", mnt};
+  StandInJava java;
+  if (c.probeFillsTheDisk)
+    java.probeScript = "/bin/dd if=/dev/zero of='" + mnt + "/filler' bs=65536 2>/dev/null";
   if (c.privateRuntime) {
-    std::string bundled = box.Path("payload/package/jre");
-    MakeRuntime(bundled, Java());
+    Runtime(java, "payload/package/jre");
   } else {
-    std::string root = MakeRuntime(box.Path("jre"), Java());
-    if (c.probeFillsTheDisk) {
-      e2e::WriteFile(root + "/bin/java",
-                     "#!/bin/sh\n"
-                     "/bin/dd if=/dev/zero of='" + mnt + "/filler' bs=65536 2>/dev/null\n"
-                     "echo 'java version \"1.4.2\"' >&2\n",
-                     0755);
-    }
     args.push_back("-javahome");
-    args.push_back(root);
+    args.push_back(Runtime(java));
   }
   std::string setup = Installer(files);
   std::string listing = box.Path("listing");
@@ -239,7 +194,7 @@ TEST_P(DiskFull, IsReportedAsSuchAndLeavesNothing) {
                        "exit $rc\n";
   std::vector<std::string> scriptArgs = {mnt, setup};
   scriptArgs.insert(scriptArgs.end(), args.begin(), args.end());
-  Result r = InNamespace(script, scriptArgs, Options({}));
+  Result r = RunToEnd(kUnshare, InNamespace(Options({}), script, scriptArgs));
 
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
   std::string expected = WriteFailed(mnt) + kTmpdirUsage;
@@ -253,7 +208,7 @@ TEST_P(DiskFull, IsReportedAsSuchAndLeavesNothing) {
   EXPECT_EQ(r.err.find("corrupted"), std::string::npos) << r.err;
   EXPECT_EQ(Lines(r.out).back(), kCleanup) << r.out;
   EXPECT_EQ(ReadFile(listing), c.probeFillsTheDisk ? "filler\n" : "") << "left behind";
-  EXPECT_FALSE(e2e::Exists(report + "/argv.txt")) << "Java ran";
+  EXPECT_FALSE(Exists(report + "/argv.txt")) << "Java ran";
 }
 
 INSTANTIATE_TEST_SUITE_P(

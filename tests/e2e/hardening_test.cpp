@@ -3,33 +3,24 @@
 // upgrade script or a lock file planted by another user trusted, two copies running at once
 // after a hand-over, and a way out (memory exhausted, the display gone) that leaves the
 // working directory behind. Runs that involve another user make it uid 65534 through setpriv.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "launcher_test.h"
 #include "xserver.h"
+#include "zip_builder.h"
 
-using e2e::Exists;
-using e2e::Process;
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
-using e2e::StandInJava;
+using namespace support;
 
 namespace {
 
@@ -38,141 +29,39 @@ const char kCleanup[] = "Deleting temporary files...\n";
 const char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
 const uid_t kNobody = 65534;
 
-std::string Quote(const std::string &s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-bool WaitUntil(const std::function<bool()> &condition, double seconds = 60) {
-  double end = Now() + seconds;
-  while (Now() < end) {
-    if (condition()) return true;
-    usleep(20000);
-  }
-  return condition();
-}
-
-std::vector<std::string> Entries(const std::string &dir) {
-  std::vector<std::string> names;
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (struct dirent *e = readdir(d)) {
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-  }
-  closedir(d);
-  return names;
-}
-
-bool EndsWith(const std::string &s, const std::string &suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-// The lock file of a launcher at exe run by uid: /tmp/Setup.<device>.<inode>.<uid>.
-std::string LockPath(const std::string &exe, uid_t uid) {
-  struct stat st;
-  if (stat(exe.c_str(), &st) != 0) {
-    ADD_FAILURE() << "stat " << exe;
-    return "";
-  }
-  return "/tmp/Setup." + std::to_string(static_cast<uint32_t>(st.st_dev)) + "." +
-         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "." + std::to_string(uid);
-}
-
-// Runs a shell command line as uid 65534 without groups.
-int AsNobody(const std::string &command) {
-  return e2e::Shell("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c " +
-                    Quote(command));
-}
-
-uint32_t Le32(const std::string &d, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(d[at + static_cast<size_t>(i)]);
-  return v;
-}
-uint32_t Le16(const std::string &d, size_t at) {
-  return static_cast<unsigned char>(d[at]) | static_cast<uint32_t>(static_cast<unsigned char>(d[at + 1])) << 8;
-}
-void Put32(std::string &d, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++) d[at + static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
-}
-
 // Where an archive without comment keeps its central directory: [start, end record).
 struct Layout {
   size_t cenStart, endRecord;
 };
 Layout ArchiveLayout(const std::string &installer, size_t archiveStart) {
   size_t end = installer.size() - 22;
-  EXPECT_EQ(Le32(installer, end), 0x06054b50u) << "no end record where expected";
-  return {archiveStart + Le32(installer, end + 16), end};
+  EXPECT_EQ(ziptest::Get32(installer, end), 0x06054b50u) << "no end record where expected";
+  return {archiveStart + ziptest::Get32(installer, end + 16), end};
 }
 
 // Sets the uncompressed size in the central header of the entry named name.
 void SetCentralSize(std::string &zip, const std::string &name, uint32_t size) {
   for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos; at = zip.find("PK\x01\x02", at + 1)) {
-    if (zip.compare(at + 46, Le16(zip, at + 28), name) == 0 && Le16(zip, at + 28) == name.size()) {
-      Put32(zip, at + 24, size);
+    const uint32_t nameLength = ziptest::Get16(zip, at + 28);
+    if (nameLength == name.size() && zip.compare(at + 46, nameLength, name) == 0) {
+      ziptest::Put32(zip, at + 24, size);
       return;
     }
   }
   ADD_FAILURE() << "no central header for " << name;
 }
 
-class Hardening : public ::testing::Test {
+class Hardening : public LauncherTest {
  protected:
-  ~Hardening() override {
-    for (pid_t group : groups_) kill(-group, SIGKILL);
-    for (const std::string &lock : locks_) unlink(lock.c_str());
-  }
-
-  void TrackLocks(const std::string &exe) {
-    locks_.push_back(LockPath(exe, 0));
-    locks_.push_back(LockPath(exe, kNobody));
-  }
-
-  // A launcher copy with nothing appended and its main class beside it.
-  std::string Launcher(const std::string &rel = "app/setup", const std::string &name = "setup") {
-    std::string exe = box.CopyLauncher(name, rel);
-    e2e::WriteFile(exe.substr(0, exe.rfind('/')) + "/corvane.class", "classes");
-    TrackLocks(exe);
-    return exe;
-  }
-
   // The payload of a small installer: its main class and a jar of incompressible bytes.
   std::string PayloadZip() {
     box.Write("payload/corvane.class", "\xca\xfe\xba\xbe class bytes");
-    box.Write("payload/package/PackageFormat.jar", e2e::Noise(60000, 7));
+    box.Write("payload/package/PackageFormat.jar", Noise(60000, 7));
     box.Write("payload/package/readme.txt", "read me\n");
     return box.Zip("payload", "payload.zip");
   }
 
-  std::string Runtime(StandInJava java = {}) {
-    if (java.reportDir.empty()) java.reportDir = report;
-    return e2e::MakeRuntime(box.Path("jre"), java);
-  }
-
-  RunOptions Options(std::vector<std::string> args) {
-    RunOptions opts;
-    opts.args = std::move(args);
-    opts.env["LC_ALL"] = "C";
-    opts.env["PATH"] = "/usr/bin:/bin";
-    opts.unset = {"JAVA_HOME", "TMPDIR"};
-    return opts;
-  }
-
-  std::unique_ptr<Process> Start(const std::string &exe, const RunOptions &opts) {
-    auto p = std::make_unique<Process>(exe, opts, box.MkDir("out" + std::to_string(runs_++)));
-    groups_.push_back(p->pid());
-    return p;
-  }
-
-  bool JavaStarted() const { return Exists(report + "/argv.txt"); }
+  RunOptions Options(std::vector<std::string> args) { return LauncherOptions(std::move(args)); }
 
   // Failed before Java, with the clean-up line last and nothing left in tmp.
   void ExpectCleanFailure(const Result &r, const std::string &err, const std::string &what) {
@@ -188,16 +77,12 @@ class Hardening : public ::testing::Test {
     return "Error: The '/" + exe + "' file appears to be corrupted.\n";
   }
 
-  static bool NamespacesWork() { return e2e::Shell("unshare -m true") == 0; }
+  static bool NamespacesWork() { return Shell("unshare -m true") == 0; }
 
-  Sandbox box;
-  std::string tmp = box.MkDir("tmp");
-  std::string report = box.MkDir("report");
-
- private:
-  std::vector<pid_t> groups_;
-  std::vector<std::string> locks_;
-  int runs_ = 0;
+  static std::string Unremovable(const std::string &lock) {
+    return "Error: The lock file '" + lock + "' is not a regular file owned by you and cannot be "
+           "removed.\nAsk its owner or an administrator to remove it. Exiting.\n";
+  }
 };
 
 // ---- Damaged downloads ----
@@ -205,8 +90,8 @@ class Hardening : public ::testing::Test {
 // A download cut short or damaged anywhere in the archive: never "no archive" (which would run
 // a corvane.class lying in the same folder), always the damaged-file message.
 TEST_F(Hardening, ADamagedArchiveIsReportedAndNothingElseRuns) {
-  const std::string zip = e2e::ReadFile(PayloadZip());
-  const std::string launcher = e2e::ReadFile(e2e::BuiltLauncher("setup"));
+  const std::string zip = ReadFile(PayloadZip());
+  const std::string launcher = ReadFile(BuiltLauncher("setup"));
   const std::string whole = launcher + zip;
   const Layout at = ArchiveLayout(whole, launcher.size());
   struct Damage {
@@ -239,12 +124,12 @@ TEST_F(Hardening, ADamagedArchiveIsReportedAndNothingElseRuns) {
       std::string what = std::string(d.name) + (stray ? ", corvane.class beside it" : "");
       std::string dir = box.MkDir(std::string(stray ? "stray/" : "alone/") + d.name);
       std::string exe = dir + "/installer";
-      e2e::WriteFile(exe, d.make(), 0755);
-      if (stray) e2e::WriteFile(dir + "/corvane.class", "a program nobody meant to run");
+      WriteFile(exe, d.make(), 0755);
+      if (stray) WriteFile(dir + "/corvane.class", "a program nobody meant to run");
       TrackLocks(exe);
-      Result r = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
+      Result r = RunToEnd(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
       ExpectCleanFailure(r, Corrupted(exe), what);
-      EXPECT_FALSE(Exists(LockPath(exe, 0))) << what;
+      EXPECT_FALSE(Exists(LockPath(exe))) << what;
     }
   }
 }
@@ -257,24 +142,24 @@ TEST_F(Hardening, ADamagedArchiveIsReportedAndNothingElseRuns) {
 TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
   box.Write("inner/corvane.class", "the jar's own class");
   // Incompressible, so that the jar is stored and its end record sits raw in the installer.
-  box.Write("inner/data.bin", e2e::Noise(64 * 1024));
-  const std::string jar = e2e::ReadFile(box.Zip("inner", "inner.jar"));
+  box.Write("inner/data.bin", Noise(64 * 1024));
+  const std::string jar = ReadFile(box.Zip("inner", "inner.jar"));
   box.Write("payload/corvane.class", "classes");
   box.Write("payload/package/PackageFormat.jar", jar);
   std::string jre = Runtime();
   for (const std::string form : {"-r", "-a"}) {
     std::string whole = box.Path("whole" + form);
-    ASSERT_EQ(e2e::Shell(Quote(e2e::BuiltLauncher("mkinstaller")) + " -q " + form + " " +
-                         Quote(e2e::BuiltLauncher("setup")) + " " + Quote(box.Path("payload")) +
+    ASSERT_EQ(Shell(Quote(BuiltLauncher("mkinstaller")) + " -q " + form + " " +
+                         Quote(BuiltLauncher("setup")) + " " + Quote(box.Path("payload")) +
                          " " + Quote(whole)),
               0);
-    const std::string bytes = e2e::ReadFile(whole);
+    const std::string bytes = ReadFile(whole);
     const size_t at = bytes.rfind(jar);
     ASSERT_NE(at, std::string::npos) << "the jar was not stored";
     std::string exe = box.MkDir("cut" + form) + "/installer";
-    e2e::WriteFile(exe, bytes.substr(0, at + jar.size()), 0755);
+    WriteFile(exe, bytes.substr(0, at + jar.size()), 0755);
     TrackLocks(exe);
-    Result r = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
+    Result r = RunToEnd(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
     ExpectCleanFailure(r, Corrupted(exe), "cut behind the jar " + form);
   }
   // Whole, both forms run.
@@ -282,7 +167,7 @@ TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
     std::string whole = box.Path("whole" + form);
     TrackLocks(whole);
     unlink((report + "/argv.txt").c_str());
-    Result r = e2e::Run(whole, Options({"-javahome", jre, "-tmpdir", tmp}));
+    Result r = RunToEnd(whole, Options({"-javahome", jre, "-tmpdir", tmp}));
     EXPECT_EQ(r.exitStatus, 0) << form << ": " << r.err;
     EXPECT_TRUE(JavaStarted()) << form;
   }
@@ -292,31 +177,31 @@ TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
 // with an archive appended to the stripped file.
 TEST_F(Hardening, AStrippedLauncherWithNothingAppendedStillRuns) {
   std::string exe = Launcher("bare/setup");
-  ASSERT_EQ(e2e::Shell("strip " + Quote(exe)), 0);
-  Result r = e2e::Run(exe, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
+  ASSERT_EQ(Shell("strip " + Quote(exe)), 0);
+  Result r = RunToEnd(exe, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(e2e::ReadFile(report + "/cwd.txt"), box.Path("bare") + "\n");
+  EXPECT_EQ(ReadFile(report + "/cwd.txt"), box.Path("bare") + "\n");
 }
 
 TEST_F(Hardening, AStrippedLauncherCarriesItsArchiveAndNoticesDamage) {
   std::string stripped = box.CopyLauncher("setup", "stripped");
-  ASSERT_EQ(e2e::Shell("strip " + Quote(stripped)), 0);
-  const std::string launcher = e2e::ReadFile(stripped);
-  const std::string zip = e2e::ReadFile(PayloadZip());
+  ASSERT_EQ(Shell("strip " + Quote(stripped)), 0);
+  const std::string launcher = ReadFile(stripped);
+  const std::string zip = ReadFile(PayloadZip());
   std::string jre = Runtime();
 
   std::string cut = box.Path("cut/installer");
-  e2e::WriteFile(cut, (launcher + zip).substr(0, launcher.size() + zip.size() / 2), 0755);
-  e2e::WriteFile(box.Path("cut/corvane.class"), "a program nobody meant to run");
+  WriteFile(cut, (launcher + zip).substr(0, launcher.size() + zip.size() / 2), 0755);
+  WriteFile(box.Path("cut/corvane.class"), "a program nobody meant to run");
   TrackLocks(cut);
-  ExpectCleanFailure(e2e::Run(cut, Options({"-javahome", jre, "-tmpdir", tmp})), Corrupted(cut),
+  ExpectCleanFailure(RunToEnd(cut, Options({"-javahome", jre, "-tmpdir", tmp})), Corrupted(cut),
                      "stripped, cut");
 
   std::string whole = box.Path("whole/installer");
-  e2e::WriteFile(whole, launcher + zip, 0755);
+  WriteFile(whole, launcher + zip, 0755);
   TrackLocks(whole);
-  Result r = e2e::Run(whole, Options({"-javahome", jre, "-tmpdir", tmp}));
+  Result r = RunToEnd(whole, Options({"-javahome", jre, "-tmpdir", tmp}));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find("Extracting installation files...\n"), std::string::npos) << r.out;
   EXPECT_TRUE(JavaStarted());
@@ -331,10 +216,10 @@ TEST_F(Hardening, SizesThatCannotBeRightAreDamageFoundBeforeExtraction) {
   std::string big = box.Write("payload/big.bin", "");
   ASSERT_EQ(truncate(big.c_str(), 40 << 20), 0);  // zeros: deflated to almost nothing
   box.Write("payload/liar.txt", "x");
-  std::string honest = e2e::ReadFile(box.Zip("payload", "honest.zip"));
+  std::string honest = ReadFile(box.Zip("payload", "honest.zip"));
   std::string lying = honest;
   SetCentralSize(lying, "liar.txt", static_cast<uint32_t>(-(40 << 20)));
-  e2e::WriteFile(box.Path("lying.zip"), lying);
+  WriteFile(box.Path("lying.zip"), lying);
   std::string jre = Runtime();
   std::string small = box.MkDir("small");
   const std::string mount = "mount -t tmpfs -o size=16m tmpfs " + Quote(small) + " || exit 91; ";
@@ -343,7 +228,7 @@ TEST_F(Hardening, SizesThatCannotBeRightAreDamageFoundBeforeExtraction) {
     TrackLocks(exe);
     RunOptions opts = Options({"-m", "sh", "-c", mount + "exec \"$0\" \"$@\"", exe, "-javahome",
                                jre, "-tmpdir", small});
-    return std::make_pair(exe, e2e::Run("/usr/bin/unshare", opts));
+    return std::make_pair(exe, RunToEnd("/usr/bin/unshare", opts));
   };
 
   auto [liar, r] = run("lying.zip", "liar/installer");
@@ -373,7 +258,7 @@ TEST_F(Hardening, RunningOutOfMemoryEndsWithTheCleanUp) {
   std::string end = "PK\x05\x06";
   end += std::string("\0\0\0\0\x01\0\x01\0", 8);
   end += std::string(4, '\0');
-  Put32(end, 12, static_cast<uint32_t>(kClaimed));
+  ziptest::Put32(end, 12, static_cast<uint32_t>(kClaimed));
   end += std::string(6, '\0');  // offset 0 from the archive start, no comment
   ASSERT_EQ(end.size(), 22u);
   int fd = open(exe.c_str(), O_WRONLY | O_APPEND);
@@ -392,12 +277,12 @@ TEST_F(Hardening, RunningOutOfMemoryEndsWithTheCleanUp) {
   const std::string limit = "--as=" + std::to_string(200 << 20);
   // Where the launcher cannot even start under the limit (an emulator reserving the guest's
   // address space), the memory path cannot be reached this way.
-  if (e2e::Run("/usr/bin/prlimit", Options({limit, exe, "-help"})).exitStatus != 0)
+  if (RunToEnd("/usr/bin/prlimit", Options({limit, exe, "-help"})).exitStatus != 0)
     GTEST_SKIP() << "the launcher does not start under " << limit;
   program = "/usr/bin/prlimit";
   opts.args.insert(opts.args.begin(), {limit, exe});
 #endif
-  Result r = e2e::Run(program, opts);
+  Result r = RunToEnd(program, opts);
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   const std::string outOfMemory = "Out of memory: Cannot allocate memory\n";
 #if defined(__SANITIZE_ADDRESS__)
@@ -407,19 +292,29 @@ TEST_F(Hardening, RunningOutOfMemoryEndsWithTheCleanUp) {
 #endif
   EXPECT_EQ(r.out, std::string(kFirstLine) + kCleanup);
   EXPECT_TRUE(Entries(tmp).empty()) << "working directory left behind";
-  EXPECT_FALSE(Exists(LockPath(exe, 0))) << "the exit functions did not run";
+  EXPECT_FALSE(Exists(LockPath(exe))) << "the exit functions did not run";
 }
 
 class DisplayGoesAway : public Hardening {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Exists(e2e::BuiltLauncher("setup-gui"))) << "setup-gui is not built";
+    ASSERT_TRUE(Exists(BuiltLauncher("setup-gui"))) << "setup-gui is not built";
     ASSERT_TRUE(server.ok()) << "Xvfb did not start";
   }
   RunOptions WindowOptions(std::vector<std::string> args) {
     RunOptions opts = Options(std::move(args));
     opts.env["DISPLAY"] = server.display();
     return opts;
+  }
+  // Stops the X server; the run p of exe ends with status, the clean-up line alone on the
+  // console, and nothing left behind.
+  void ExpectEndWithTheDisplay(Process &p, const std::string &exe, int status) {
+    server.Stop();
+    Result r = p.Wait();
+    EXPECT_EQ(r.exitStatus, status) << r.err;
+    EXPECT_EQ(r.out, kCleanup);
+    EXPECT_TRUE(Entries(tmp).empty()) << "working directory left behind";
+    EXPECT_FALSE(Exists(LockPath(exe)));
   }
   xtest::XServer server;
 };
@@ -435,12 +330,7 @@ TEST_F(DisplayGoesAway, WhileJavaRunsTheRunEndsNormallyOnTheConsole) {
   xtest::TopLevel status;
   ASSERT_TRUE(xtest::WaitForWindow(server.display(), "Status_popup", &status));
   ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << p->OutSoFar();
-  server.Stop();
-  Result r = p->Wait();
-  EXPECT_EQ(r.exitStatus, 3) << r.err;
-  EXPECT_EQ(r.out, kCleanup);
-  EXPECT_TRUE(Entries(tmp).empty()) << "working directory left behind";
-  EXPECT_FALSE(Exists(LockPath(exe, 0)));
+  ExpectEndWithTheDisplay(*p, exe, 3);
 }
 
 // Lost while the main thread waits in a message box, the display ends the run: status 1, after
@@ -453,26 +343,10 @@ TEST_F(DisplayGoesAway, WhileAMessageBoxIsShownTheRunEndsWithTheCleanUp) {
   xtest::TopLevel shown;
   ASSERT_TRUE(xtest::WaitForWindow(server.display(), "Error_popup", &shown));
   ASSERT_EQ(Entries(tmp).size(), 1u);
-  server.Stop();
-  Result r = p->Wait();
-  EXPECT_EQ(r.exitStatus, 1) << r.err;
-  EXPECT_EQ(r.out, kCleanup);
-  EXPECT_TRUE(Entries(tmp).empty()) << "working directory left behind";
-  EXPECT_FALSE(Exists(LockPath(exe, 0)));
+  ExpectEndWithTheDisplay(*p, exe, 1);
 }
 
 // ---- The working directory ----
-
-// A runtime whose version probe takes a second, time enough to swap the working directory.
-std::string SlowProbeRuntime(Sandbox &box, const std::string &report) {
-  StandInJava java;
-  java.reportDir = report;
-  std::string jre = e2e::MakeRuntime(box.Path("slow-jre"), java);
-  std::string script = e2e::ReadFile(jre + "/bin/java");
-  script.insert(script.find('\n') + 1, "[ \"$1\" = \"-version\" ] && /bin/sleep 1\n");
-  e2e::WriteFile(jre + "/bin/java", script, 0755);
-  return jre;
-}
 
 // Another user who may rename entries in the temporary directory (writable by all, not sticky)
 // renames root's fresh working directory away during the version probe and puts a tree of a
@@ -486,10 +360,13 @@ TEST_F(Hardening, TheWorkingDirectoryCannotBeSwappedForAnotherTree) {
   PayloadZip();
   const std::string installer = box.MakeInstaller("payload.zip", "installer");
   TrackLocks(installer);
-  const std::string jre = SlowProbeRuntime(box, report);
+  // A runtime whose version probe takes a second, time enough to swap the working directory.
+  StandInJava slow;
+  slow.probeScript = "/bin/sleep 1";
+  const std::string jre = Runtime(slow, "slow-jre");
   std::string shared = box.MkDir("shared", 0777);
   std::string victim = box.Write("shared/victim/sub/data", "precious\n");
-  ASSERT_EQ(e2e::Shell("chown -R 12345:12345 " + Quote(shared + "/victim") + " && chmod -R go-rwx " +
+  ASSERT_EQ(Shell("chown -R 12345:12345 " + Quote(shared + "/victim") + " && chmod -R go-rwx " +
                        Quote(shared + "/victim")),
             0);
   RunOptions swapper = Options({"-c", "cd " + Quote(shared) +
@@ -501,18 +378,18 @@ TEST_F(Hardening, TheWorkingDirectoryCannotBeSwappedForAnotherTree) {
   const std::string refused =
       "Error: '" + shared + "' can be changed by other users: choose a private temporary "
       "directory with -tmpdir.\n";
-  Result r = e2e::Run(installer, Options({"-javahome", jre, "-tmpdir", shared}));
+  Result r = RunToEnd(installer, Options({"-javahome", jre, "-tmpdir", shared}));
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_EQ(r.err, refused);
   EXPECT_EQ(r.out, kFirstLine);
   RunOptions inherited = Options({"-javahome", jre});
   inherited.unset = {"JAVA_HOME"};
   inherited.env["TMPDIR"] = shared;
-  r = e2e::Run(installer, inherited);
+  r = RunToEnd(installer, inherited);
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_EQ(r.err, refused);
   loop->Signal(SIGKILL);
-  EXPECT_EQ(e2e::ReadFile(victim), "precious\n");
+  EXPECT_EQ(ReadFile(victim), "precious\n");
   EXPECT_EQ(Entries(shared), std::vector<std::string>{"victim"});
   EXPECT_FALSE(JavaStarted());
 
@@ -533,12 +410,12 @@ TEST_F(Hardening, TheWorkingDirectoryCannotBeSwappedForAnotherTree) {
   ASSERT_EQ(symlink(box.Path("elsewhere").c_str(), workdir.c_str()), 0);
   r = p->Wait();
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(e2e::ReadFile(report + "/cwd.txt"), moved + "\n");
+  EXPECT_EQ(ReadFile(report + "/cwd.txt"), moved + "\n");
   std::vector<std::string> there = Entries(box.Path("elsewhere"));
   std::sort(there.begin(), there.end());
   EXPECT_EQ(there, (std::vector<std::string>{"corvane.class", "data"}));
-  EXPECT_EQ(e2e::ReadFile(box.Path("elsewhere/data")), "precious\n");
-  EXPECT_EQ(e2e::ReadFile(box.Path("elsewhere/corvane.class")), "theirs\n");
+  EXPECT_EQ(ReadFile(box.Path("elsewhere/data")), "precious\n");
+  EXPECT_EQ(ReadFile(box.Path("elsewhere/corvane.class")), "theirs\n");
   EXPECT_TRUE(Entries(moved).empty()) << "the directory that was made was not emptied";
   struct stat st;
   EXPECT_EQ(lstat(workdir.c_str(), &st), 0) << "the link was removed";
@@ -578,7 +455,7 @@ TEST_P(PlantedUpgradeScript, IsNeitherRunNorRemoved) {
   StandInJava java;
   java.exitCode = 10;
   std::string exe = Launcher();
-  Result r = e2e::Run(exe, Options({"-javahome", Runtime(java), "-tmpdir", shared}));
+  Result r = RunToEnd(exe, Options({"-javahome", Runtime(java), "-tmpdir", shared}));
   EXPECT_EQ(r.exitStatus, 10) << r.err;
   EXPECT_EQ(r.err, "Error: The upgrade script '" + script + "' was not run because " +
                        planted.reason + ".\n");
@@ -609,7 +486,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Hardening, TheUpgradeScriptThatRunsIsTheOneThatWasChecked) {
   std::string shared = box.MkDir("shared", 01777);
   std::string script = shared + "/UpgradeInvoker.sh";
-  e2e::WriteFile(script, "#!/bin/sh\necho checked > " + Quote(box.Path("checked")) + "\n", 0755);
+  WriteFile(script, "#!/bin/sh\necho checked > " + Quote(box.Path("checked")) + "\n", 0755);
   std::string swapped = box.Write("swapped.sh",
                                   "#!/bin/sh\necho swapped > " + Quote(box.Path("swapped")) + "\n",
                                   0755);
@@ -623,14 +500,14 @@ TEST_F(Hardening, TheUpgradeScriptThatRunsIsTheOneThatWasChecked) {
   opts.env["ASAN_OPTIONS"] = "detect_leaks=0";  // LeakSanitizer does not work under ptrace
   auto p = Start("/usr/bin/strace", opts);
   ASSERT_TRUE(WaitUntil([&] {
-    const std::string traced = e2e::ReadFile(log);
+    const std::string traced = ReadFile(log);
     return traced.find("execveat(") != std::string::npos ||
            traced.find("execve(\"/proc/self/fd/") != std::string::npos;
   })) << p->OutSoFar();
   ASSERT_EQ(rename(swapped.c_str(), script.c_str()), 0);
   Result r = p->Wait();
   EXPECT_EQ(r.exitStatus, 10) << r.err;
-  EXPECT_EQ(e2e::ReadFile(box.Path("checked")), "checked\n");
+  EXPECT_EQ(ReadFile(box.Path("checked")), "checked\n");
   EXPECT_FALSE(Exists(box.Path("swapped"))) << "the swapped-in script ran";
 }
 
@@ -641,7 +518,7 @@ TEST_F(Hardening, TheUpgradeScriptThatRunsIsTheOneThatWasChecked) {
 // that another copy runs. A FIFO planted there must not hang it either.
 TEST_F(Hardening, ALockFilePlantedByAnotherUserIsReplaced) {
   std::string exe = Launcher();
-  std::string lock = LockPath(exe, 0);
+  std::string lock = LockPath(exe);
   std::string jre = Runtime();
   ASSERT_EQ(AsNobody(": > " + Quote(lock) + " && chmod 666 " + Quote(lock)), 0);
   int fd = open(lock.c_str(), O_RDWR);
@@ -650,7 +527,7 @@ TEST_F(Hardening, ALockFilePlantedByAnotherUserIsReplaced) {
   held.l_type = F_WRLCK;
   held.l_whence = SEEK_SET;
   ASSERT_EQ(fcntl(fd, F_SETLK, &held), 0);
-  Result r = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
+  Result r = RunToEnd(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
   close(fd);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -661,7 +538,7 @@ TEST_F(Hardening, ALockFilePlantedByAnotherUserIsReplaced) {
   ASSERT_EQ(chown(lock.c_str(), kNobody, kNobody), 0);
   RunOptions opts = Options({"-javahome", jre, "-tmpdir", tmp});
   opts.timeoutSeconds = 60;
-  r = e2e::Run(exe, opts);
+  r = RunToEnd(exe, opts);
   EXPECT_FALSE(r.timedOut) << "hung on the FIFO";
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_FALSE(Exists(lock));
@@ -672,18 +549,16 @@ TEST_F(Hardening, ALockFilePlantedByAnotherUserIsReplaced) {
 // naming the file, and ends before it makes anything.
 TEST_F(Hardening, ALockFileThatCannotBeRemovedIsNamedAndStopsTheRun) {
   std::string exe = Launcher();
-  std::string lock = LockPath(exe, kNobody);
-  e2e::WriteFile(lock, "root's\n", 0644);
+  std::string lock = LockPath(exe, "Setup", kNobody);
+  WriteFile(lock, "root's\n", 0644);
   std::string shared = box.MkDir("shared", 0777);
   RunOptions opts = Options({"-javahome", Runtime(), "-tmpdir", shared});
   opts.asNobody = true;
-  Result r = e2e::Run(exe, opts);
-  std::string left = e2e::ReadFile(lock);
+  Result r = RunToEnd(exe, opts);
+  std::string left = ReadFile(lock);
   unlink(lock.c_str());
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.err, "Error: The lock file '" + lock +
-                       "' is not a regular file owned by you and cannot be removed.\n"
-                       "Ask its owner or an administrator to remove it. Exiting.\n");
+  EXPECT_EQ(r.err, Unremovable(lock));
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(left, "root's\n");
   EXPECT_TRUE(Entries(shared).empty());
@@ -694,16 +569,16 @@ TEST_F(Hardening, ALockFileThatCannotBeRemovedIsNamedAndStopsTheRun) {
 // removed: root moves it aside (nobody's tree is deleted), says so, and runs.
 TEST_F(Hardening, ADirectoryOfAnotherUserAtTheLockPathIsMovedAsideForRoot) {
   std::string exe = Launcher();
-  std::string lock = LockPath(exe, 0);
+  std::string lock = LockPath(exe);
   ASSERT_EQ(AsNobody("mkdir " + Quote(lock) + " && echo theirs > " + Quote(lock + "/x")), 0);
-  Result r = e2e::Run(exe, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
+  Result r = RunToEnd(exe, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
   const std::string said = "The directory '" + lock + "' was in the lock file's place and has been moved to '";
   ASSERT_EQ(r.err.compare(0, said.size(), said), 0) << r.err;
   const std::string aside = r.err.substr(said.size(), r.err.find('\'', said.size()) - said.size());
   EXPECT_EQ(r.err, said + aside + "'.\n");
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_TRUE(JavaStarted());
-  EXPECT_EQ(e2e::ReadFile(aside + "/x"), "theirs\n");
+  EXPECT_EQ(ReadFile(aside + "/x"), "theirs\n");
   EXPECT_FALSE(Exists(lock));
   ASSERT_EQ(aside.compare(0, lock.size() + 7, lock + ".aside."), 0) << aside;
   unlink((aside + "/x").c_str());
@@ -714,17 +589,15 @@ TEST_F(Hardening, ADirectoryOfAnotherUserAtTheLockPathIsMovedAsideForRoot) {
 // locked, as strace makes every look at the name fail) never lets the run go on without a lock.
 TEST_F(Hardening, ALockFileThatKeepsBeingReplacedStopsTheRun) {
   std::string exe = Launcher();
-  std::string lock = LockPath(exe, 0);
+  std::string lock = LockPath(exe);
   RunOptions opts = Options({"-qq", "-e", "signal=none", "-o", "/dev/null", "-P", lock, "-e",
                              "trace=%stat,%lstat,%fstat", "-e",
                              "inject=%stat,%lstat,%fstat:error=ENOENT", exe, "-javahome",
                              Runtime(), "-tmpdir", tmp});
   opts.env["ASAN_OPTIONS"] = "detect_leaks=0";  // LeakSanitizer does not work under ptrace
-  Result r = e2e::Run("/usr/bin/strace", opts);
+  Result r = RunToEnd("/usr/bin/strace", opts);
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.err, "Error: The lock file '" + lock +
-                       "' is not a regular file owned by you and cannot be removed.\n"
-                       "Ask its owner or an administrator to remove it. Exiting.\n");
+  EXPECT_EQ(r.err, Unremovable(lock));
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(JavaStarted());
   EXPECT_TRUE(Entries(tmp).empty());
@@ -738,9 +611,8 @@ TEST_F(Hardening, ALockFileThatKeepsBeingReplacedStopsTheRun) {
 TEST_F(Hardening, AfterAHandOverOnlyOneCopyRuns) {
   std::string exe = Launcher();
   // A runs until its version probe, which takes 3 s, then fails (a refused version).
-  std::string slow = e2e::MakeRuntime(box.Path("slow"), {});
-  e2e::WriteFile(slow + "/bin/java",
-                 "#!/bin/sh\n/bin/sleep 3\necho 'java version \"1.3.0\"' >&2\nexit 0\n", 0755);
+  std::string slow = MakeRuntime(box.Path("slow"),
+                                 "#!/bin/sh\n/bin/sleep 3\necho 'java version \"1.3.0\"' >&2\nexit 0\n");
   StandInJava java;
   java.sleepSeconds = 2;
   std::string jre = Runtime(java);
@@ -760,7 +632,7 @@ TEST_F(Hardening, AfterAHandOverOnlyOneCopyRuns) {
   EXPECT_EQ(ra.exitStatus, 1) << "A was to fail on its runtime: " << ra.err;
   ASSERT_TRUE(b->WaitForOutput(kFirstLine)) << "B did not get past the lock";
 
-  Result rc = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmpC}));
+  Result rc = RunToEnd(exe, Options({"-javahome", jre, "-tmpdir", tmpC}));
   EXPECT_EQ(rc.exitStatus, 1) << "C ran while B did";
   EXPECT_EQ(rc.err, kAlreadyRunning);
   Result rb = b->Wait();

@@ -9,28 +9,19 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "launcher_test.h"
 
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
+using namespace support;
 
 namespace {
 
-std::string Quote(const std::string &s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-class Install : public ::testing::Test {
+class Install : public LauncherTest {
  protected:
-  Sandbox box;
   std::string prefix = box.Path("prefix");
 
   void SetUp() override {
     std::string out;
-    ASSERT_EQ(e2e::Shell("'" LAUNCHER_CMAKE_COMMAND "' --install '" LAUNCHER_BUILD_DIR
+    ASSERT_EQ(Shell("'" LAUNCHER_CMAKE_COMMAND "' --install '" LAUNCHER_BUILD_DIR
                          "' --prefix " + Quote(prefix),
                          &out),
               0)
@@ -40,12 +31,12 @@ class Install : public ::testing::Test {
   // Paths under the prefix of the installed files matching a find(1) -name pattern.
   std::vector<std::string> Installed(const std::string &pattern) {
     std::string out;
-    EXPECT_EQ(e2e::Shell("cd " + Quote(prefix) + " && find . -name " + Quote(pattern) +
+    EXPECT_EQ(Shell("cd " + Quote(prefix) + " && find . -name " + Quote(pattern) +
                              " | cut -c3- | sort",
                          &out),
               0)
         << out;
-    return e2e::Lines(out);
+    return Lines(out);
   }
 };
 
@@ -55,36 +46,30 @@ TEST_F(Install, LaunchersAreInstalledStrippedAndAnInstallerPackedFromThemRuns) {
   for (const std::string &rel : launchers)
     if (rel.rfind("libexec/corvane/", 0) == 0) found.push_back(rel.substr(16));
   std::vector<std::string> want = {"setup", "uninstall"};
-  if (e2e::Exists(e2e::BuiltLauncher("setup-gui"))) want = {"setup", "setup-gui", "uninstall"};
+  if (Exists(BuiltLauncher("setup-gui"))) want = {"setup", "setup-gui", "uninstall"};
   ASSERT_EQ(found, want);
   for (const std::string &name : found) {
     std::string out;
-    ASSERT_EQ(e2e::Shell("readelf -S " + Quote(prefix + "/libexec/corvane/" + name), &out), 0);
+    ASSERT_EQ(Shell("readelf -S " + Quote(prefix + "/libexec/corvane/" + name), &out), 0);
     EXPECT_EQ(out.find(".symtab"), std::string::npos) << name << " is not stripped";
     EXPECT_EQ(out.find(".debug_"), std::string::npos) << name << " carries debugging sections";
   }
 
-  std::string report = box.MkDir("report");
-  e2e::StandInJava java;
-  java.reportDir = report;
-  std::string jre = e2e::MakeRuntime(box.Path("jre"), java);
+  std::string jre = Runtime();
   box.Write("payload/corvane.class", "class bytes");
   box.Write("payload/package/PackageFormat.jar", "jar bytes");
   box.Zip("payload", "payload.zip");
   std::string installer = box.Path("installer");
   std::string out;
-  ASSERT_EQ(e2e::Shell("cat " + Quote(prefix + "/libexec/corvane/setup") + " " +
+  ASSERT_EQ(Shell("cat " + Quote(prefix + "/libexec/corvane/setup") + " " +
                            Quote(box.Path("payload.zip")) + " > " + Quote(installer) +
                            " && chmod 755 " + Quote(installer),
                        &out),
             0)
       << out;
-  RunOptions opts;
-  opts.args = {"-console", "-tmpdir", box.MkDir("tmp"), "-javahome", jre};
-  opts.env["LC_ALL"] = "C";
-  Result r = e2e::Run(installer, opts);
+  Result r = RunToEnd(installer, LauncherOptions({"-console", "-tmpdir", tmp, "-javahome", jre}));
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-  std::vector<std::string> argv = e2e::Lines(e2e::ReadFile(report + "/argv.txt"));
+  std::vector<std::string> argv = Lines(ReadFile(report + "/argv.txt"));
   ASSERT_GE(argv.size(), 2u) << "the Java program did not run";
   EXPECT_EQ(argv[argv.size() - 2], "corvane");
   EXPECT_EQ(argv.back(), "-nodisplay");
@@ -103,26 +88,26 @@ TEST_F(Install, ManualPagesRenderWithoutWarningsOrHyphenatedWords) {
   for (const std::string &page : pages) {
     // With captured output Shell adds no ">/dev/null 2>&1", which would override these.
     std::string out;
-    ASSERT_EQ(e2e::Shell("MANWIDTH=80 man --warnings -E UTF-8 -l " + Quote(prefix + "/" + page) + " > " +
+    ASSERT_EQ(Shell("MANWIDTH=80 man --warnings -E UTF-8 -l " + Quote(prefix + "/" + page) + " > " +
                              Quote(rendered) + " 2> " + Quote(warnings),
                          &out),
               0)
         << out;
-    EXPECT_EQ(e2e::ReadFile(warnings), "") << page;
+    EXPECT_EQ(ReadFile(warnings), "") << page;
     for (int width : {50, 65, 80, 100}) {
       SCOPED_TRACE(page + " at " + std::to_string(width) + " columns");
-      ASSERT_EQ(e2e::Shell("groff -man -Tutf8 -P-cbou -rLL=" + std::to_string(width) + "n " +
+      ASSERT_EQ(Shell("groff -man -Tutf8 -P-cbou -rLL=" + std::to_string(width) + "n " +
                                Quote(prefix + "/" + page) + " > " + Quote(rendered) + " 2> " +
                                Quote(warnings),
                            &out),
                 0)
           << out;
-      EXPECT_EQ(e2e::ReadFile(warnings), "");
-      std::string text = e2e::ReadFile(rendered);
+      EXPECT_EQ(ReadFile(warnings), "");
+      std::string text = ReadFile(rendered);
       if (page.find("mkinstaller") == std::string::npos) {
         EXPECT_NE(text.find("-javahome"), std::string::npos);
       }
-      for (const std::string &line : e2e::Lines(text)) {
+      for (const std::string &line : Lines(text)) {
         bool hyphen = (!line.empty() && line.back() == '-') ||
                       (line.size() >= 3 && line.compare(line.size() - 3, 3, "\xe2\x80\x90") == 0);
         EXPECT_FALSE(hyphen) << line;
@@ -140,7 +125,7 @@ TEST_F(Install, DocumentationLinksLeadToInstalledFiles) {
                               "RELIABILITY\\.md|source tree)");
   int links = 0;
   for (const std::string &doc : docs) {
-    std::string text = e2e::ReadFile(prefix + "/" + doc);
+    std::string text = ReadFile(prefix + "/" + doc);
     std::smatch found;
     EXPECT_FALSE(std::regex_search(text, found, sourceTree)) << doc << " names " << found.str(0);
     std::string dir = doc.substr(0, doc.rfind('/'));
@@ -153,7 +138,7 @@ TEST_F(Install, DocumentationLinksLeadToInstalledFiles) {
           target.rfind("mailto:", 0) == 0)
         continue;
       links++;
-      EXPECT_TRUE(e2e::Exists(prefix + "/" + dir + "/" + target)) << doc << " links " << target;
+      EXPECT_TRUE(Exists(prefix + "/" + dir + "/" + target)) << doc << " links " << target;
     }
   }
   EXPECT_GE(links, 5) << "the README's links were not found";

@@ -3,9 +3,7 @@
 // after every failure and after the signals that end the launcher, and the signals it ignores.
 // Every test has its own copies of the launcher (the lock is keyed on the executable file) and
 // its own temporary directory (-tmpdir), so that a leftover is easy to see.
-#include <dirent.h>
 #include <signal.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -13,65 +11,22 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "launcher_test.h"
+#include "zip_builder.h"
 
-using e2e::Exists;
-using e2e::Noise;
-using e2e::Process;
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
-using e2e::StandInJava;
+using namespace support;
 
 namespace {
 
 const char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
 const char kCleanup[] = "Deleting temporary files...\n";
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-bool WaitUntil(const std::function<bool()> &condition, double seconds = 60) {
-  double end = Now() + seconds;
-  while (Now() < end) {
-    if (condition()) return true;
-    usleep(20000);
-  }
-  return condition();
-}
-
-// The lock file that a launcher at exe uses: /tmp/<title>.<device>.<inode>.<euid>.
-std::string LockPath(const std::string &exe, const std::string &title = "Setup") {
-  struct stat st;
-  if (stat(exe.c_str(), &st) != 0) {
-    ADD_FAILURE() << "stat " << exe;
-    return "";
-  }
-  return "/tmp/" + title + "." + std::to_string(static_cast<uint32_t>(st.st_dev)) + "." +
-         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "." +
-         std::to_string(geteuid());
-}
-
-std::vector<std::string> Entries(const std::string &dir) {
-  std::vector<std::string> names;
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (struct dirent *e = readdir(d)) {
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-  }
-  closedir(d);
-  return names;
-}
 
 std::string Joined(const std::vector<std::string> &names) {
   std::string s;
@@ -79,93 +34,34 @@ std::string Joined(const std::vector<std::string> &names) {
   return s;
 }
 
-// True while the process runs (a zombie waiting to be reaped does not count).
-bool Running(const std::string &pid) {
-  if (pid.empty()) {
-    ADD_FAILURE() << "no process ID";
-    return false;
-  }
-  std::string stat = e2e::ReadFile("/proc/" + pid + "/stat");
-  if (stat.empty()) return false;
-  size_t paren = stat.rfind(')');
-  return paren == std::string::npos || stat.compare(paren + 1, 3, " Z ") != 0;
-}
-
-// The first line of a file, once it is complete (a process that writes its ID may not have
-// got past the redirection yet); "" until then.
-std::string FirstLine(const std::string &path) {
-  std::string text = e2e::ReadFile(path);
-  size_t nl = text.find('\n');
-  return nl == std::string::npos ? "" : text.substr(0, nl);
-}
-
-bool EndsWith(const std::string &s, const std::string &suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-class Lifecycle : public ::testing::Test {
+class Lifecycle : public LauncherTest {
  protected:
-  ~Lifecycle() override {
-    // Whatever a killed launcher left running (a version probe, the Java program) is in its
-    // process group; its lock file stays behind by design.
-    for (pid_t group : groups_) kill(-group, SIGKILL);
-    for (const std::string &lock : locks_) unlink(lock.c_str());
-  }
-
-  // Lock files that a launcher at exe may leave behind (after a signal) go when the test ends.
-  void TrackLocks(const std::string &exe) {
-    locks_.push_back(LockPath(exe));
-    locks_.push_back(LockPath(exe, "Instalaci\xf3n"));
-  }
-
-  // A launcher copy of its own at rel, with nothing appended: the Java program runs from the
-  // launcher's directory, where its main class is.
-  std::string Launcher(const std::string &rel = "setup", const std::string &name = "setup") {
-    std::string exe = box.CopyLauncher(name, rel);
-    e2e::WriteFile(exe.substr(0, exe.rfind('/')) + "/corvane.class", "classes");
-    TrackLocks(exe);
-    return exe;
-  }
-
-  // An installer of its own at "setup": the launcher with the archive zipRel appended.
-  std::string Installer(const std::string &zipRel) {
-    std::string exe = box.MakeInstaller(zipRel, "setup");
-    TrackLocks(exe);
-    return exe;
-  }
-
-  // The stand-in runtime's root; its Java program reports under report/ when it starts.
-  std::string Runtime(StandInJava java = {}) {
-    if (java.reportDir.empty()) java.reportDir = box.MkDir("report");
-    return e2e::MakeRuntime(box.Path("jre"), java);
+  // Failed with status 1 and stderrText in its messages, through the clean-up, leaving neither
+  // the working directory nor the lock file.
+  void ExpectCleanFailure(const Result &r, const std::string &lock, const std::string &what,
+                          const std::string &stderrText = "") {
+    EXPECT_EQ(r.exitStatus, 1) << what << ": " << r.err;
+    EXPECT_NE(r.err.find(stderrText), std::string::npos) << what << ": " << r.err;
+    EXPECT_TRUE(EndsWith(r.out, kCleanup)) << what << ": " << r.out;
+    EXPECT_EQ(Joined(Entries(tmp)), "") << what << ": working directory left behind";
+    EXPECT_FALSE(Exists(lock)) << what;
   }
 
   RunOptions Options(std::vector<std::string> args, const std::string &locale = "C") {
-    RunOptions opts;
-    opts.args = std::move(args);
-    opts.env["LC_ALL"] = locale;
-    // The stand-in runtime is named with -javahome; the machine's own need not be probed.
-    // glibc's tempnam must not prefer an inherited TMPDIR over -tmpdir's.
-    opts.env["PATH"] = "/usr/bin:/bin";
-    opts.unset = {"JAVA_HOME", "TMPDIR"};
-    return opts;
+    return LauncherOptions(std::move(args), locale);
   }
 
-  std::unique_ptr<Process> Start(const std::string &exe, const RunOptions &opts) {
-    auto p = std::make_unique<Process>(exe, opts, box.MkDir("out" + std::to_string(runs_++)));
-    groups_.push_back(p->pid());
-    return p;
+  // Starts exe with the stand-in runtime "jre", whose Java program runs for `seconds`, and
+  // waits until it runs; null when it does not.
+  std::unique_ptr<Process> StartJava(const std::string &exe, int seconds,
+                                     const std::string &tmpdir, const std::string &locale = "C") {
+    StandInJava java;
+    java.sleepSeconds = seconds;
+    auto p = Start(exe, Options({"-javahome", Runtime(java), "-tmpdir", tmpdir}, locale));
+    if (WaitUntil([&] { return JavaStarted(); })) return p;
+    ADD_FAILURE() << "the Java program did not start: " << p->OutSoFar();
+    return nullptr;
   }
-
-  bool JavaStarted() const { return Exists(box.Path("report/argv.txt")); }
-
-  Sandbox box;
-  std::string tmp = box.MkDir("tmp");
-
- private:
-  std::vector<pid_t> groups_;
-  std::vector<std::string> locks_;
-  int runs_ = 0;
 };
 
 // ---- The single-instance lock ----
@@ -173,11 +69,8 @@ class Lifecycle : public ::testing::Test {
 TEST_F(Lifecycle, SecondCopyIsRefusedWhileTheFirstRunsUndisturbed) {
   std::string setup = Launcher();
   std::string lock = LockPath(setup);
-  StandInJava java;
-  java.sleepSeconds = 2;
-  std::string jre = Runtime(java);
-  auto first = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << first->OutSoFar();
+  auto first = StartJava(setup, 2, tmp);
+  ASSERT_TRUE(first);
 
   struct stat st;
   ASSERT_EQ(lstat(lock.c_str(), &st), 0) << lock;
@@ -188,7 +81,7 @@ TEST_F(Lifecycle, SecondCopyIsRefusedWhileTheFirstRunsUndisturbed) {
   // Same file, same user, even under another name (a link to the same file is the same copy).
   ASSERT_EQ(link(setup.c_str(), box.Path("linked-setup").c_str()), 0);
   for (const std::string &exe : {setup, box.Path("linked-setup")}) {
-    Result second = e2e::Run(exe, Options({"-javahome", jre, "-tmpdir", tmp}));
+    Result second = RunToEnd(exe, Options({"-javahome", box.Path("jre"), "-tmpdir", tmp}));
     EXPECT_EQ(second.exitStatus, 1) << exe;
     EXPECT_EQ(second.err, kAlreadyRunning) << exe;
     EXPECT_EQ(second.out, "") << exe;
@@ -206,13 +99,10 @@ TEST_F(Lifecycle, ADifferentCopyOfTheLauncherRunsAtTheSameTime) {
   std::string one = Launcher("one/setup");
   std::string two = Launcher("two/setup");
   ASSERT_NE(LockPath(one), LockPath(two));
-  StandInJava java;
-  java.sleepSeconds = 1;
-  std::string jre = Runtime(java);
   std::string tmp2 = box.MkDir("tmp2");
-  auto first = Start(one, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << first->OutSoFar();
-  auto second = Start(two, Options({"-javahome", jre, "-tmpdir", tmp2}));
+  auto first = StartJava(one, 1, tmp);
+  ASSERT_TRUE(first);
+  auto second = Start(two, Options({"-javahome", box.Path("jre"), "-tmpdir", tmp2}));
   // Both hold their locks and working directories at once.
   EXPECT_TRUE(WaitUntil([&] { return Entries(tmp2).size() == 1 && Exists(LockPath(two)); }));
   EXPECT_TRUE(Exists(LockPath(one)));
@@ -231,16 +121,13 @@ TEST_F(Lifecycle, LockFileNameCarriesTheLocalizedTitle) {
   std::string setup = Launcher();
   std::string spanish = LockPath(setup, "Instalaci\xf3n");
   std::string english = LockPath(setup);
-  StandInJava java;
-  java.sleepSeconds = 1;
-  std::string jre = Runtime(java);
-  auto es = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}, "es_ES.UTF-8"));
-  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << es->OutSoFar();
+  auto es = StartJava(setup, 1, tmp, "es_ES.UTF-8");
+  ASSERT_TRUE(es);
   EXPECT_TRUE(Exists(spanish)) << Joined(Entries("/tmp"));
   EXPECT_FALSE(Exists(english));
 
   std::string tmp2 = box.MkDir("tmp2");
-  auto en = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp2}));
+  auto en = Start(setup, Options({"-javahome", box.Path("jre"), "-tmpdir", tmp2}));
   EXPECT_TRUE(WaitUntil([&] { return Exists(english); }));
   Result res = es->Wait(), ren = en->Wait();
   EXPECT_EQ(res.exitStatus, 0) << res.err;
@@ -253,11 +140,8 @@ TEST_F(Lifecycle, LockFileNameCarriesTheLocalizedTitle) {
 TEST_F(Lifecycle, AfterSigkillTheLockFileRemainsAndTheNextCopyRuns) {
   std::string setup = Launcher();
   std::string lock = LockPath(setup);
-  StandInJava java;
-  java.sleepSeconds = 30;
-  std::string jre = Runtime(java);
-  auto killed = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << killed->OutSoFar();
+  auto killed = StartJava(setup, 30, tmp);
+  ASSERT_TRUE(killed);
   killed->Signal(SIGKILL);
   Result k = killed->Wait();
   EXPECT_EQ(k.termSignal, SIGKILL);
@@ -266,11 +150,8 @@ TEST_F(Lifecycle, AfterSigkillTheLockFileRemainsAndTheNextCopyRuns) {
   kill(-killed->pid(), SIGKILL);
 
   std::string tmp2 = box.MkDir("tmp2");
-  ASSERT_EQ(unlink(box.Path("report/argv.txt").c_str()), 0);
-  StandInJava quick;
-  quick.reportDir = box.Path("report");
-  e2e::MakeRuntime(box.Path("jre"), quick);
-  Result next = e2e::Run(setup, Options({"-javahome", jre, "-tmpdir", tmp2}));
+  ASSERT_EQ(unlink((report + "/argv.txt").c_str()), 0);
+  Result next = RunToEnd(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp2}));
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_TRUE(JavaStarted());
   EXPECT_FALSE(Exists(lock));
@@ -284,8 +165,8 @@ TEST_F(Lifecycle, APlantedSymbolicLinkAtTheLockPathLeavesItsTargetAlone) {
   std::string lock = LockPath(setup);
   std::string victim = box.Write("victim", "precious contents\n", 0644);
   ASSERT_EQ(symlink(victim.c_str(), lock.c_str()), 0);
-  Result r = e2e::Run(setup, Options({"-tmpdir", tmp}));
-  EXPECT_EQ(e2e::ReadFile(victim), "precious contents\n");
+  Result r = RunToEnd(setup, Options({"-tmpdir", tmp}));
+  EXPECT_EQ(ReadFile(victim), "precious contents\n");
   EXPECT_EQ(r.exitStatus, 1) << "no runtime in this run";
   EXPECT_NE(r.out.find("Checking Java(TM) 2 Runtime Environment..."), std::string::npos)
       << "the launcher did not go on without its lock: " << r.out << r.err;
@@ -297,111 +178,44 @@ TEST_F(Lifecycle, APlantedSymbolicLinkAtTheLockPathLeavesItsTargetAlone) {
 // A ZIP archive whose central directory claims entries far larger than any disk: only the
 // directory is read before the space check refuses the run.
 std::string HugeClaimsArchive(int entries) {
-  std::string local, central;
-  auto le16 = [](std::string &s, unsigned v) {
-    s += static_cast<char>(v & 0xff);
-    s += static_cast<char>((v >> 8) & 0xff);
-  };
-  auto le32 = [&](std::string &s, uint32_t v) {
-    le16(s, v & 0xffff);
-    le16(s, v >> 16);
-  };
+  std::vector<ziptest::Entry> claims;
   for (int i = 0; i < entries; i++) {
-    std::string name = "big" + std::to_string(i);
-    uint32_t offset = static_cast<uint32_t>(local.size());
-    le32(local, 0x04034b50);
-    le16(local, 10);
-    le16(local, 0);
-    le16(local, 0);  // stored
-    le32(local, 0);
-    le32(local, 0);  // crc
-    le32(local, 0x7fffffff);
-    le32(local, 0x7fffffff);
-    le16(local, static_cast<unsigned>(name.size()));
-    le16(local, 0);
-    local += name;
-    le32(central, 0x02014b50);
-    le16(central, 20);
-    le16(central, 10);
-    le16(central, 0);
-    le16(central, 0);
-    le32(central, 0);
-    le32(central, 0);
-    le32(central, 0x7fffffff);
-    le32(central, 0x7fffffff);
-    le16(central, static_cast<unsigned>(name.size()));
-    le16(central, 0);
-    le16(central, 0);
-    le16(central, 0);
-    le16(central, 0);
-    le32(central, 0);
-    le32(central, offset);
-    central += name;
+    claims.push_back(ziptest::Stored("big" + std::to_string(i), ""));
+    claims.back().csize = claims.back().size = 0x7fffffff;
   }
-  std::string end;
-  le32(end, 0x06054b50);
-  le16(end, 0);
-  le16(end, 0);
-  le16(end, static_cast<unsigned>(entries));
-  le16(end, static_cast<unsigned>(entries));
-  le32(end, static_cast<uint32_t>(central.size()));
-  le32(end, static_cast<uint32_t>(local.size()));
-  le16(end, 0);
-  return local + central + end;
-}
-
-struct FailureCase {
-  std::string name;
-  std::string stderrText;  // expected within standard error
-};
-
-void ExpectCleanFailure(const Result &r, const std::string &tmp, const std::string &lock,
-                        const FailureCase &c) {
-  EXPECT_EQ(r.exitStatus, 1) << c.name << ": " << r.err;
-  EXPECT_NE(r.err.find(c.stderrText), std::string::npos) << c.name << ": " << r.err;
-  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << c.name << ": " << r.out;
-  EXPECT_EQ(Joined(Entries(tmp)), "") << c.name << ": working directory left behind";
-  EXPECT_FALSE(Exists(lock)) << c.name;
+  return ziptest::Build(claims).bytes;
 }
 
 TEST_F(Lifecycle, NotEnoughSpaceLeavesNoWorkingDirectory) {
   box.Write("huge.zip", HugeClaimsArchive(1000));
   std::string setup = Installer("huge.zip");
-  Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
-  ExpectCleanFailure(r, tmp, LockPath(setup),
-                     {"no space", "There is not enough free disk space in the '" + tmp + "'"});
+  Result r = RunToEnd(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
+  ExpectCleanFailure(r, LockPath(setup), "no space", "There is not enough free disk space in the '" + tmp + "'");
   EXPECT_FALSE(JavaStarted());
 }
 
 TEST_F(Lifecycle, NoRuntimeLeavesNoWorkingDirectory) {
-  box.Write("payload/corvane.class", "classes");
-  box.Zip("payload", "payload.zip");
-  std::string setup = Installer("payload.zip");
+  std::string setup = PayloadInstaller({{"corvane.class", "classes"}});
   RunOptions opts = Options({"-tmpdir", tmp});
   opts.env["PATH"] = box.MkDir("empty-path");  // no runtime anywhere
-  Result r = e2e::Run(setup, opts);
-  ExpectCleanFailure(r, tmp, LockPath(setup), {"no runtime", "1.4.1"});
+  ExpectCleanFailure(RunToEnd(setup, opts), LockPath(setup), "no runtime", "1.4.1");
 }
 
 // Changes 64 bytes in the middle of the compressed data of the entry called name in the archive
 // at zip.
 void DamageEntry(const std::string &zip, const std::string &entryName) {
-  std::string data = e2e::ReadFile(zip);
+  std::string data = ReadFile(zip);
   // The local header of the damaged entry: its name, then its data.
   size_t name = data.find(entryName);
   ASSERT_NE(name, std::string::npos);
   ASSERT_GE(name, 30u);
   size_t header = name - 30;
   ASSERT_EQ(data.compare(header, 4, "PK\x03\x04"), 0);
-  auto le16 = [&](size_t at) {
-    return static_cast<size_t>(static_cast<unsigned char>(data[at])) |
-           static_cast<size_t>(static_cast<unsigned char>(data[at + 1])) << 8;
-  };
-  size_t start = name + le16(header + 26) + le16(header + 28);
-  size_t csize = le16(header + 18) | le16(header + 20) << 16;
+  size_t start = name + ziptest::Get16(data, header + 26) + ziptest::Get16(data, header + 28);
+  size_t csize = ziptest::Get32(data, header + 18);
   ASSERT_GT(csize, 10000u);
   for (size_t i = start + csize / 2; i < start + csize / 2 + 64; i++) data[i] ^= 0x5a;
-  e2e::WriteFile(zip, data);
+  WriteFile(zip, data);
 }
 
 TEST_F(Lifecycle, DamagedArchiveLeavesNothingOfTheExtraction) {
@@ -411,8 +225,8 @@ TEST_F(Lifecycle, DamagedArchiveLeavesNothingOfTheExtraction) {
   std::string zip = box.Zip("payload", "payload.zip");
   DamageEntry(zip, "z-damaged.bin");
   std::string setup = Installer("payload.zip");
-  Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
-  ExpectCleanFailure(r, tmp, LockPath(setup), {"damaged archive", setup});
+  ExpectCleanFailure(RunToEnd(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp})), LockPath(setup),
+                     "damaged archive", setup);
   EXPECT_FALSE(JavaStarted());
 }
 
@@ -427,9 +241,8 @@ TEST_F(Lifecycle, DamageInTheMiddleOfALargeArchiveLeavesNothingOfTheExtraction) 
   std::string zip = box.Zip("payload", "payload.zip");
   DamageEntry(zip, "part15.bin");
   std::string setup = Installer("payload.zip");
-  Result r = e2e::Run(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
-  ExpectCleanFailure(r, tmp, LockPath(setup),
-                     {"damaged archive", "setup' file appears to be corrupted.\n"});
+  ExpectCleanFailure(RunToEnd(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp})), LockPath(setup),
+                     "damaged archive", "setup' file appears to be corrupted.\n");
   EXPECT_FALSE(JavaStarted());
 }
 
@@ -438,23 +251,13 @@ TEST_F(Lifecycle, DamageInTheMiddleOfALargeArchiveLeavesNothingOfTheExtraction) 
 TEST_F(Lifecycle, FailedChangeIntoTheApplicationHomeLeavesNoWorkingDirectory) {
   std::string setup = Launcher("app/setup");
   std::string lock = LockPath(setup);
-  std::string jre = Runtime();
   std::string marker = box.Path("probing");
-  e2e::WriteFile(jre + "/bin/java",
-                 "#!/bin/sh\n"
-                 "if [ \"$1\" = \"-version\" ]; then\n"
-                 "  : > '" + marker + "'\n"
-                 "  /bin/sleep 2\n"
-                 "  echo 'java version \"1.4.2\"' >&2\n"
-                 "  exit 0\n"
-                 "fi\n"
-                 "exit 0\n",
-                 0755);
+  std::string jre = MakeRuntime(box.Path("jre"), "#!/bin/sh\n: > " + Quote(marker) +
+                                                     "\n/bin/sleep 2\necho 'java version \"1.4.2\"' >&2\n");
   auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
   ASSERT_TRUE(WaitUntil([&] { return Exists(marker); })) << p->OutSoFar();
   ASSERT_EQ(rename(box.Path("app").c_str(), box.Path("moved").c_str()), 0);
-  Result r = p->Wait();
-  ExpectCleanFailure(r, tmp, lock, {"chdir", box.Path("app")});
+  ExpectCleanFailure(p->Wait(), lock, "chdir", box.Path("app"));
 }
 
 // Through the normal end: no main class to run, a Java program that fails, and one that
@@ -463,40 +266,24 @@ TEST_F(Lifecycle, MissingMainClassFailingOrUnstartableJavaLeaveNoWorkingDirector
   std::string jre = Runtime();
   std::string bare = box.CopyLauncher("setup", "bare/setup");  // no corvane.class beside it
   TrackLocks(bare);
-  Result r = e2e::Run(bare, Options({"-javahome", jre, "-tmpdir", tmp}));
-  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  Result r = RunToEnd(bare, Options({"-javahome", jre, "-tmpdir", tmp}));
   EXPECT_EQ(r.err, "Error: There are no files requiring installation.\n");
-  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
-  EXPECT_EQ(Joined(Entries(tmp)), "");
-  EXPECT_FALSE(Exists(LockPath(bare)));
+  ExpectCleanFailure(r, LockPath(bare), "no main class");
 
   StandInJava failing;
   failing.exitCode = 1;
   failing.extraScript =
       "echo 'Exception in thread \"main\" java.lang.NoClassDefFoundError: corvane' >&2";
-  std::string jre1 = e2e::MakeRuntime(box.Path("jre1"), failing);
   std::string setup = Launcher("one/setup");
-  r = e2e::Run(setup, Options({"-javahome", jre1, "-tmpdir", tmp}));
-  EXPECT_EQ(r.exitStatus, 1) << r.err;
-  EXPECT_NE(r.err.find("NoClassDefFoundError"), std::string::npos) << r.err;
-  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
-  EXPECT_EQ(Joined(Entries(tmp)), "");
-  EXPECT_FALSE(Exists(LockPath(setup)));
+  ExpectCleanFailure(RunToEnd(setup, Options({"-javahome", Runtime(failing, "jre1"), "-tmpdir", tmp})),
+                     LockPath(setup), "failing Java", "NoClassDefFoundError");
 
   // Answers the version probe, then takes away its own execute permission: the launch fails.
-  std::string jre2 = e2e::MakeRuntime(box.Path("jre2"), {});
-  e2e::WriteFile(jre2 + "/bin/java",
-                 "#!/bin/sh\n"
-                 "echo 'java version \"1.4.2\"' >&2\n"
-                 "/bin/chmod 0644 \"$0\"\n"
-                 "exit 0\n",
-                 0755);
+  std::string jre2 = MakeRuntime(box.Path("jre2"), OutputScript("java version \"1.4.2\"\n",
+                                                                 "/bin/chmod 0644 \"$0\"\nexit 0"));
   std::string other = Launcher("two/setup");
-  r = e2e::Run(other, Options({"-javahome", jre2, "-tmpdir", tmp}));
-  EXPECT_EQ(r.exitStatus, 1) << r.err;
-  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
-  EXPECT_EQ(Joined(Entries(tmp)), "");
-  EXPECT_FALSE(Exists(LockPath(other)));
+  ExpectCleanFailure(RunToEnd(other, Options({"-javahome", jre2, "-tmpdir", tmp})), LockPath(other),
+                     "unstartable Java");
 }
 
 // A run without -tmpdir: the working directory in /tmp, named after the program (a name no
@@ -505,12 +292,12 @@ TEST_F(Lifecycle, ARunInTheDefaultTemporaryDirectoryLeavesNothingThere) {
   std::string setup = Launcher("lcyq7");
   StandInJava java;
   java.extraScript = "echo \"$@\" | /bin/grep -o 'java.io.tmpdir=[^ ]*' > '" +
-                     box.Path("report") + "/tmpdir.txt'";
+                     report + "/tmpdir.txt'";
   std::string jre = Runtime(java);
-  Result r = e2e::Run(setup, Options({"-javahome", jre}));
+  Result r = RunToEnd(setup, Options({"-javahome", jre}));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
-  std::string used = FirstLine(box.Path("report/tmpdir.txt"));
+  std::string used = FirstLine(report + "/tmpdir.txt");
   const std::string prefix = "java.io.tmpdir=";
   ASSERT_EQ(used.rfind(prefix + "/tmp/lcyq7", 0), 0u) << used;
   // The very directory this run used: other runs of this test (another build tree on the same
@@ -531,27 +318,26 @@ struct Interrupted {  // a run ended by a signal during extraction
 class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<int> {
  protected:
   // Starts a launcher whose Java program runs for long, and sends sig once it runs. The Java
-  // program must not outlive the launcher.
+  // program must not outlive the launcher, which ends through the clean-up.
   Result SignalDuringJava(int sig, const std::string &setup) {
     StandInJava java;
     java.sleepSeconds = 60;
-    java.reportDir = box.MkDir("report");
-    java.extraScript = "echo $$ > '" + java.reportDir + "/java.pid'";
-    std::string jre = Runtime(java);
-    auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-    EXPECT_TRUE(WaitUntil([&] { return !FirstLine(box.Path("report/java.pid")).empty(); }))
+    java.extraScript = "echo $$ > '" + report + "/java.pid'";
+    auto p = Start(setup, Options({"-javahome", Runtime(java), "-tmpdir", tmp}));
+    EXPECT_TRUE(WaitUntil([&] { return !FirstLine(report + "/java.pid").empty(); }))
         << p->OutSoFar();
     EXPECT_EQ(Entries(tmp).size(), 1u);
     p->Signal(sig);
     Result r = p->Wait();
-    std::string javaPid = FirstLine(box.Path("report/java.pid"));
+    std::string javaPid = FirstLine(report + "/java.pid");
     EXPECT_FALSE(Running(javaPid)) << "the Java program " << javaPid << " outlived the launcher";
+    EXPECT_TRUE(EndsWith(r.out, kCleanup)) << strsignal(sig) << ": " << r.out;
+    EXPECT_EQ(Joined(Entries(tmp)), "") << strsignal(sig);
     return r;
   }
 
   // Makes an installer with a large archive and sends sig while it is being extracted.
   Interrupted SignalDuringExtraction(int sig) {
-    box.MkDir("payload/package");
     box.Write("payload/corvane.class", "classes");
     for (int i = 0; i < 16; i++) {
       std::string part = box.Write("payload/package/part" + std::to_string(i) + ".bin", "");
@@ -559,8 +345,7 @@ class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<
     }
     box.Zip("payload", "payload.zip", "-1");
     std::string setup = Installer("payload.zip");
-    std::string jre = Runtime();
-    auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+    auto p = Start(setup, Options({"-javahome", Runtime(), "-tmpdir", tmp}));
     EXPECT_TRUE(WaitUntil([&] {
       std::vector<std::string> dirs = Entries(tmp);
       if (dirs.size() != 1) return false;
@@ -581,8 +366,6 @@ TEST_P(ExitSignals, DuringTheJavaRunRemoveTheWorkingDirectoryAndExitWith255) {
   std::string setup = Launcher();
   Result r = SignalDuringJava(sig, setup);
   EXPECT_EQ(r.exitStatus, 255) << strsignal(sig) << " " << r.termSignal;
-  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
-  EXPECT_EQ(Joined(Entries(tmp)), "");
   EXPECT_TRUE(Exists(LockPath(setup))) << "exit functions ran after the signal";
 }
 
@@ -608,8 +391,6 @@ TEST_P(AbortSignals, RemoveTheWorkingDirectoryAndEndBySigabrt) {
   std::string setup = Launcher();
   Result r = SignalDuringJava(sig, setup);
   EXPECT_EQ(r.termSignal, SIGABRT) << strsignal(sig) << " exit " << r.exitStatus;
-  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
-  EXPECT_EQ(Joined(Entries(tmp)), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(QuitAndSegv, AbortSignals, ::testing::Values(SIGQUIT, SIGSEGV),
@@ -631,8 +412,6 @@ TEST_P(OtherSignals, DuringTheJavaRunEndTheLauncherThroughTheCleanUp) {
     EXPECT_EQ(r.termSignal, SIGABRT) << strsignal(sig) << " exit " << r.exitStatus;
   else
     EXPECT_EQ(r.exitStatus, 255) << strsignal(sig) << " " << r.termSignal;
-  EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
-  EXPECT_EQ(Joined(Entries(tmp)), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(UsrRealTimeTrapAndSys, OtherSignals,
@@ -646,16 +425,11 @@ INSTANTIATE_TEST_SUITE_P(UsrRealTimeTrapAndSys, OtherSignals,
 // extraction: the write failure is reported and nothing is left. The Java program gets SIGXFSZ
 // as the launcher did, not ignored.
 TEST_F(Lifecycle, AWriteBeyondTheFileSizeLimitIsAWriteFailure) {
-  box.MkDir("payload");
-  box.Write("payload/corvane.class", "classes");
-  box.Write("payload/big", Noise(1 << 20, 5));
-  box.Zip("payload", "payload.zip");
-  std::string setup = Installer("payload.zip");
+  std::string setup = PayloadInstaller({{"corvane.class", "classes"}, {"big", Noise(1 << 20, 5)}});
   StandInJava java;
-  java.reportDir = box.MkDir("report");
-  java.extraScript = "grep SigIgn /proc/$$/status > '" + java.reportDir + "/ignored'";
+  java.extraScript = "grep SigIgn /proc/$$/status > '" + report + "/ignored'";
   std::string jre = Runtime(java);
-  Result r = e2e::Run("/bin/sh", Options({"-c", "ulimit -f 500; exec \"$0\" -javahome \"$1\" -tmpdir \"$2\"",
+  Result r = RunToEnd("/bin/sh", Options({"-c", "ulimit -f 500; exec \"$0\" -javahome \"$1\" -tmpdir \"$2\"",
                                           setup, jre, tmp}));
   EXPECT_EQ(r.exitStatus, 1) << "signal " << r.termSignal;
   EXPECT_EQ(r.err.find("Error: The installation files could not be written to the '" + tmp + "'"), 0u)
@@ -663,9 +437,9 @@ TEST_F(Lifecycle, AWriteBeyondTheFileSizeLimitIsAWriteFailure) {
   EXPECT_EQ(Joined(Entries(tmp)), "");
   EXPECT_FALSE(JavaStarted());
 
-  r = e2e::Run(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
+  r = RunToEnd(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  const std::string ignored = e2e::ReadFile(box.Path("report/ignored"));
+  const std::string ignored = ReadFile(report + "/ignored");
   ASSERT_EQ(ignored.compare(0, 8, "SigIgn:\t"), 0) << ignored;
   const unsigned long long mask = std::stoull(ignored.substr(8), nullptr, 16);
   EXPECT_EQ(mask & (1ULL << (SIGXFSZ - 1)), 0u) << ignored;
@@ -690,15 +464,13 @@ std::vector<std::string> ProcessesRunning(const std::string &exe) {
 // workers are gone with the launcher, nothing of the working directory is left, and the status
 // is the one of the signal.
 TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
-  box.MkDir("payload/package");
   box.Write("payload/corvane.class", "classes");
   std::string text;
   for (int i = 0; text.size() < (3u << 20); i++) text += "line " + std::to_string(i * 7919) + "\n";
   for (int i = 0; i < 16; i++) box.Write("payload/package/part" + std::to_string(i), text);
   box.Zip("payload", "payload.zip", "-1");
   std::string setup = Installer("payload.zip");
-  std::string jre = Runtime();
-  RunOptions opts = Options({"-javahome", jre, "-tmpdir", tmp});
+  RunOptions opts = Options({"-javahome", Runtime(), "-tmpdir", tmp});
 
   // How long the extraction takes: from the working directory's first entry to the Java run,
   // the shortest of three runs, so that the signals fall within it on a busy machine too.
@@ -713,7 +485,7 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
     ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); }));
     extraction = std::min(extraction, Now() - began);
     ASSERT_EQ(p->Wait().exitStatus, 0);
-    unlink(box.Path("report/argv.txt").c_str());
+    unlink((report + "/argv.txt").c_str());
   }
 
   const unsigned seed = static_cast<unsigned>(time(nullptr));
@@ -726,7 +498,7 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
     SCOPED_TRACE("run " + std::to_string(run) + ", " + strsignal(sig));
     auto p = Start(setup, opts);
     ASSERT_TRUE(WaitUntil([&] { return Entries(tmp).size() == 1; }));
-    usleep(static_cast<useconds_t>(extraction * 1e6 * (rand() % 1000) / 1000.0));
+    SleepMs(extraction * 1e3 * (rand() % 1000) / 1000.0);
     const bool extracting = !JavaStarted();
     p->Signal(sig);
     Result r = p->Wait();
@@ -740,7 +512,7 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
     if (extracting) duringExtraction++;
     EXPECT_EQ(Joined(ProcessesRunning(setup)), "") << "a worker outlived the launcher";
     EXPECT_EQ(Joined(Entries(tmp)), "");
-    unlink(box.Path("report/argv.txt").c_str());
+    unlink((report + "/argv.txt").c_str());
   }
   EXPECT_GE(duringExtraction, 15) << "too few signals met the extraction";
 }
@@ -752,28 +524,21 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
 // the working directory, which holds the extracted corvane.class.
 class ChildSignals : public Lifecycle {
  protected:
-  std::string report = box.MkDir("report");
-
-  std::string PayloadInstaller() {
-    box.Write("payload/corvane.class", "classes");
-    box.Zip("payload", "payload.zip");
-    return Installer("payload.zip");
+  // Starts an installer whose Java program runs `script` after answering the probe, and waits
+  // until the file `waitFor` in the report directory holds a line; null when it does not.
+  std::unique_ptr<Process> StartUntil(const std::string &script, const std::string &waitFor) {
+    std::string setup = PayloadInstaller({{"corvane.class", "classes"}});
+    StandInJava java;
+    java.extraScript = script;
+    auto p = Start(setup, Options({"-javahome", Runtime(java), "-tmpdir", tmp}));
+    if (WaitUntil([&] { return !FirstLine(report + "/" + waitFor).empty(); })) return p;
+    ADD_FAILURE() << "no " << waitFor << ": " << p->OutSoFar();
+    return nullptr;
   }
-
-  // bin/java: answers the probe, then records its pid and waits (interruptibly) for a minute.
-  std::string JavaScript(const std::string &trap, const std::string &more = "") const {
-    return "#!/bin/sh\n"
-           "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.4.2\"' >&2; exit 0; fi\n" +
-           trap + "\n" + more +
-           "echo $$ > '" + report + "/java.pid'\n"
-           "/bin/sleep 60 &\n"
-           "wait $!\n";
-  }
-
-  std::string MakeJava(const std::string &script) {
-    std::string jre = e2e::MakeRuntime(box.Path("jre"), StandInJava{});
-    e2e::WriteFile(jre + "/bin/java", script, 0755);
-    return jre;
+  // A Java program that runs `trap`, records its pid and waits (interruptibly) for a minute.
+  std::unique_ptr<Process> StartWaitingJava(const std::string &trap) {
+    return StartUntil(trap + "\necho $$ > '" + report + "/java.pid'\n/bin/sleep 60 &\nwait $!",
+                      "java.pid");
   }
 
   std::string WhenTerminated() const {
@@ -783,14 +548,12 @@ class ChildSignals : public Lifecycle {
 };
 
 TEST_F(ChildSignals, SigtermStopsTheJavaProgramBeforeItsFilesAreDeleted) {
-  std::string setup = PayloadInstaller();
-  std::string jre = MakeJava(JavaScript(WhenTerminated()));
-  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/java.pid").empty(); })) << p->OutSoFar();
+  auto p = StartWaitingJava(WhenTerminated());
+  ASSERT_TRUE(p);
   p->Signal(SIGTERM);
   Result r = p->Wait();
   EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
-  EXPECT_EQ(e2e::ReadFile(report + "/term"), "files-present\nwound-up\n");
+  EXPECT_EQ(ReadFile(report + "/term"), "files-present\nwound-up\n");
   EXPECT_FALSE(Running(FirstLine(report + "/java.pid")));
   EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
   EXPECT_EQ(Joined(Entries(tmp)), "");
@@ -798,22 +561,17 @@ TEST_F(ChildSignals, SigtermStopsTheJavaProgramBeforeItsFilesAreDeleted) {
 }
 
 TEST_F(ChildSignals, AJavaProgramThatIgnoresSigtermIsKilledAfterTenSeconds) {
-  std::string setup = PayloadInstaller();
-  std::string jre = MakeJava(JavaScript("trap '' TERM"));
-  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/java.pid").empty(); })) << p->OutSoFar();
+  auto p = StartWaitingJava("trap '' TERM");
+  ASSERT_TRUE(p);
   std::string javaPid = FirstLine(report + "/java.pid");
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  double signalled = ts.tv_sec + ts.tv_nsec / 1e9;
+  double signalled = Now();
   p->Signal(SIGTERM);
   // The working directory stays while the Java program may still use it.
-  usleep(3000000);
+  SleepMs(3000);
   EXPECT_TRUE(Running(javaPid));
   EXPECT_EQ(Entries(tmp).size(), 1u) << "deleted under the running Java program";
   Result r = p->Wait();
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  double ended = ts.tv_sec + ts.tv_nsec / 1e9;
+  double ended = Now();
   EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
   EXPECT_GE(ended - signalled, 9.5);
   EXPECT_LT(ended - signalled, 20.0);
@@ -824,18 +582,13 @@ TEST_F(ChildSignals, AJavaProgramThatIgnoresSigtermIsKilledAfterTenSeconds) {
 // Ctrl-C in a terminal signals the whole process group: the Java program ends by it at once
 // and the launcher cleans up as before, without waiting.
 TEST_F(ChildSignals, SigintToTheWholeGroupEndsEverythingPromptly) {
-  std::string setup = PayloadInstaller();
-  std::string jre = MakeJava(JavaScript(""));
-  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/java.pid").empty(); })) << p->OutSoFar();
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  double signalled = ts.tv_sec + ts.tv_nsec / 1e9;
+  auto p = StartWaitingJava("");
+  ASSERT_TRUE(p);
+  double signalled = Now();
   kill(-p->pid(), SIGINT);
   Result r = p->Wait();
-  clock_gettime(CLOCK_MONOTONIC, &ts);
   EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
-  EXPECT_LT(ts.tv_sec + ts.tv_nsec / 1e9 - signalled, 5.0);
+  EXPECT_LT(Now() - signalled, 5.0);
   EXPECT_FALSE(Running(FirstLine(report + "/java.pid")));
   EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
   EXPECT_EQ(Joined(Entries(tmp)), "");
@@ -843,24 +596,18 @@ TEST_F(ChildSignals, SigintToTheWholeGroupEndsEverythingPromptly) {
 
 // The upgrade script that the Java program asks for (exit status 10) is stopped the same way.
 TEST_F(ChildSignals, SigtermStopsTheUpgradeScriptFirst) {
-  std::string setup = PayloadInstaller();
   std::string upgrade = tmp + "/UpgradeInvoker.sh";
-  std::string leave = "printf '%s\\n' '#!/bin/sh' \"trap 'echo stopped > " + report +
-                      "/upgrade-term; exit 0' TERM\" 'echo $$ > " + report +
-                      "/upgrade.pid' '/bin/sleep 60 &' 'wait $!' > '" + upgrade +
-                      "'\n/bin/chmod 755 '" + upgrade + "'\nexit 10\n";
-  std::string jre = MakeJava(
-      "#!/bin/sh\n"
-      "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.4.2\"' >&2; exit 0; fi\n" +
-      leave);
-  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return !FirstLine(report + "/upgrade.pid").empty(); }))
-      << p->OutSoFar();
+  auto p = StartUntil("printf '%s\\n' '#!/bin/sh' \"trap 'echo stopped > " + report +
+                          "/upgrade-term; exit 0' TERM\" 'echo $$ > " + report +
+                          "/upgrade.pid' '/bin/sleep 60 &' 'wait $!' > '" + upgrade +
+                          "'\n/bin/chmod 755 '" + upgrade + "'\nexit 10",
+                      "upgrade.pid");
+  ASSERT_TRUE(p);
   EXPECT_EQ(Entries(tmp).size(), 2u) << "the working directory and the script";
   p->Signal(SIGTERM);
   Result r = p->Wait();
   EXPECT_EQ(r.exitStatus, 255) << r.termSignal;
-  EXPECT_EQ(e2e::ReadFile(report + "/upgrade-term"), "stopped\n");
+  EXPECT_EQ(ReadFile(report + "/upgrade-term"), "stopped\n");
   EXPECT_FALSE(Running(FirstLine(report + "/upgrade.pid")));
   EXPECT_EQ(Joined(Entries(tmp)), "UpgradeInvoker.sh ") << "only the working directory goes";
   unlink(upgrade.c_str());
@@ -868,11 +615,8 @@ TEST_F(ChildSignals, SigtermStopsTheUpgradeScriptFirst) {
 
 TEST_F(Lifecycle, HangupPowerAndWindowSignalsDoNotStopTheLauncher) {
   std::string setup = Launcher();
-  StandInJava java;
-  java.sleepSeconds = 1;
-  std::string jre = Runtime(java);
-  auto p = Start(setup, Options({"-javahome", jre, "-tmpdir", tmp}));
-  ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); })) << p->OutSoFar();
+  auto p = StartJava(setup, 1, tmp);
+  ASSERT_TRUE(p);
   for (int sig : {SIGHUP, SIGPWR, SIGWINCH}) p->Signal(sig);
   Result r = p->Wait();
   EXPECT_EQ(r.exitStatus, 0) << r.termSignal << r.err;
@@ -884,42 +628,35 @@ TEST_F(Lifecycle, HangupPowerAndWindowSignalsDoNotStopTheLauncher) {
 // A parent that ignores SIGCHLD passes that on; the launcher must still see its children's
 // statuses: the version probe's (else the runtime is refused) and the Java program's.
 TEST_F(Lifecycle, AnInheritedIgnoredSigchldLosesNoChildsStatus) {
-  box.MkDir("payload");
-  box.Write("payload/corvane.class", "classes");
+  std::map<std::string, std::string> files = {{"corvane.class", "classes"}};
   for (int i = 0; i < 4; i++)  // large enough for extraction workers
-    box.Write("payload/part" + std::to_string(i), Noise(400000, 77 + i));
-  box.Zip("payload", "payload.zip");
-  std::string setup = Installer("payload.zip");
+    files["part" + std::to_string(i)] = Noise(400000, 77 + i);
+  std::string setup = PayloadInstaller(files);
   StandInJava java;
   java.exitCode = 7;
   RunOptions opts = Options({"-javahome", Runtime(java), "-tmpdir", tmp});
   opts.ignoredSignals = {SIGCHLD};
-  Result r = e2e::Run(setup, opts);
+  Result r = RunToEnd(setup, opts);
   EXPECT_EQ(r.exitStatus, 7) << r.err;
   EXPECT_TRUE(JavaStarted());
   EXPECT_EQ(Joined(Entries(tmp)), "");
 }
-
-}  // namespace
-
-namespace {
 
 // A relative -tmpdir is made absolute before the working directory is named: a relative
 // working directory could not be deleted at the end, and the Java program, which runs in the
 // working directory, is told the absolute temporary directory.
 TEST_F(Lifecycle, RelativeTmpdirLeavesNothingBehind) {
   std::string setup = Launcher();
-  std::string jre = Runtime();
-  RunOptions opts = Options({"-javahome", jre, "-tmpdir", "tmp"});
+  RunOptions opts = Options({"-javahome", Runtime(), "-tmpdir", "tmp"});
   opts.cwd = box.dir();
-  Result r = e2e::Run(setup, opts);
+  Result r = RunToEnd(setup, opts);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_TRUE(EndsWith(r.out, kCleanup)) << r.out;
   EXPECT_EQ(Joined(Entries(tmp)), "");
-  std::string argv = e2e::ReadFile(box.Path("report/argv.txt"));
+  std::string argv = ReadFile(report + "/argv.txt");
   EXPECT_NE(argv.find("-Dtemp.dir=" + tmp + "\n"), std::string::npos) << argv;
   EXPECT_NE(argv.find("-Djava.io.tmpdir=" + tmp + "/setup"), std::string::npos) << argv;
-  std::string env = e2e::ReadFile(box.Path("report/env.txt"));
+  std::string env = ReadFile(report + "/env.txt");
   EXPECT_NE(env.find("TMPDIR='" + tmp + "'"), std::string::npos) << env;
 }
 

@@ -13,56 +13,60 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "launcher_test.h"
 
-using e2e::Sandbox;
+using namespace support;
 
 namespace {
 
-std::string Q(const std::string &s) { return "'" + s + "'"; }
+std::string Q(const std::string &s) { return Quote(s); }
 
 struct ToolRun {
   int status;
   std::string output;
 };
 
+// The run ended with status and its output holds each of texts.
+void ExpectRun(const ToolRun &r, int status, const std::vector<std::string> &texts) {
+  EXPECT_EQ(r.status, status) << r.output;
+  for (const std::string &text : texts) EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
+}
+
 ToolRun Tool(const std::string &args, const std::string &env = "") {
   ToolRun r;
-  r.status = e2e::Shell(env + " '" + e2e::BuiltLauncher("mkinstaller") + "' " + args, &r.output);
+  r.status = Shell(env + " '" + BuiltLauncher("mkinstaller") + "' " + args, &r.output);
   return r;
 }
 
 // The processor directory of the other launcher build.
-std::string OtherArchDir() { return std::string(e2e::ArchDir()) == "i386" ? "amd64" : "i386"; }
+std::string OtherArchDir() { return std::string(ArchDir()) == "i386" ? "amd64" : "i386"; }
 
-class Mkinstaller : public ::testing::Test {
+class Mkinstaller : public LauncherTest {
  protected:
   void SetUp() override {
     box.Write("payload/corvane.class", "class bytes");
     box.Write("payload/package/PackageFormat.jar", std::string(5000, 'j'));
     box.Write("payload/package/data/notes.txt", std::string(20000, 'n'));
     launcher = box.CopyLauncher("setup", "launcher");
+    box.MkDir("out");
   }
   // Files in the sandbox's out directory (temporary files included).
   std::string OutListing() {
     std::string out;
-    e2e::Shell("ls -A '" + box.Path("out") + "'", &out);
+    Shell("ls -A '" + box.Path("out") + "'", &out);
     return out;
   }
   // Packs payload (relative) into out/<name> with extra arguments; the tool's output.
   ToolRun Pack(const std::string &name, const std::string &args = "-q", const std::string &payload = "payload",
                const std::string &env = "") {
-    box.MkDir("out");
     return Tool(args + " " + Q(launcher) + " " + Q(box.Path(payload)) + " " + Q(box.Path("out/" + name)), env);
   }
-  std::string Out(const std::string &name) { return e2e::ReadFile(box.Path("out/" + name)); }
-  Sandbox box;
+  std::string Out(const std::string &name) { return ReadFile(box.Path("out/" + name)); }
   std::string launcher;
 };
 
 TEST_F(Mkinstaller, PacksAPayloadAndSummarisesIt) {
-  box.MkDir("out");
-  ToolRun r = Tool("'" + launcher + "' '" + box.Path("payload") + "' '" + box.Path("out/inst") + "'");
+  ToolRun r = Pack("inst", "");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("5 entries"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("25011 bytes uncompressed"), std::string::npos) << r.output;
@@ -73,29 +77,21 @@ TEST_F(Mkinstaller, PacksAPayloadAndSummarisesIt) {
   EXPECT_EQ(st.st_mode & 0777, 0755u);
   EXPECT_EQ(OutListing(), "inst\n");  // no temporary file left beside it
   // The installer starts with the launcher, byte for byte.
-  std::string inst = e2e::ReadFile(box.Path("out/inst"));
-  std::string bin = e2e::ReadFile(launcher);
+  std::string inst = ReadFile(box.Path("out/inst"));
+  std::string bin = ReadFile(launcher);
   EXPECT_EQ(inst.compare(0, bin.size(), bin), 0);
 
   ToolRun list = Tool("--list '" + box.Path("out/inst") + "'");
-  EXPECT_EQ(list.status, 0);
-  EXPECT_NE(list.output.find("package/data/notes.txt"), std::string::npos) << list.output;
+  ExpectRun(list, 0, {"package/data/notes.txt"});
   ToolRun check = Tool("--check '" + box.Path("out/inst") + "'");
   EXPECT_EQ(check.status, 0) << check.output;
 }
 
 TEST_F(Mkinstaller, SamePayloadPacksToIdenticalBytes) {
-  box.MkDir("out");
   for (const char *opt : {"", "-a ", "--relative "}) {
-    ASSERT_EQ(Tool(std::string("-q ") + opt + "'" + launcher + "' '" + box.Path("payload") + "' '" +
-                   box.Path("out/a") + "'")
-                  .status,
-              0);
-    ASSERT_EQ(Tool(std::string("-q ") + opt + "'" + launcher + "' '" + box.Path("payload") + "' '" +
-                   box.Path("out/b") + "'")
-                  .status,
-              0);
-    EXPECT_EQ(e2e::ReadFile(box.Path("out/a")), e2e::ReadFile(box.Path("out/b"))) << opt;
+    ASSERT_EQ(Pack("a", std::string("-q ") + opt).status, 0);
+    ASSERT_EQ(Pack("b", std::string("-q ") + opt).status, 0);
+    EXPECT_EQ(ReadFile(box.Path("out/a")), ReadFile(box.Path("out/b"))) << opt;
   }
 }
 
@@ -113,12 +109,12 @@ TEST_F(Mkinstaller, OtherZipReadersReadInstallersWithoutAWarning) {
   const std::string inst = Q(box.Path("out/inst"));
   for (const std::string &reader : {"unzip -l " + inst, "unzip -t " + inst, "zipinfo " + inst}) {
     std::string out;
-    EXPECT_EQ(e2e::Shell(reader + " 2>&1", &out), 0) << reader << "\n" << out;
+    EXPECT_EQ(Shell(reader + " 2>&1", &out), 0) << reader << "\n" << out;
     EXPECT_EQ(out.find("warning"), std::string::npos) << reader << "\n" << out;
     EXPECT_NE(out.find("package/caf\xc3\xa9.txt"), std::string::npos) << reader << "\n" << out;
   }
   std::string out;
-  EXPECT_EQ(e2e::Shell("python3 -W error -c 'import sys, zipfile\n"
+  EXPECT_EQ(Shell("python3 -W error -c 'import sys, zipfile\n"
                        "z = zipfile.ZipFile(sys.argv[1])\n"
                        "assert z.testzip() is None\n"
                        "print(z.read(\"package/caf\\u00e9.txt\").decode())' " + inst + " 2>&1",
@@ -128,26 +124,24 @@ TEST_F(Mkinstaller, OtherZipReadersReadInstallersWithoutAWarning) {
   EXPECT_EQ(out, "coffee\n");
   // With --relative the offsets are what a plain concatenation gives; the launcher reads both.
   ASSERT_EQ(Pack("relative", "-q --relative").status, 0);
-  EXPECT_EQ(e2e::Shell("unzip -tqq " + Q(box.Path("out/relative")) + " 2>&1", &out), 1) << out;
+  EXPECT_EQ(Shell("unzip -tqq " + Q(box.Path("out/relative")) + " 2>&1", &out), 1) << out;
   EXPECT_EQ(Tool("--check " + Q(box.Path("out/relative"))).status, 0);
 }
 
 TEST_F(Mkinstaller, BundledRuntimeIsReported) {
   box.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
-  box.Write(std::string("payload/package/jre/lib/") + e2e::ArchDir() + "/libjava.so", "");
-  box.MkDir("out");
-  ToolRun r = Tool("'" + launcher + "' '" + box.Path("payload") + "' '" + box.Path("out/inst") + "'");
+  box.Write(std::string("payload/package/jre/lib/") + ArchDir() + "/libjava.so", "");
+  ToolRun r = Pack("inst", "");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("bundled Java runtime: yes"), std::string::npos) << r.output;
 }
 
 TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
-  box.MkDir("out");
   box.Write("empty/readme.txt", "no main class");
   box.Write("notelf", "#!/bin/sh\n", 0755);
-  box.Write("cut", e2e::ReadFile(launcher).substr(0, 1000), 0755);
+  box.Write("cut", ReadFile(launcher).substr(0, 1000), 0755);
   std::string packed = box.Path("out/packed");
-  ASSERT_EQ(Tool("-q '" + launcher + "' '" + box.Path("payload") + "' '" + packed + "'").status, 0);
+  ASSERT_EQ(Pack("packed").status, 0);
   struct Case {
     std::string args, message;
   };
@@ -173,13 +167,12 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
   // An output directory the user cannot write (root could, so run as nobody).
   box.MkDir("locked", 0555);
   std::string out;
-  int rc = e2e::Shell("setpriv --reuid=65534 --regid=65534 --clear-groups '" +
-                          e2e::BuiltLauncher("mkinstaller") + "' '" + launcher + "' " + p + " '" +
-                          box.Path("locked/inst") + "'",
-                      &out);
+  int rc = AsNobody(Q(BuiltLauncher("mkinstaller")) + " " + Q(launcher) + " " + p + " " +
+                       Q(box.Path("locked/inst")),
+                   &out);
   EXPECT_EQ(rc, 1) << out;
   EXPECT_NE(out.find("is not writable"), std::string::npos) << out;
-  EXPECT_FALSE(e2e::Exists(box.Path("locked/inst")));
+  EXPECT_FALSE(Exists(box.Path("locked/inst")));
 
   // Usage errors.
   EXPECT_EQ(Tool("'" + launcher + "'").status, 2);
@@ -189,31 +182,26 @@ TEST_F(Mkinstaller, BadInputsFailWithAMessageAndLeaveNoOutput) {
 
 TEST_F(Mkinstaller, MissingPackageFormatJarOnlyWarns) {
   box.Write("bare/corvane.class", "x");
-  box.MkDir("out");
-  ToolRun r = Tool("-q '" + launcher + "' '" + box.Path("bare") + "' '" + box.Path("out/i") + "'");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("warning: payload has no package/PackageFormat.jar"), std::string::npos);
+  ToolRun r = Pack("i", "-q", "bare");
+  ExpectRun(r, 0, {"warning: payload has no package/PackageFormat.jar"});
 }
 
 TEST_F(Mkinstaller, CheckFindsADamagedPayload) {
-  box.MkDir("out");
   std::string inst = box.Path("out/inst");
-  ASSERT_EQ(Tool("-q -l 0 '" + launcher + "' '" + box.Path("payload") + "' '" + inst + "'").status, 0);
+  ASSERT_EQ(Pack("inst", "-q -l 0").status, 0);
   // Flip a byte inside the stored notes.txt data, near the end of the file.
-  std::string data = e2e::ReadFile(inst);
+  std::string data = ReadFile(inst);
   size_t at = data.find(std::string(100, 'n'));
   ASSERT_NE(at, std::string::npos);
   data[at + 50] = 'X';
-  e2e::WriteFile(inst, data, 0755);
+  WriteFile(inst, data, 0755);
   ToolRun r = Tool("--check '" + inst + "'");
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("damaged"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"damaged"});
   // A plain launcher has no payload to list.
   EXPECT_EQ(Tool("--list '" + launcher + "'").status, 1);
 }
 
 TEST_F(Mkinstaller, RefusalsNameTheFileAndTheRule) {
-  box.MkDir("out");
   struct Case {
     std::string setup, expected;
   };
@@ -227,22 +215,20 @@ TEST_F(Mkinstaller, RefusalsNameTheFileAndTheRule) {
       {"mkfifo " + Q(p + "/pipe"), "'" + p + "/pipe': it is a named pipe"},
   };
   for (const Case &c : cases) {
-    ASSERT_EQ(e2e::Shell(c.setup), 0) << c.setup;
+    ASSERT_EQ(Shell(c.setup), 0) << c.setup;
     ToolRun r = Pack("inst");
     EXPECT_EQ(r.status, 1) << c.setup << "\n" << r.output;
     EXPECT_NE(r.output.find(c.expected), std::string::npos) << r.output;
-    e2e::Shell("rm -f " + Q(p + "/package/huge.bin") + " " + Q(p + "/dangling") + " " + Q(p + "/package/passwd") +
+    Shell("rm -f " + Q(p + "/package/huge.bin") + " " + Q(p + "/dangling") + " " + Q(p + "/package/passwd") +
                " " + Q(p + "/package/up") + " " + Q(p + "/pipe"));
   }
   ToolRun r = Pack("inst");
   EXPECT_EQ(r.status, 0) << r.output;
   // Stored, two entries that each fit make an installer larger than the launcher reads: refused
   // before anything is written.
-  ASSERT_EQ(e2e::Shell("truncate -s 1100000000 " + Q(p + "/a.bin") + " " + Q(p + "/b.bin")), 0);
+  ASSERT_EQ(Shell("truncate -s 1100000000 " + Q(p + "/a.bin") + " " + Q(p + "/b.bin")), 0);
   r = Pack("big", "-q -l 0");
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("the installer would be 22"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("at most 2147483647 bytes"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"the installer would be 22", "at most 2147483647 bytes"});
   EXPECT_EQ(OutListing(), "inst\n");
 }
 
@@ -256,87 +242,64 @@ TEST_F(Mkinstaller, MoreEntriesThanTheLauncherReadsAreRefusedAndTheLimitPacks) {
     close(fd);
   }
   ToolRun r = Pack("inst");
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("has 65535 entries (files and directories together), and the launcher reads at most 65534"),
-            std::string::npos)
-      << r.output;
-  EXPECT_FALSE(e2e::Exists(box.Path("out/inst")));
+  ExpectRun(r, 1, {"has 65535 entries (files and directories together), and the launcher reads at most 65534"});
+  EXPECT_FALSE(Exists(box.Path("out/inst")));
   unlink(box.Path("payload/many/0").c_str());
   r = Pack("inst", "");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("65534 entries (65531 files, 3 directories)"), std::string::npos) << r.output;
   ToolRun check = Tool("--check " + Q(box.Path("out/inst")));
-  EXPECT_EQ(check.status, 0) << check.output;
-  EXPECT_NE(check.output.find("every entry is intact (65534 entries)"), std::string::npos) << check.output;
+  ExpectRun(check, 0, {"every entry is intact (65534 entries)"});
 }
 
 TEST_F(Mkinstaller, TheLauncherMustBeOneOfOursOfTheRightKindAndProcessor) {
-  box.MkDir("out");
   // An ELF program that is no launcher.
   box.CopyLauncher("catalog_gen", "program");
   ToolRun r = Tool("-q " + Q(box.Path("program")) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/i")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is not a corvane launcher"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"is not a corvane launcher"});
 
   // An installer payload behind the uninstaller launcher, and the other way round.
   const std::string uninstall = box.CopyLauncher("uninstall", "uninstall");
   r = Tool("-q " + Q(uninstall) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/i")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is the uninstaller launcher (main class corvane_uninstall), but the payload is an installer's"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1, {"is the uninstaller launcher (main class corvane_uninstall), but the payload is an installer's"});
   box.Write("upayload/corvane_uninstall.class", "u");
   r = Tool("-q -u " + Q(launcher) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is the installer launcher (main class corvane), but the payload is an uninstaller's"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1, {"is the installer launcher (main class corvane), but the payload is an uninstaller's"});
   r = Tool("-q " + Q(launcher) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("it holds corvane_uninstall.class, an uninstaller's: add -u"), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"it holds corvane_uninstall.class, an uninstaller's: add -u"});
   r = Tool("-u " + Q(uninstall) + " " + Q(box.Path("upayload")) + " " + Q(box.Path("out/u")));
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("uninstaller launcher"), std::string::npos) << r.output;
+  ExpectRun(r, 0, {"uninstaller launcher"});
   EXPECT_EQ(OutListing(), "u\n");
 
   // A runtime for the other processor: the launcher would never find it.
   box.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
   box.Write("payload/package/jre/lib/" + OtherArchDir() + "/libjava.so", "");
   r = Pack("i");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is for lib/" + OtherArchDir()), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find(OtherArchDir() == "i386" ? "pack it behind the 32-bit launcher (the i386 build)"
-                                                   : "pack it behind the 64-bit launcher (the x86_64 build)"),
-            std::string::npos)
-      << r.output;
-  box.Write(std::string("payload/package/jre/lib/") + e2e::ArchDir() + "/libjava.so", "");
+  ExpectRun(r, 1,
+            {"is for lib/" + OtherArchDir(), OtherArchDir() == "i386"
+                                                 ? "pack it behind the 32-bit launcher (the i386 build)"
+                                                 : "pack it behind the 64-bit launcher (the x86_64 build)"});
+  box.Write(std::string("payload/package/jre/lib/") + ArchDir() + "/libjava.so", "");
   r = Pack("i", "");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find(std::string("bundled Java runtime: yes, for ") + e2e::ArchDir()), std::string::npos) << r.output;
+  ExpectRun(r, 0, {std::string("bundled Java runtime: yes, for ") + ArchDir()});
 
   // Installers made by hand get the same verdicts from --check and --info.
   box.Zip("payload", "payload.zip");
   const std::string wrongKind = box.MakeInstaller("payload.zip", "wrong-kind", "uninstall");
   r = Tool("--check " + Q(wrongKind));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("has no corvane_uninstall.class at its root"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("(it holds corvane.class: an installer payload behind the uninstaller launcher)"),
-            std::string::npos)
-      << r.output;
+  ExpectRun(r, 1,
+            {"has no corvane_uninstall.class at its root",
+             "(it holds corvane.class: an installer payload behind the uninstaller launcher)"});
   r = Tool("--info " + Q(wrongKind));
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find(": uninstaller launcher, " + std::string(sizeof(void *) == 8 ? "64-bit x86-64" : "32-bit i386")),
-            std::string::npos)
-      << r.output;
-  e2e::Shell("rm " + Q(box.Path(std::string("payload/package/jre/lib/") + e2e::ArchDir() + "/libjava.so")));
+  ExpectRun(r, 0, {": uninstaller launcher, " + std::string(sizeof(void *) == 8 ? "64-bit x86-64" : "32-bit i386")});
+  Shell("rm " + Q(box.Path(std::string("payload/package/jre/lib/") + ArchDir() + "/libjava.so")));
   box.Zip("payload", "payload.zip");
   r = Tool("--check " + Q(box.MakeInstaller("payload.zip", "wrong-arch")));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("is for lib/" + OtherArchDir()), std::string::npos) << r.output;
+  ExpectRun(r, 1, {"is for lib/" + OtherArchDir()});
 }
 
 TEST_F(Mkinstaller, SameBytesInAnyTimeZoneUmaskAndModesAndWithSourceDateEpoch) {
-  ASSERT_EQ(e2e::Shell("touch -d @1700000000 " + Q(box.Path("payload/package/data/notes.txt"))), 0);
+  ASSERT_EQ(Shell("touch -d @1700000000 " + Q(box.Path("payload/package/data/notes.txt"))), 0);
   ASSERT_EQ(Pack("utc", "-q", "payload", "TZ=UTC").status, 0);
   ASSERT_EQ(Pack("tokyo", "-q", "payload", "TZ=Asia/Tokyo").status, 0);
   EXPECT_EQ(Out("utc"), Out("tokyo"));
@@ -345,14 +308,14 @@ TEST_F(Mkinstaller, SameBytesInAnyTimeZoneUmaskAndModesAndWithSourceDateEpoch) {
   EXPECT_NE(list.output.find("2023-11-14 22:13:20  package/data/notes.txt"), std::string::npos) << list.output;
 
   // The same files with other modes, packed under another umask.
-  ASSERT_EQ(e2e::Shell("cp -a " + Q(box.Path("payload")) + " " + Q(box.Path("private")) + " && chmod -R go-rwx " +
+  ASSERT_EQ(Shell("cp -a " + Q(box.Path("payload")) + " " + Q(box.Path("private")) + " && chmod -R go-rwx " +
                        Q(box.Path("private")) + " && chmod 700 " + Q(box.Path("private/corvane.class"))),
             0);
   ASSERT_EQ(Pack("private", "-q", "private", "umask 077 &&").status, 0);
   EXPECT_EQ(Out("private"), Out("utc"));
 
   // Other modification times give other bytes, unless SOURCE_DATE_EPOCH fixes every time stamp.
-  ASSERT_EQ(e2e::Shell("touch -d @1600000000 " + Q(box.Path("private/package/data/notes.txt"))), 0);
+  ASSERT_EQ(Shell("touch -d @1600000000 " + Q(box.Path("private/package/data/notes.txt"))), 0);
   ASSERT_EQ(Pack("touched", "-q", "private").status, 0);
   EXPECT_NE(Out("touched"), Out("utc"));
   ASSERT_EQ(Pack("epoch1", "-q", "payload", "SOURCE_DATE_EPOCH=1700000000 TZ=America/New_York").status, 0);
@@ -361,50 +324,41 @@ TEST_F(Mkinstaller, SameBytesInAnyTimeZoneUmaskAndModesAndWithSourceDateEpoch) {
   list = Tool("--list " + Q(box.Path("out/epoch2")));
   EXPECT_NE(list.output.find("2023-11-14 22:13:20  corvane.class"), std::string::npos) << list.output;
   ToolRun bad = Pack("bad", "-q", "payload", "SOURCE_DATE_EPOCH=yesterday");
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.output.find("SOURCE_DATE_EPOCH is 'yesterday', not a number of seconds"), std::string::npos);
+  ExpectRun(bad, 1, {"SOURCE_DATE_EPOCH is 'yesterday', not a number of seconds"});
 }
 
 // A bundled runtime made of links (bin/java and lib/ point elsewhere in the payload) and data
 // reached through links: the real launcher finds the runtime, runs its java, and the program
 // sees plain files with the contents of what the links pointed to.
 TEST_F(Mkinstaller, LinksArriveAsTheFilesTheyPointToWhenTheLauncherRuns) {
-  const std::string report = box.MkDir("report");
-  const std::string tmp = box.MkDir("tmp");
-  std::string script = "#!/bin/sh\n";
-  script += "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.4.2\"' >&2; exit 0; fi\n";
-  script += "for f in data/link.txt docs/real.txt docs/link.txt package/jre/bin/java package/jre/lib/" +
-            std::string(e2e::ArchDir()) + "/libjava.so; do\n";
+  StandInJava java;
+  std::string script = "for f in data/link.txt docs/real.txt docs/link.txt package/jre/bin/java package/jre/lib/" +
+            std::string(ArchDir()) + "/libjava.so; do\n";
   script += "  if [ -f \"$f\" ] && [ ! -L \"$f\" ]; then echo \"$f: $(head -c 13 \"$f\")\"; else echo \"$f: missing\"; fi\n";
   script += "done > " + Q(report + "/files") + "\n";
   script += "[ -d docs ] && [ ! -L docs ] && echo docs: directory >> " + Q(report + "/files") + "\n";
-  script += "exit 0\n";
-  box.Write("payload/tools/java.sh", script, 0755);
-  box.Write(std::string("payload/runtime/lib/") + e2e::ArchDir() + "/libjava.so", "the library");
+  java.extraScript = script;
+  box.Write("payload/tools/java.sh", JavaScript(java), 0755);
+  box.Write(std::string("payload/runtime/lib/") + ArchDir() + "/libjava.so", "the library");
   box.Write("payload/data/real.txt", "real contents");
   box.MkDir("payload/package/jre/bin");
-  ASSERT_EQ(e2e::Shell("cd " + Q(box.Path("payload")) + " && ln -s ../../../tools/java.sh package/jre/bin/java && " +
+  ASSERT_EQ(Shell("cd " + Q(box.Path("payload")) + " && ln -s ../../../tools/java.sh package/jre/bin/java && " +
                        "ln -s ../../runtime/lib package/jre/lib && ln -s real.txt data/link.txt && ln -s data docs"),
             0);
   ToolRun r = Pack("inst", "");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("5 symbolic links stored as what they point to"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find(std::string("bundled Java runtime: yes, for ") + e2e::ArchDir()), std::string::npos)
+  EXPECT_NE(r.output.find(std::string("bundled Java runtime: yes, for ") + ArchDir()), std::string::npos)
       << r.output;
 
-  e2e::RunOptions opts;
-  opts.args = {"-tmpdir", tmp};
-  opts.env["LC_ALL"] = "C";
-  opts.env["PATH"] = "/usr/bin:/bin";
-  opts.unset = {"JAVA_HOME", "LD_LIBRARY_PATH"};
-  e2e::Result run = e2e::Run(box.Path("out/inst"), opts);
+  Result run = RunToEnd(box.Path("out/inst"), LauncherOptions({"-tmpdir", tmp}));
   EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-  EXPECT_EQ(e2e::ReadFile(report + "/files"),
+  EXPECT_EQ(ReadFile(report + "/files"),
             "data/link.txt: real contents\n"
             "docs/real.txt: real contents\n"
             "docs/link.txt: real contents\n"
             "package/jre/bin/java: #!/bin/sh\nif \n"
-            "package/jre/lib/" + std::string(e2e::ArchDir()) + "/libjava.so: the library\n"
+            "package/jre/lib/" + std::string(ArchDir()) + "/libjava.so: the library\n"
             "docs: directory\n");
 }
 
@@ -412,20 +366,18 @@ TEST_F(Mkinstaller, CheckFindsAFlippedByteAnywhereAndPrintsTheFilesDigest) {
   ASSERT_EQ(Pack("inst").status, 0);
   const std::string inst = box.Path("out/inst");
   std::string sum;
-  ASSERT_EQ(e2e::Shell("sha256sum " + Q(inst) + " | cut -c1-64", &sum), 0);
+  ASSERT_EQ(Shell("sha256sum " + Q(inst) + " | cut -c1-64", &sum), 0);
   ToolRun ok = Tool("--check " + Q(inst));
-  EXPECT_EQ(ok.status, 0) << ok.output;
-  EXPECT_NE(ok.output.find("the SHA-256 recorded when it was made matches\nSHA-256: " + sum), std::string::npos)
-      << ok.output;
-  const std::string bytes = e2e::ReadFile(inst);
-  const size_t launcherSize = e2e::ReadFile(launcher).size();
+  ExpectRun(ok, 0, {"the SHA-256 recorded when it was made matches\nSHA-256: " + sum});
+  const std::string bytes = ReadFile(inst);
+  const size_t launcherSize = ReadFile(launcher).size();
   // Some forty places spread over the archive, its first and last bytes, and the launcher.
   std::vector<size_t> places = {launcherSize, bytes.size() - 1, launcherSize / 3, launcherSize - 1};
   for (size_t at = launcherSize; at < bytes.size(); at += (bytes.size() - launcherSize) / 40 + 1) places.push_back(at);
   for (size_t at : places) {
     std::string damaged = bytes;
     damaged[at] = static_cast<char>(damaged[at] ^ 0x20);
-    e2e::WriteFile(box.Path("out/damaged"), damaged, 0755);
+    WriteFile(box.Path("out/damaged"), damaged, 0755);
     ToolRun r = Tool("--check " + Q(box.Path("out/damaged")));
     EXPECT_EQ(r.status, 1) << "byte " << at << "\n" << r.output;
     EXPECT_NE(r.output.find("damaged"), std::string::npos) << "byte " << at << "\n" << r.output;
@@ -435,22 +387,21 @@ TEST_F(Mkinstaller, CheckFindsAFlippedByteAnywhereAndPrintsTheFilesDigest) {
 TEST_F(Mkinstaller, AnInstalledToolkitPacksWithoutALauncherPath) {
   const std::string prefix = box.Path("prefix");
   std::string out;
-  ASSERT_EQ(e2e::Shell("cmake --install " + Q(LAUNCHER_BUILD_DIR) + " --prefix " + Q(prefix), &out), 0) << out;
+  ASSERT_EQ(Shell("cmake --install " + Q(LAUNCHER_BUILD_DIR) + " --prefix " + Q(prefix), &out), 0) << out;
   const std::string tool = prefix + "/bin/mkinstaller";
-  box.MkDir("out");
-  ASSERT_EQ(e2e::Shell(Q(tool) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/inst")), &out), 0) << out;
+  ASSERT_EQ(Shell(Q(tool) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/inst")), &out), 0) << out;
   EXPECT_NE(out.find("out/inst: installer launcher"), std::string::npos) << out;
   box.Write("upayload/corvane_uninstall.class", "u");
-  ASSERT_EQ(e2e::Shell(Q(tool) + " -u " + Q(box.Path("upayload")) + " " + Q(box.Path("out/uninst")), &out), 0) << out;
+  ASSERT_EQ(Shell(Q(tool) + " -u " + Q(box.Path("upayload")) + " " + Q(box.Path("out/uninst")), &out), 0) << out;
   EXPECT_NE(out.find("out/uninst: uninstaller launcher"), std::string::npos) << out;
   // The installer starts with the installed launcher, byte for byte.
-  const std::string installed = e2e::ReadFile(prefix + "/libexec/corvane/uninstall");
+  const std::string installed = ReadFile(prefix + "/libexec/corvane/uninstall");
   ASSERT_FALSE(installed.empty());
-  EXPECT_EQ(e2e::ReadFile(box.Path("out/uninst")).compare(0, installed.size(), installed), 0);
-  EXPECT_EQ(e2e::Shell(Q(tool) + " --check " + Q(box.Path("out/uninst"))), 0);
+  EXPECT_EQ(ReadFile(box.Path("out/uninst")).compare(0, installed.size(), installed), 0);
+  EXPECT_EQ(Shell(Q(tool) + " --check " + Q(box.Path("out/uninst"))), 0);
   // Without its launchers the toolkit says where it looked.
-  ASSERT_EQ(e2e::Shell("rm -r " + Q(prefix + "/libexec/corvane")), 0);
-  EXPECT_EQ(e2e::Shell(Q(tool) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/again")), &out), 1);
+  ASSERT_EQ(Shell("rm -r " + Q(prefix + "/libexec/corvane")), 0);
+  EXPECT_EQ(Shell(Q(tool) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/again")), &out), 1);
   EXPECT_NE(out.find("no launcher given, and none is installed beside mkinstaller ('" + prefix +
                      "/bin/../libexec/corvane/setup': no such file)"),
             std::string::npos)
@@ -461,11 +412,10 @@ TEST_F(Mkinstaller, AnInstalledToolkitPacksWithoutALauncherPath) {
 // output; only names of the tool's own pattern, files of the user, older than a minute, and
 // not locked by a run still going.
 TEST_F(Mkinstaller, TheNextRunRemovesWhatAKilledRunLeft) {
-  box.MkDir("out");
   const std::vector<std::string> kept = {".inst.Held01", ".inst.Young1", ".inst.Other1", ".inst.TooLong", ".other.Ab12Cd"};
   for (const std::string &name : kept) box.Write("out/" + name, "partial");
   box.Write("out/.inst.Xy12Zw", "partial");
-  ASSERT_EQ(e2e::Shell("cd " + Q(box.Path("out")) + " && touch -d '-2 minutes' .inst.Xy12Zw .inst.Held01 .inst.Other1 " +
+  ASSERT_EQ(Shell("cd " + Q(box.Path("out")) + " && touch -d '-2 minutes' .inst.Xy12Zw .inst.Held01 .inst.Other1 " +
                        ".inst.TooLong .other.Ab12Cd && chown 65534 .inst.Other1"),
             0);
   const int held = open(box.Path("out/.inst.Held01").c_str(), O_RDONLY);
@@ -476,8 +426,8 @@ TEST_F(Mkinstaller, TheNextRunRemovesWhatAKilledRunLeft) {
   EXPECT_NE(r.output.find("warning: removed '" + box.Path("out/.inst.Xy12Zw") + "', the temporary file of an earlier run"),
             std::string::npos)
       << r.output;
-  EXPECT_FALSE(e2e::Exists(box.Path("out/.inst.Xy12Zw")));
-  for (const std::string &name : kept) EXPECT_TRUE(e2e::Exists(box.Path("out/" + name))) << name;
+  EXPECT_FALSE(Exists(box.Path("out/.inst.Xy12Zw")));
+  for (const std::string &name : kept) EXPECT_TRUE(Exists(box.Path("out/" + name))) << name;
 }
 
 // A payload that takes seconds to pack: progress on a terminal only, and an interrupted run
@@ -489,22 +439,21 @@ class SlowPayload : public Mkinstaller {
     // Text-like data deflates slowly at level 9; enough of it that packing takes more than the
     // second after which progress is shown, even on a fast machine with an optimised build.
     std::string out;
-    ASSERT_EQ(e2e::Shell("head -c 96000000 /dev/urandom | base64 > " + Q(box.Path("payload/package/data/big.txt")), &out),
+    ASSERT_EQ(Shell("head -c 96000000 /dev/urandom | base64 > " + Q(box.Path("payload/package/data/big.txt")), &out),
               0)
         << out;
-    box.MkDir("out");
   }
 };
 
 TEST_F(SlowPayload, ProgressIsShownOnATerminalOnly) {
   const std::string args = "-l 9 " + Q(launcher) + " " + Q(box.Path("payload")) + " " + Q(box.Path("out/inst"));
   std::string out;
-  ASSERT_EQ(e2e::Shell("script -qec " + Q(e2e::BuiltLauncher("mkinstaller") + " " + args) + " /dev/null", &out), 0)
+  ASSERT_EQ(Shell("script -qec " + Q(BuiltLauncher("mkinstaller") + " " + args) + " /dev/null", &out), 0)
       << out;
   EXPECT_NE(out.find("\rpacking: "), std::string::npos) << out;
   EXPECT_NE(out.find("entries"), std::string::npos);
   out.clear();
-  ASSERT_EQ(e2e::Shell("script -qec " + Q(e2e::BuiltLauncher("mkinstaller") + " -q " + args) + " /dev/null", &out), 0);
+  ASSERT_EQ(Shell("script -qec " + Q(BuiltLauncher("mkinstaller") + " -q " + args) + " /dev/null", &out), 0);
   EXPECT_EQ(out, "");
   ToolRun plain = Tool(args);
   EXPECT_EQ(plain.status, 0);
@@ -512,9 +461,9 @@ TEST_F(SlowPayload, ProgressIsShownOnATerminalOnly) {
 }
 
 TEST_F(SlowPayload, AnInterruptedRunLeavesNoTemporaryFile) {
-  e2e::RunOptions opts;
+  RunOptions opts;
   opts.args = {"-q", "-l", "9", launcher, box.Path("payload"), box.Path("out/inst")};
-  e2e::Process tool(e2e::BuiltLauncher("mkinstaller"), opts, box.MkDir("run"));
+  Process tool(BuiltLauncher("mkinstaller"), opts, box.MkDir("run"));
   // Once the temporary file exists, the tool is packing.
   bool started = false;
   for (int i = 0; i < 500 && !started; i++) {
@@ -523,7 +472,7 @@ TEST_F(SlowPayload, AnInterruptedRunLeavesNoTemporaryFile) {
   }
   ASSERT_TRUE(started);
   tool.Signal(SIGTERM);
-  e2e::Result r = tool.Wait();
+  Result r = tool.Wait();
   EXPECT_EQ(r.termSignal, SIGTERM);
   EXPECT_EQ(OutListing(), "");
 }

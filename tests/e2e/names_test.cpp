@@ -3,18 +3,15 @@
 // in C, C.UTF-8, es_ES (ISO-8859-1), es_ES.UTF-8, ja_JP.eucJP and ja_JP.SJIS alike. The names'
 // bytes are no valid characters in most of these locales; they must still be split at every
 // "/" and written byte for byte.
+#include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "launcher_test.h"
 
-using e2e::ReadFile;
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
-using e2e::StandInJava;
+using namespace support;
 
 namespace {
 
@@ -43,43 +40,30 @@ std::vector<Named> PayloadFiles() {
   };
 }
 
-class InternationalNames : public ::testing::TestWithParam<const char *> {
+class InternationalNames : public LauncherTest, public ::testing::WithParamInterface<const char *> {
  protected:
-  Sandbox box;
-  std::string tmp = box.MkDir("tmp");
-  std::string report = box.MkDir("report");
-
-  std::string Installer() {
-    for (const Named &f : PayloadFiles()) box.Write("payload/" + f.name, f.content);
-    box.Zip("payload", "payload.zip");
-    return box.MakeInstaller("payload.zip", kDownloads + "/setup");
-  }
-
   RunOptions Options(std::vector<std::string> args, const std::string &searchDirs) const {
-    RunOptions opts;
-    opts.args = std::move(args);
-    opts.env["LC_ALL"] = GetParam();
-    opts.env["PATH"] = searchDirs + ":/usr/bin:/bin";
-    opts.unset = {"JAVA_HOME", "TMPDIR", "LANG", "LANGUAGE"};
+    RunOptions opts = LauncherOptions(std::move(args), GetParam(), searchDirs);
     opts.cwd = box.Path(kDownloads);
     return opts;
   }
 };
 
 TEST_P(InternationalNames, AreExtractedByteForByteAndTheProgramKeepsItsBareName) {
-  std::string setup = Installer();
+  std::map<std::string, std::string> files;
+  for (const Named &f : PayloadFiles()) files[f.name] = f.content;
+  std::string setup = PayloadInstaller(files, kDownloads + "/setup");
   StandInJava java;
-  java.reportDir = report;
   // The Java program keeps a copy of what it was given to run in.
   java.extraScript = "/bin/cp -R . '" + report + "/tree'";
-  std::string root = e2e::MakeRuntime(box.Path("jre"), java);
+  std::string root = Runtime(java);
 
-  Result r = e2e::Run(setup, Options({"-tmpdir", tmp}, root + "/bin"));
+  Result r = RunToEnd(setup, Options({"-tmpdir", tmp}, root + "/bin"));
   ASSERT_EQ(r.exitStatus, 0) << GetParam() << "\n" << r.out << r.err;
   EXPECT_EQ(r.err, "") << GetParam();
   for (const Named &f : PayloadFiles()) {
     std::string path = report + "/tree/" + f.name;
-    ASSERT_TRUE(e2e::Exists(path)) << GetParam() << ": " << f.name;
+    ASSERT_TRUE(Exists(path)) << GetParam() << ": " << f.name;
     EXPECT_TRUE(ReadFile(path) == f.content) << GetParam() << ": " << f.name;
   }
   // The working directory is named after the program, not after the directory it lies in.
@@ -88,10 +72,10 @@ TEST_P(InternationalNames, AreExtractedByteForByteAndTheProgramKeepsItsBareName)
   cwd.pop_back();
   EXPECT_EQ(cwd.rfind(tmp + "/setup", 0), 0u) << GetParam() << ": " << cwd;
   EXPECT_EQ(cwd.size(), tmp.size() + 1 + 5 + 6) << GetParam() << ": " << cwd;
-  EXPECT_EQ(e2e::Lines(ReadFile(report + "/argv.txt")).back(), "corvane");
+  EXPECT_EQ(Lines(ReadFile(report + "/argv.txt")).back(), "corvane");
 
   // The usage text names the program alone.
-  Result help = e2e::Run(setup, Options({"-help"}, root + "/bin"));
+  Result help = RunToEnd(setup, Options({"-help"}, root + "/bin"));
   EXPECT_EQ(help.exitStatus, 0) << GetParam();
   EXPECT_NE(help.err.find("'setup' [-"), std::string::npos) << GetParam() << ": " << help.err;
   EXPECT_EQ(help.err.find("chargements"), std::string::npos) << GetParam() << ": " << help.err;

@@ -5,19 +5,19 @@
 // as it has begun.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "launcher_test.h"
+
+using namespace support;
 
 extern char **environ;
 
@@ -30,25 +30,11 @@ const char kTodaysText[] =
     "Launching Java(TM) 2 Runtime Environment...\n"
     "Deleting temporary files...\n";
 
-void SleepMs(int ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
-
 // Whether a directory in tmp (the working directory) has anything in it yet.
 bool ExtractionHasBegun(const std::string &tmp) {
-  bool begun = false;
-  if (DIR *d = opendir(tmp.c_str())) {
-    while (struct dirent *e = readdir(d)) {
-      if (e->d_name[0] == '.') continue;
-      DIR *w = opendir((tmp + "/" + e->d_name).c_str());
-      if (w == nullptr) continue;
-      while (struct dirent *f = readdir(w)) begun = begun || f->d_name[0] != '.';
-      closedir(w);
-    }
-    closedir(d);
-  }
-  return begun;
+  for (const std::string &name : Entries(tmp))
+    if (!Entries(tmp + "/" + name).empty()) return true;
+  return false;
 }
 
 // Once the extraction has begun, stops the launcher's process group (its workers too) for longer
@@ -86,21 +72,19 @@ std::vector<std::string> Screen(const std::string &bytes) {
   return lines;
 }
 
-class Progress : public ::testing::Test {
+class Progress : public LauncherTest {
  protected:
   void SetUp() override {
     box.Write("payload/corvane.class", "classes");
     // Thousands of small files: slow to write on any machine, quick to make and to pack.
     for (int i = 0; i < 3000; i++)
-      box.Write("payload/d" + std::to_string(i / 30) + "/f" + std::to_string(i), e2e::Noise(700, i));
+      box.Write("payload/d" + std::to_string(i / 30) + "/f" + std::to_string(i), Noise(700, i));
     box.Zip("payload", "payload.zip", "-0");
-    installer = box.MakeInstaller("payload.zip");
-    tmp = box.MkDir("tmp");
-    args = {"-javahome", e2e::MakeRuntime(box.Path("jre"), e2e::StandInJava()), "-tmpdir", tmp};
+    installer = Installer("payload.zip", "installer");
+    args = {"-javahome", Runtime(), "-tmpdir", tmp};
   }
 
-  e2e::Sandbox box;
-  std::string installer, tmp;
+  std::string installer;
   std::vector<std::string> args;
 };
 
@@ -134,18 +118,15 @@ TEST_F(Progress, ATerminalShowsProgressLinesAndThenTodaysScreenAPipeTodaysBytes)
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << bytes;
   EXPECT_TRUE(heldUp);
   EXPECT_TRUE(std::regex_search(bytes, std::regex("\r +[0-9]+%  [0-9]+/[0-9]+ MB"))) << bytes;
-  EXPECT_EQ(Screen(bytes), e2e::Lines(kTodaysText)) << bytes;
+  EXPECT_EQ(Screen(bytes), Lines(kTodaysText)) << bytes;
 
-  e2e::RunOptions opts;
-  opts.args = args;
-  opts.env["LC_ALL"] = "C";
-  e2e::Process piped(installer, opts, box.MkDir("piped"));
+  Process piped(installer, LauncherOptions(args), box.MkDir("piped"));
   heldUp = false;
   for (int ms = 0; ms < 60000 && !heldUp; ms++) {
     heldUp = HoldUpExtraction(piped.pid(), tmp);
     if (!heldUp) SleepMs(1);
   }
-  e2e::Result r = piped.Wait();
+  Result r = piped.Wait();
   EXPECT_TRUE(heldUp);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.out, kTodaysText);

@@ -6,7 +6,6 @@
 // the runs that wait for Java overlap.
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,15 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "launcher_test.h"
 
-using e2e::Lines;
-using e2e::MakeRuntime;
-using e2e::ReadFile;
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
-using e2e::StandInJava;
+using namespace support;
 
 namespace {
 
@@ -48,15 +41,6 @@ constexpr const char kNoFindJavaUsage[] =
 constexpr const char kTmpdirUsage[] =
     "Try rerunning this application with the following usage:\n    'setup' -tmpdir <temporary "
     "directory>\n";
-constexpr const char kSystemPath[] = "/usr/bin:/bin";
-
-// True while the process runs (a zombie waiting to be reaped does not count).
-bool Running(const std::string &pid) {
-  std::string stat = ReadFile("/proc/" + pid + "/stat");
-  if (stat.empty()) return false;
-  size_t paren = stat.rfind(')');
-  return paren == std::string::npos || stat.compare(paren + 1, 3, " Z ") != 0;
-}
 
 double WallClock() {
   struct timespec ts;
@@ -67,15 +51,9 @@ double WallClock() {
 // The NUL-separated environment block of a process, as recorded from /proc.
 std::map<std::string, std::string> Environ(const std::string &path) {
   std::map<std::string, std::string> env;
-  std::string data = ReadFile(path);
-  size_t start = 0;
-  while (start < data.size()) {
-    size_t end = data.find('\0', start);
-    if (end == std::string::npos) end = data.size();
-    std::string entry = data.substr(start, end - start);
+  for (const std::string &entry : Lines(ReadFile(path), '\0')) {
     size_t eq = entry.find('=');
     if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
-    start = end + 1;
   }
   return env;
 }
@@ -89,12 +67,8 @@ void ExpectStatusLines(const std::string &out, std::vector<std::string> expected
   EXPECT_EQ(lines, expected) << "standard output:\n" << out;
 }
 
-class RuntimeRun : public ::testing::Test {
+class RuntimeRun : public LauncherTest {
  protected:
-  Sandbox box;
-  std::string tmp = box.MkDir("tmp");
-  std::string report = box.MkDir("report");
-
   // A stand-in that records, besides argv, cwd and the exported variables, its exact
   // environment block, its ignored signals, its open descriptors, the listing of its current
   // directory and the time it started.
@@ -116,26 +90,22 @@ class RuntimeRun : public ::testing::Test {
 
   // The payload: the main class at the root and the class path jar under package/.
   void Payload(bool withClass = true) const {
-    box.MkDir("payload/package");
     if (withClass) box.Write("payload/corvane.class", "not really a class file");
     box.Write("payload/package/PackageFormat.jar", "not really a jar");
     box.Write("payload/docs/readme.txt", "text");
   }
 
-  std::string Installer() const {
+  // An installer of the payload and whatever else the test put under payload/.
+  std::string Installer(bool withClass = true) {
+    Payload(withClass);
     box.Zip("payload", "payload.zip");
-    return box.MakeInstaller("payload.zip", "setup");
+    return LauncherTest::Installer("payload.zip");
   }
 
-  // -tmpdir in the sandbox, English texts, a PATH of searchDirs and the system directories, no
-  // JAVA_HOME and no inherited LD_LIBRARY_PATH.
+  // -tmpdir in the sandbox, run in the sandbox; otherwise as LauncherOptions.
   RunOptions Options(std::vector<std::string> args, const std::string &searchDirs = "") const {
-    RunOptions opts;
-    opts.args = {"-tmpdir", tmp};
-    opts.args.insert(opts.args.end(), args.begin(), args.end());
-    opts.env["LC_ALL"] = "C";
-    opts.env["PATH"] = searchDirs.empty() ? kSystemPath : searchDirs + ":" + kSystemPath;
-    opts.unset = {"JAVA_HOME", "LD_LIBRARY_PATH"};
+    args.insert(args.begin(), {"-tmpdir", tmp});
+    RunOptions opts = LauncherOptions(std::move(args), "C", searchDirs);
     opts.cwd = box.dir();
     return opts;
   }
@@ -157,13 +127,21 @@ class RuntimeRun : public ::testing::Test {
                          "' 'exit 4' > '" + script + "'\n/bin/chmod 755 '" + script + "'\n";
   }
 
+  std::map<std::string, std::string> WithLibraryPath(const std::string &inherited);
   std::vector<std::string> Argv() const { return Lines(ReadFile(report + "/argv.txt")); }
   std::string Workdir() const {
     std::string cwd = ReadFile(report + "/cwd.txt");
     if (!cwd.empty() && cwd.back() == '\n') cwd.pop_back();
     return cwd;
   }
-  bool JavaRan() const { return e2e::Exists(report + "/argv.txt"); }
+
+  // Runs an installer of the payload with args and the stand-in `java` at jre (root) on PATH.
+  Result RunWith(const StandInJava &java, std::vector<std::string> args = {}) {
+    std::string setup = Installer();
+    root = Runtime(java);
+    return RunToEnd(setup, Options(std::move(args), root + "/bin"));
+  }
+  std::string root;
 
   // The working directory named by tempnam in the temporary directory with the program name.
   void ExpectWorkdirShape(const std::string &w) const {
@@ -173,13 +151,12 @@ class RuntimeRun : public ::testing::Test {
 };
 
 TEST_F(RuntimeRun, PlainRuntimeGetsTheExactCommandLineInTheWorkingDirectory) {
-  Payload();
   std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
+  std::string root = Runtime(Java());
   RunOptions opts = Options({}, root + "/bin");
   // An inherited TMPDIR gives way to the -tmpdir value.
   opts.env["TMPDIR"] = box.MkDir("elsewhere");
-  Result r = e2e::Run(setup, opts);
+  Result r = RunToEnd(setup, opts);
 
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -210,10 +187,7 @@ TEST_F(RuntimeRun, PlainRuntimeGetsTheExactCommandLineInTheWorkingDirectory) {
 }
 
 TEST_F(RuntimeRun, JavaInheritsOnlyTheStandardDescriptors) {
-  Payload();
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  Result r = RunWith(Java());
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   // ls -l lines: "... <fd> -> <target>". The shell keeps its script open on one more.
   std::map<std::string, std::string> fds;
@@ -234,10 +208,9 @@ TEST_F(RuntimeRun, JavaInheritsOnlyTheStandardDescriptors) {
 }
 
 TEST_F(RuntimeRun, KitAddsToolsAndClassesAndFlagsAddTheirOptionsInOrder) {
-  Payload();
   std::string setup = Installer();
   std::string root = MakeRuntime(box.Path("j2sdk"), Java(), true);
-  Result r = e2e::Run(setup, Options({"-console", "-debug", "-noportcheck", "-nodomain",
+  Result r = RunToEnd(setup, Options({"-console", "-debug", "-noportcheck", "-nodomain",
                                       "-passwordvisible", "-id"},
                                      root + "/bin"));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
@@ -265,11 +238,7 @@ TEST_F(RuntimeRun, KitAddsToolsAndClassesAndFlagsAddTheirOptionsInOrder) {
 }
 
 TEST_F(RuntimeRun, ConsoleSilentAndSaveStateShareOneStateFile) {
-  Payload();
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
-  Result r = e2e::Run(setup, Options({"-console", "-silent", "/a", "-savestate", "/b"},
-                                     root + "/bin"));
+  Result r = RunWith(Java(), {"-console", "-silent", "/a", "-savestate", "/b"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   std::vector<std::string> argv = Argv();
   ASSERT_GE(argv.size(), 3u);
@@ -282,10 +251,7 @@ TEST_F(RuntimeRun, ConsoleSilentAndSaveStateShareOneStateFile) {
 }
 
 TEST_F(RuntimeRun, SilentStateFileIsMadeAbsoluteAndIdFollows) {
-  Payload();
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
-  Result r = e2e::Run(setup, Options({"-silent", "answers.txt", "-id"}, root + "/bin"));
+  Result r = RunWith(Java(), {"-silent", "answers.txt", "-id"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   std::vector<std::string> argv = Argv();
   ASSERT_EQ(argv.size(), 13u) << ::testing::PrintToString(argv);
@@ -296,28 +262,23 @@ TEST_F(RuntimeRun, SilentStateFileIsMadeAbsoluteAndIdFollows) {
                                             box.Path("answers.txt"), "-id"}));
 }
 
-TEST_F(RuntimeRun, InheritedLibraryPathFollowsTheBundledOne) {
-  Payload();
+// The environment of a Java program whose launcher inherited LD_LIBRARY_PATH=inherited.
+std::map<std::string, std::string> RuntimeRun::WithLibraryPath(const std::string &inherited) {
   std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
-  RunOptions opts = Options({}, root + "/bin");
-  opts.unset = {"JAVA_HOME"};
-  opts.env["LD_LIBRARY_PATH"] = "/x:/y";
-  Result r = e2e::Run(setup, opts);
+  RunOptions opts = Options({}, Runtime(Java()) + "/bin");
+  opts.env["LD_LIBRARY_PATH"] = inherited;
+  Result r = RunToEnd(setup, opts);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(Environ(report + "/environ")["LD_LIBRARY_PATH"], Workdir() + "/package:/x:/y");
+  return Environ(report + "/environ");
+}
+
+TEST_F(RuntimeRun, InheritedLibraryPathFollowsTheBundledOne) {
+  std::string seen = WithLibraryPath("/x:/y")["LD_LIBRARY_PATH"];
+  EXPECT_EQ(seen, Workdir() + "/package:/x:/y");
 }
 
 TEST_F(RuntimeRun, AnEmptyInheritedLibraryPathLeavesOneTrailingColon) {
-  Payload();
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
-  RunOptions opts = Options({}, root + "/bin");
-  opts.unset = {"JAVA_HOME"};
-  opts.env["LD_LIBRARY_PATH"] = "";
-  Result r = e2e::Run(setup, opts);
-  EXPECT_EQ(r.exitStatus, 0) << r.err;
-  std::map<std::string, std::string> env = Environ(report + "/environ");
+  std::map<std::string, std::string> env = WithLibraryPath("");
   ASSERT_EQ(env.count("LD_LIBRARY_PATH"), 1u);
   EXPECT_EQ(env["LD_LIBRARY_PATH"], Workdir() + "/package:");
 }
@@ -325,8 +286,8 @@ TEST_F(RuntimeRun, AnEmptyInheritedLibraryPathLeavesOneTrailingColon) {
 TEST_F(RuntimeRun, WithoutArchiveJavaRunsFromTheExecutablesDirectory) {
   std::string setup = box.CopyLauncher("setup", "app/setup");
   box.Write("app/corvane.class", "");
-  std::string root = MakeRuntime(box.Path("jre"), Java());
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  std::string root = Runtime(Java());
+  Result r = RunToEnd(setup, Options({}, root + "/bin"));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava, kExecuting});
   EXPECT_EQ(Workdir(), box.Path("app"));
@@ -346,26 +307,23 @@ class ExitStatus : public RuntimeRun, public ::testing::WithParamInterface<int> 
 
 TEST_P(ExitStatus, IsPassedThroughAndOnlyTenRunsTheUpgradeScript) {
   int code = GetParam();
-  Payload();
-  std::string setup = Installer();
   StandInJava java = Java(code);
   std::string script = tmp + "/UpgradeInvoker.sh";
   std::string upgradeReport = report + "/upgrade";
   LeaveUpgradeScript(&java, script, upgradeReport);
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, code) << r.err;
   EXPECT_EQ(r.err, "");
-  ASSERT_TRUE(JavaRan());
+  ASSERT_TRUE(JavaStarted());
   if (code == 10) {
     // Run from the descriptor it was checked through, the script reads itself as /dev/fd/<n>.
     EXPECT_TRUE(std::regex_match(ReadFile(upgradeReport),
-                                 std::regex(std::string("0\n") + e2e::kScriptFromDescriptor + "\n")))
+                                 std::regex(std::string("0\n") + kScriptFromDescriptor + "\n")))
         << ReadFile(upgradeReport) << ": no arguments, no environment";
-    EXPECT_FALSE(e2e::Exists(script)) << "the script is removed after it ran";
+    EXPECT_FALSE(Exists(script)) << "the script is removed after it ran";
   } else {
-    EXPECT_FALSE(e2e::Exists(upgradeReport));
-    EXPECT_TRUE(e2e::Exists(script));
+    EXPECT_FALSE(Exists(upgradeReport));
+    EXPECT_TRUE(Exists(script));
   }
 }
 
@@ -373,38 +331,29 @@ INSTANTIATE_TEST_SUITE_P(Codes, ExitStatus, ::testing::Values(0, 3, 10, 255));
 
 TEST_F(RuntimeRun, AnUpgradeScriptUnderALongTemporaryPathIsRunWhole) {
   tmp = box.MkDir(std::string(100, 't') + "/" + std::string(100, 'u'));
-  Payload();
-  std::string setup = Installer();
   StandInJava java = Java(10);
   std::string script = tmp + "/UpgradeInvoker.sh";
   ASSERT_GT(script.size(), 200u);
   LeaveUpgradeScript(&java, script, report + "/upgrade");
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 10) << r.err;
   EXPECT_TRUE(std::regex_match(ReadFile(report + "/upgrade"),
-                               std::regex(std::string("0\n") + e2e::kScriptFromDescriptor + "\n")))
+                               std::regex(std::string("0\n") + kScriptFromDescriptor + "\n")))
       << ReadFile(report + "/upgrade");
-  EXPECT_FALSE(e2e::Exists(script));
+  EXPECT_FALSE(Exists(script));
 }
 
 TEST_F(RuntimeRun, JavaKilledByASignalGivesOne) {
-  Payload();
-  std::string setup = Installer();
   StandInJava java = Java();
   java.extraScript += "kill -KILL $$\n";
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(JavaRan());
+  EXPECT_TRUE(JavaStarted());
 }
 
 TEST_F(RuntimeRun, TheLauncherWaitsTenSecondsAfterJavaStartsEvenWhenItEndsAtOnce) {
-  Payload();
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java(7));
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  Result r = RunWith(Java(7));
   double ended = WallClock();
   EXPECT_EQ(r.exitStatus, 7) << r.err;
   double started = atof(ReadFile(report + "/started").c_str());
@@ -416,12 +365,9 @@ TEST_F(RuntimeRun, TheLauncherWaitsTenSecondsAfterJavaStartsEvenWhenItEndsAtOnce
 }
 
 TEST_F(RuntimeRun, AJavaRunningLongerThanTheWaitIsWaitedFor) {
-  Payload();
-  std::string setup = Installer();
   StandInJava java = Java(4);
   java.sleepSeconds = 13;
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   double ended = WallClock();
   EXPECT_EQ(r.exitStatus, 4) << r.err;
   double started = atof(ReadFile(report + "/started").c_str());
@@ -432,12 +378,9 @@ TEST_F(RuntimeRun, AJavaRunningLongerThanTheWaitIsWaitedFor) {
 // The ignored dispositions that the start-up installs reach the Java program across the exec.
 // The stand-in reads its own and its parent's (the launcher's) ignored-signal masks.
 TEST_F(RuntimeRun, SighupPwrAndWinchAreIgnoredInTheJavaChild) {
-  Payload();
-  std::string setup = Installer();
   StandInJava java = Java();
   java.extraScript += "/bin/grep '^SigIgn:' /proc/$PPID/status > '" + report + "/parent-sigign'\n";
-  std::string root = MakeRuntime(box.Path("jre"), java);
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   auto mask = [](const std::string &line) {
     EXPECT_EQ(line.rfind("SigIgn:", 0), 0u) << line;
@@ -457,40 +400,32 @@ TEST_F(RuntimeRun, SighupPwrAndWinchAreIgnoredInTheJavaChild) {
 }
 
 TEST_F(RuntimeRun, AMissingMainClassStartsNoJava) {
-  Payload(false);
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  std::string setup = Installer(false);
+  std::string root = Runtime(Java());
+  Result r = RunToEnd(setup, Options({}, root + "/bin"));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, kNoFiles);
-  EXPECT_FALSE(JavaRan());
+  EXPECT_FALSE(JavaStarted());
   EXPECT_LT(r.seconds, 10.0) << "nothing was started, so nothing is waited for";
 }
 
 TEST_F(RuntimeRun, AJavaThatIsNoLongerExecutableIsReportedAsAborted) {
-  Payload();
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
   // The probe accepts the runtime; the probe itself then takes away the execute permission.
-  std::string java = root + "/bin/java";
-  std::string script = ReadFile(java);
-  script.replace(script.find("  exit 0\n"), 0, "  /bin/chmod 644 \"$0\"\n");
-  e2e::WriteFile(java, script, 0755);
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  StandInJava java = Java();
+  java.probeScript = "/bin/chmod 644 \"$0\"";
+  Result r = RunWith(java);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, kJavaAborted);
-  EXPECT_FALSE(JavaRan());
+  EXPECT_FALSE(JavaStarted());
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava, kUnzipping, kExecuting});
 }
 
 // The private runtime is not probed, so one whose exec fails gets as far as the launch: the
 // child reports once and leaves at once; the parent still waits and gives 1.
 TEST_F(RuntimeRun, APrivateJavaThatCannotBeExecutedIsReportedOnce) {
-  Payload();
-  MakeRuntime(box.Path("payload/package/jre"), Java());
-  e2e::WriteFile(box.Path("payload/package/jre/bin/java"), "#!/nonexistent/sh\n", 0755);
+  MakeRuntime(box.Path("payload/package/jre"), "#!/nonexistent/sh\n");
   std::string setup = Installer();
-  Result r = e2e::Run(setup, Options({}));
+  Result r = RunToEnd(setup, Options({}));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, kJavaAborted);
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava, kUnzippingJava, kUnzipping, kExecuting});
@@ -498,12 +433,11 @@ TEST_F(RuntimeRun, APrivateJavaThatCannotBeExecutedIsReportedOnce) {
 }
 
 TEST_F(RuntimeRun, APrivateRuntimeIsUnpackedFirstAndUsed) {
-  Payload();
   MakeRuntime(box.Path("payload/package/jre"), Java(5));
   std::string setup = Installer();
   // A probed plain runtime of a greater version on PATH loses to the private one.
   std::string other = MakeRuntime(box.Path("other"), Java(0, "1.9.0"));
-  Result r = e2e::Run(setup, Options({}, other + "/bin"));
+  Result r = RunToEnd(setup, Options({}, other + "/bin"));
   EXPECT_EQ(r.exitStatus, 5) << r.err;
   EXPECT_EQ(r.err, "");
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava, kUnzippingJava, kUnzipping, kExecuting});
@@ -516,11 +450,10 @@ TEST_F(RuntimeRun, APrivateRuntimeIsUnpackedFirstAndUsed) {
 }
 
 TEST_F(RuntimeRun, JavahomeIsUsedWhenItsVersionIsSupported) {
-  Payload();
   std::string setup = Installer();
   std::string chosen = MakeRuntime(box.Path("j2sdk1.4.1"), Java(0, "1.4.1"), true);
   std::string other = MakeRuntime(box.Path("other"), Java(0, "1.9.0"), true);
-  Result r = e2e::Run(setup, Options({"-javahome", "j2sdk1.4.1"}, other + "/bin"));
+  Result r = RunToEnd(setup, Options({"-javahome", "j2sdk1.4.1"}, other + "/bin"));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   std::vector<std::string> argv = Argv();
   ASSERT_GE(argv.size(), 4u);
@@ -534,11 +467,10 @@ TEST_F(RuntimeRun, JavahomeIsUsedWhenItsVersionIsSupported) {
 }
 
 TEST_F(RuntimeRun, AnUnsupportedJavahomeFallsBackToTheSearchSilently) {
-  Payload();
   std::string setup = Installer();
   MakeRuntime(box.Path("old"), Java(0, "1.3.1"));
   std::string found = MakeRuntime(box.Path("found"), Java(0, "1.4.2"));
-  Result r = e2e::Run(setup, Options({"-javahome", box.Path("old")}, found + "/bin"));
+  Result r = RunToEnd(setup, Options({"-javahome", box.Path("old")}, found + "/bin"));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
   std::vector<std::string> argv = Argv();
@@ -549,20 +481,16 @@ TEST_F(RuntimeRun, AnUnsupportedJavahomeFallsBackToTheSearchSilently) {
 // The specified messages, then one line for every runtime that was found and refused, in the
 // order probed, each named once: what it reported, or that it reported nothing.
 TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
-  Payload();
   std::string setup = Installer();
   // Refused by the version table: a runtime of the 11 series, and one that is too old.
   std::string eleven = MakeRuntime(box.Path("eleven"), Java(0, "11.0.2"));
   std::string old = MakeRuntime(box.Path("old"), Java(0, "1.4.0_02"));
   // One that prints nothing at all, and one whose version line carries a control character.
-  std::string mute = MakeRuntime(box.Path("mute"), Java());
-  e2e::WriteFile(mute + "/bin/java", "#!/bin/sh\nexit 0\n", 0755);
-  std::string odd = MakeRuntime(box.Path("odd"), Java());
-  e2e::WriteFile(odd + "/bin/java", "#!/bin/sh\nprintf 'java version \"17\\033[2J\"\\n' >&2\n",
-                 0755);
+  std::string mute = MakeRuntime(box.Path("mute"), "#!/bin/sh\nexit 0\n");
+  std::string odd = MakeRuntime(box.Path("odd"), OutputScript("java version \"17\033[2J\"\n", ""));
   std::string path = eleven + "/bin:" + old + "/bin:" + mute + "/bin:" + eleven + "/bin:" + odd +
                      "/bin";
-  Result r = e2e::Run(setup, OptionsWithoutSystemPath({}, path));
+  Result r = RunToEnd(setup, OptionsWithoutSystemPath({}, path));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, std::string(kNoFindJava) + kNoFindJavaUsage +
                        "The Java(TM) runtime in '" + eleven +
@@ -575,17 +503,17 @@ TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava});
 
   // The -javahome runtime was found and refused as well.
-  r = e2e::Run(setup, OptionsWithoutSystemPath({"-javahome", box.Path("old")}));
+  r = RunToEnd(setup, OptionsWithoutSystemPath({"-javahome", box.Path("old")}));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err,
             "Error: Could not find the required version of the Java(TM) 2 Runtime Environment "
             "in '" + box.Path("old") + "'.\n" + kNoFindJavaUsage + "The Java(TM) runtime in '" +
                 old + "' reports version '1.4.0_02', which is not supported.\n");
-  EXPECT_FALSE(JavaRan());
+  EXPECT_FALSE(JavaStarted());
 
   // Nothing is said about refused runtimes when one is selected.
   std::string good = MakeRuntime(box.Path("good"), Java());
-  r = e2e::Run(setup, Options({}, eleven + "/bin:" + good + "/bin"));
+  r = RunToEnd(setup, Options({}, eleven + "/bin:" + good + "/bin"));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
 }
@@ -595,25 +523,24 @@ TEST_F(RuntimeRun, NoRuntimeAnywhereGivesTheDownloadHintAndWhatWasFound) {
 // alternatives system installs java): a runtime of version 9 or later, which keeps
 // lib/libjava.so, and one laid out for the other processor.
 TEST_F(RuntimeRun, AJavaOfAnotherLayoutIsListedWithItsReason) {
-  Payload();
   std::string setup = Installer();
   std::string jdk17 = box.Path("jdk-17"), other = box.Path("jre-other");
   box.Write("jdk-17/lib/libjava.so", "");
-  e2e::WriteFile(jdk17 + "/bin/java", "#!/bin/sh\necho 'openjdk version \"17.0.2\" 2022-01-18' >&2\n", 0755);
+  WriteFile(jdk17 + "/bin/java", "#!/bin/sh\necho 'openjdk version \"17.0.2\" 2022-01-18' >&2\n", 0755);
   MakeRuntime(other, Java(0, "1.8.0_402"));
-  ASSERT_EQ(e2e::Shell("mv " + other + "/lib/" + e2e::ArchDir() + " " + other + "/lib/" +
-                       (std::string(e2e::ArchDir()) == "i386" ? "amd64" : "i386")),
+  ASSERT_EQ(Shell("mv " + other + "/lib/" + ArchDir() + " " + other + "/lib/" +
+                       (std::string(ArchDir()) == "i386" ? "amd64" : "i386")),
             0);
   box.MkDir("usr/bin");
   ASSERT_EQ(symlink((other + "/bin/java").c_str(), box.Path("usr/bin/java").c_str()), 0);
-  Result r = e2e::Run(setup, OptionsWithoutSystemPath({"-javahome", jdk17}, box.Path("usr/bin")));
+  Result r = RunToEnd(setup, OptionsWithoutSystemPath({"-javahome", jdk17}, box.Path("usr/bin")));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, "Error: Could not find the required version of the Java(TM) 2 Runtime Environment in '" +
                        jdk17 + "'.\n" + kNoFindJavaUsage + "The Java(TM) runtime in '" + jdk17 +
                        "' reports version '17.0.2'; runtimes of version 9 and later are not supported.\n" +
                        "The Java(TM) runtime in '" + other + "' reports version '1.8.0_402' but has no lib/" +
-                       e2e::ArchDir() + "/libjava.so: it is not built for this processor.\n");
-  EXPECT_FALSE(JavaRan());
+                       ArchDir() + "/libjava.so: it is not built for this processor.\n");
+  EXPECT_FALSE(JavaStarted());
 }
 
 // A runtime whose "-version" never ends is killed with everything it started after the time
@@ -624,16 +551,9 @@ TEST_F(RuntimeRun, AHangingVersionProbeIsCutOffAfterThirtySeconds) {
   Payload();
   box.Zip("payload", "payload.zip");
   auto hanging = [&](const std::string &name) {
-    std::string root = MakeRuntime(box.Path(name), Java());
-    std::string pids = box.Path(name + ".pids");
-    e2e::WriteFile(root + "/bin/java",
-                   "#!/bin/sh\n"
-                   "/bin/sleep 1000 &\n"
-                   "echo $$ $! > '" + pids + "'\n"
-                   "echo 'java version \"1.4' >&2\n"
-                   "wait\n",
-                   0755);
-    return root;
+    return MakeRuntime(box.Path(name), "#!/bin/sh\n/bin/sleep 1000 &\necho $$ $! > '" +
+                                           box.Path(name + ".pids") +
+                                           "'\necho 'java version \"1.4' >&2\nwait\n");
   };
   std::string hang1 = hanging("hang1"), hang2 = hanging("hang2");
   std::string good = MakeRuntime(box.Path("good"), Java(0, "1.4.2"));
@@ -644,13 +564,13 @@ TEST_F(RuntimeRun, AHangingVersionProbeIsCutOffAfterThirtySeconds) {
   RunOptions foundOpts = Options({}, hang1 + "/bin:" + good + "/bin");
   RunOptions noneOpts = OptionsWithoutSystemPath({}, hang2 + "/bin:" + eleven + "/bin");
   noneOpts.args = {"-tmpdir", box.MkDir("tmp-none")};
-  e2e::Process foundRun(found, foundOpts, box.MkDir("out-found"));
-  e2e::Process noneRun(none, noneOpts, box.MkDir("out-none"));
+  Process foundRun(found, foundOpts, box.MkDir("out-found"));
+  Process noneRun(none, noneOpts, box.MkDir("out-none"));
   Result f = foundRun.Wait(), n = noneRun.Wait();
 
   EXPECT_EQ(f.exitStatus, 0) << f.err;
   EXPECT_EQ(f.err, "");
-  ASSERT_TRUE(JavaRan());
+  ASSERT_TRUE(JavaStarted());
   EXPECT_EQ(Argv()[0], good + "/bin/java");
   // The limit, plus the 10 seconds the launcher waits after starting Java.
   EXPECT_GE(f.seconds, 40.0);
@@ -679,41 +599,30 @@ TEST_F(RuntimeRun, AHangingVersionProbeIsCutOffAfterThirtySeconds) {
 // standard error, does not hold the launcher: the probe waits for the runtime, not for the
 // end of its output.
 TEST_F(RuntimeRun, AProbeEndsWithTheRuntimeNotWithItsOutput) {
-  Payload();
-  std::string setup = Installer();
-  std::string root = MakeRuntime(box.Path("jre"), Java());
   std::string pid = box.Path("holder.pid");
-  std::string script = ReadFile(root + "/bin/java");
-  script.replace(script.find("  exit 0\n"), 0,
-                 "  /bin/sleep 1000 &\n  echo $! > '" + pid + "'\n");
-  e2e::WriteFile(root + "/bin/java", script, 0755);
-  Result r = e2e::Run(setup, Options({}, root + "/bin"));
+  StandInJava java = Java();
+  java.probeScript = "/bin/sleep 1000 &\necho $! > '" + pid + "'";
+  Result r = RunWith(java);
   std::string holder = Lines(ReadFile(pid)).at(0);
   EXPECT_TRUE(Running(holder)) << "the test did not hold the probe's output";
   kill(atoi(holder.c_str()), SIGKILL);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_TRUE(JavaRan());
+  EXPECT_TRUE(JavaStarted());
   EXPECT_LT(r.seconds, 25.0);
 }
 
 // A private runtime unpacked onto a file system mounted noexec cannot run; the launcher then
 // also suggests -tmpdir. The mount lives in a private mount namespace of the run.
 TEST_F(RuntimeRun, ANoexecTemporaryDirectoryDisablingThePrivateRuntimeSuggestsTmpdir) {
+  if (!CanMount("noexec")) GTEST_SKIP() << "cannot mount a noexec file system here";
   std::string mnt = box.MkDir("noexec");
-  std::string probe = "unshare -m --propagation private sh -c \"mount -t tmpfs -o noexec tmpfs '" +
-                      mnt + "'\"";
-  if (e2e::Shell(probe) != 0) GTEST_SKIP() << "cannot mount a noexec file system here";
-
   auto runIn = [&](const std::string &setup) {
-    RunOptions opts = OptionsWithoutSystemPath({});
-    opts.args.clear();
-    opts.args = {"-m", "--propagation", "private", "/bin/sh", "-c",
-                 "/bin/mount -t tmpfs -o noexec,mode=0755 tmpfs \"$1\" && exec \"$2\" -tmpdir \"$1\"",
-                 "sh", mnt, setup};
-    return e2e::Run("/usr/bin/unshare", opts);
+    return RunToEnd(kUnshare, InNamespace(OptionsWithoutSystemPath({}),
+                                          "/bin/mount -t tmpfs -o noexec,mode=0755 tmpfs \"$1\" "
+                                          "&& exec \"$2\" -tmpdir \"$1\"",
+                                          {mnt, setup}));
   };
 
-  Payload();
   MakeRuntime(box.Path("payload/package/jre"), Java());
   std::string setup = Installer();
   Result r = runIn(setup);
@@ -722,7 +631,7 @@ TEST_F(RuntimeRun, ANoexecTemporaryDirectoryDisablingThePrivateRuntimeSuggestsTm
   ExpectStatusLines(r.out, {kCheckingDisk, kCheckingJava, kUnzippingJava});
 
   // Without a private runtime in the archive nothing changes.
-  e2e::Shell("rm -rf '" + box.Path("payload/package/jre") + "'");
+  RemoveTree(box.Path("payload/package/jre"));
   std::string plain = Installer();
   r = runIn(plain);
   EXPECT_EQ(r.exitStatus, 1);
@@ -733,8 +642,8 @@ TEST_F(RuntimeRun, ANoexecTemporaryDirectoryDisablingThePrivateRuntimeSuggestsTm
 // runtime root whose java answers "-version" as a supported runtime and otherwise execs it.
 TEST_F(RuntimeRun, ARealJavaVirtualMachineRunsTheInstallerClass) {
   std::string javac, java;
-  if (e2e::Shell("command -v javac", &javac) != 0 ||
-      e2e::Shell("readlink -f \"$(command -v java)\"", &java) != 0)
+  if (Shell("command -v javac", &javac) != 0 ||
+      Shell("readlink -f \"$(command -v java)\"", &java) != 0)
     GTEST_SKIP() << "no Java development kit (javac and java) on this machine";
   java = Lines(java).at(0);
 
@@ -751,15 +660,16 @@ TEST_F(RuntimeRun, ARealJavaVirtualMachineRunsTheInstallerClass) {
             "}\n");
   box.MkDir("payload/package");
   std::string out;
-  ASSERT_EQ(e2e::Shell("javac -d '" + box.Path("payload") + "' '" + box.Path("src/corvane.java") +
+  ASSERT_EQ(Shell("javac -d '" + box.Path("payload") + "' '" + box.Path("src/corvane.java") +
                            "'",
                        &out),
             0)
       << out;
-  std::string setup = Installer();
+  box.Zip("payload", "payload.zip");
+  std::string setup = LauncherTest::Installer("payload.zip");
 
   std::string root = box.Path("wrapped");
-  box.Write(std::string("wrapped/lib/") + e2e::ArchDir() + "/libjava.so", "");
+  box.Write(std::string("wrapped/lib/") + ArchDir() + "/libjava.so", "");
   box.Write("wrapped/bin/java",
             "#!/bin/sh\n"
             "if [ \"$1\" = \"-version\" ]; then echo 'java version \"1.8.0_392\"' >&2; exit 0; fi\n"
@@ -767,7 +677,7 @@ TEST_F(RuntimeRun, ARealJavaVirtualMachineRunsTheInstallerClass) {
             "exec '" + java + "' \"$@\"\n",
             0755);
 
-  Result r = e2e::Run(setup, Options({"-console"}, root + "/bin"));
+  Result r = RunToEnd(setup, Options({"-console"}, root + "/bin"));
   EXPECT_EQ(r.exitStatus, 6) << r.err;
   std::vector<std::string> argv = Argv();
   ASSERT_EQ(argv.size(), 9u) << ::testing::PrintToString(argv);

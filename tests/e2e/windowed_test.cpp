@@ -10,13 +10,10 @@
 
 #include <string>
 
-#include "harness.h"
+#include "launcher_test.h"
 #include "xserver.h"
 
-using e2e::Process;
-using e2e::Result;
-using e2e::RunOptions;
-using e2e::Sandbox;
+using namespace support;
 using xtest::TopLevel;
 
 namespace {
@@ -38,10 +35,10 @@ const char kHideMotif[] =
     "for f in /usr/lib/*-linux-gnu/libXm.so.*.*; do mount --bind /dev/null \"$f\" || exit 90; "
     "done; ";
 
-class Windowed : public ::testing::Test {
+class Windowed : public LauncherTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(e2e::Exists(e2e::BuiltLauncher("setup-gui"))) << "setup-gui is not built";
+    ASSERT_TRUE(Exists(BuiltLauncher("setup-gui"))) << "setup-gui is not built";
     ASSERT_TRUE(server.ok()) << "Xvfb did not start";
     // Named like the shipped launcher, so that texts read as they would there.
     gui = box.CopyLauncher("setup-gui", "gui/setup");
@@ -49,24 +46,19 @@ class Windowed : public ::testing::Test {
   }
 
   RunOptions Options(std::vector<std::string> args) const {
-    RunOptions opts;
-    opts.args = std::move(args);
+    RunOptions opts = LauncherOptions(std::move(args));
     opts.env["DISPLAY"] = server.display();
-    opts.env["LC_ALL"] = "C";
     opts.cwd = box.dir();
-    opts.timeoutSeconds = 120;
     return opts;
   }
 
-  // The same run inside a private mount namespace, after the shell lines in setup.
-  RunOptions InNamespace(const std::string &setup, const std::string &exe,
-                         std::vector<std::string> args) const {
-    RunOptions opts = Options({"-m", "sh", "-c", setup + "exec \"$0\" \"$@\"", exe});
-    opts.args.insert(opts.args.end(), args.begin(), args.end());
-    return opts;
+  // The same run of kUnshare: exe with args in a private mount namespace, after the shell lines
+  // in setup.
+  RunOptions Namespaced(const std::string &setup, const std::string &exe,
+                        std::vector<std::string> args) const {
+    args.insert(args.begin(), exe);
+    return InNamespace(Options({}), setup + "exec \"$@\"", args);
   }
-
-  static bool NamespacesWork() { return e2e::Shell("unshare -m true") == 0; }
 
   // Waits for the next message box (not `previous`), checks that it is centred and titled, and
   // presses OK.
@@ -102,16 +94,16 @@ TEST_F(Windowed, BadWordShowsTheErrorThenTheUsageInBoxesAndExitsOne) {
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(xtest::ViewableWindows(server.display(), "Error_popup").empty());
 
-  Result c = e2e::Run(console, Options({"-bogus"}));
+  Result c = RunToEnd(console, Options({"-bogus"}));
   EXPECT_EQ(c.exitStatus, r.exitStatus);
   EXPECT_EQ(c.err.rfind(std::string(kBadWord) + kUsageStart, 0), 0u) << c.err;
 }
 
 TEST_F(Windowed, StatusLineStaysUpWhileTheSpaceErrorIsShown) {
-  if (!NamespacesWork()) GTEST_SKIP() << "no private mount namespaces here";
+  if (!CanMount()) GTEST_SKIP() << "no private mount namespaces here";
   std::string small = box.MkDir("small");
   std::string mountSmall = "mount -t tmpfs -o size=64k tmpfs '" + small + "' || exit 91; ";
-  Process p("/usr/bin/unshare", InNamespace(mountSmall, gui, {"-tmpdir", small}), box.dir());
+  Process p(kUnshare, Namespaced(mountSmall, gui, {"-tmpdir", small}), box.dir());
 
   TopLevel status;
   ASSERT_TRUE(xtest::WaitForWindow(server.display(), "Status_popup", &status));
@@ -129,7 +121,7 @@ TEST_F(Windowed, StatusLineStaysUpWhileTheSpaceErrorIsShown) {
   EXPECT_EQ(r.out, "") << "the status line went to the console";
   EXPECT_EQ(r.err, "");
 
-  Result c = e2e::Run("/usr/bin/unshare", InNamespace(mountSmall, console, {"-tmpdir", small}));
+  Result c = RunToEnd(kUnshare, Namespaced(mountSmall, console, {"-tmpdir", small}));
   EXPECT_EQ(c.exitStatus, r.exitStatus);
   // The failed run removes its working directory, with the clean-up line after the error.
   EXPECT_EQ(c.out, "Checking available disk space...\nDeleting temporary files...\n");
@@ -137,7 +129,6 @@ TEST_F(Windowed, StatusLineStaysUpWhileTheSpaceErrorIsShown) {
 }
 
 TEST_F(Windowed, ProgressGoesToTheWindowAndJavaRuns) {
-  std::string tmp = box.MkDir("tmp");
   box.Write("payload/corvane.class", "class");
   // Large enough for extraction workers, which must leave the display to the launcher.
   std::string text;
@@ -147,12 +138,11 @@ TEST_F(Windowed, ProgressGoesToTheWindowAndJavaRuns) {
   box.Zip("payload", "payload.zip");
   std::string guiInstaller = box.MakeInstaller("payload.zip", "gui-inst/setup", "setup-gui");
   std::string consoleInstaller = box.MakeInstaller("payload.zip", "console-inst/setup", "setup");
-  e2e::StandInJava java;
+  StandInJava java;
   java.exitCode = 3;
-  std::string root = e2e::MakeRuntime(box.Path("jre"), java);
+  std::string root = MakeRuntime(box.Path("jre"), java);
   RunOptions opts = Options({"-tmpdir", tmp});
   opts.env["PATH"] = root + "/bin:/usr/bin:/bin";
-  opts.unset.push_back("JAVA_HOME");
 
   Process p(guiInstaller, opts, box.dir());
   TopLevel status;
@@ -160,7 +150,7 @@ TEST_F(Windowed, ProgressGoesToTheWindowAndJavaRuns) {
   EXPECT_EQ(status.name, "Setup");
   EXPECT_EQ(status.x, (server.width() - status.width) / 2);
   Result r = p.Wait();
-  Result c = e2e::Run(consoleInstaller, opts);
+  Result c = RunToEnd(consoleInstaller, opts);
   EXPECT_EQ(r.exitStatus, 3);
   EXPECT_EQ(c.exitStatus, r.exitStatus);
   EXPECT_NE(c.out.find("Launching Java(TM) 2 Runtime Environment...\n"), std::string::npos);
@@ -169,21 +159,19 @@ TEST_F(Windowed, ProgressGoesToTheWindowAndJavaRuns) {
 }
 
 TEST_F(Windowed, NoRuntimeErrorComesInABoxThatTheTestDismisses) {
-  std::string tmp = box.MkDir("tmp");
   RunOptions opts = Options({"-tmpdir", tmp});
   // Only a Java of a refused version is on PATH (not the machine's own, which would be listed
   // too): the list of refused runtimes comes in a third box.
   box.Write("java17/lib/libjava.so", "");
   box.Write("java17/bin/java", "#!/bin/sh\necho 'openjdk version \"17.0.2\"' >&2\n", 0755);
   opts.env["PATH"] = box.Path("java17/bin");
-  opts.unset.push_back("JAVA_HOME");
   Process p(gui, opts, box.dir());
   TopLevel error = DismissBox();
   TopLevel usage = DismissBox(error.id);
   EXPECT_GT(usage.height, error.height);
   DismissBox(usage.id);
   Result r = p.Wait();
-  Result c = e2e::Run(console, opts);
+  Result c = RunToEnd(console, opts);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(c.exitStatus, r.exitStatus);
   EXPECT_EQ(c.err.rfind("Error: Could not find the required version of the Java(TM) 2 Runtime "
@@ -204,7 +192,6 @@ TEST_F(Windowed, NoRuntimeErrorComesInABoxThatTheTestDismisses) {
 TEST_F(Windowed, JapaneseRunShowsItsWindowsWithOrWithoutJapaneseFonts) {
   xtest::XServer bare(1024, 768, "built-ins");
   ASSERT_TRUE(bare.ok()) << "Xvfb did not start";
-  std::string tmp = box.MkDir("tmp");
   for (const xtest::XServer *on : {&server, &bare}) {
     SCOPED_TRACE(on == &server ? "with the Japanese fonts" : "with the built-in fonts only");
     RunOptions opts = Options({"-tmpdir", tmp});
@@ -212,7 +199,6 @@ TEST_F(Windowed, JapaneseRunShowsItsWindowsWithOrWithoutJapaneseFonts) {
     opts.env["LC_ALL"] = "ja_JP.eucJP";
     opts.env["LANG"] = "en_US.UTF-8";
     opts.env["PATH"] = box.MkDir("empty-path");  // no Java at all: two boxes
-    opts.unset.push_back("JAVA_HOME");
     Process p(gui, opts, box.dir());
     TopLevel status;
     EXPECT_TRUE(xtest::WaitForWindow(on->display(), "Status_popup", &status));
@@ -228,9 +214,8 @@ TEST_F(Windowed, JapaneseRunShowsItsWindowsWithOrWithoutJapaneseFonts) {
 
 TEST_F(Windowed, SilentSwitchesToTheConsole) {
   box.Write("state.txt", "");
-  std::string tmp = box.MkDir("tmp");
-  Result r = e2e::Run(gui, Options({"-silent", box.Path("state.txt"), "-tmpdir", tmp}));
-  Result c = e2e::Run(console, Options({"-silent", box.Path("state.txt"), "-tmpdir", tmp}));
+  Result r = RunToEnd(gui, Options({"-silent", box.Path("state.txt"), "-tmpdir", tmp}));
+  Result c = RunToEnd(console, Options({"-silent", box.Path("state.txt"), "-tmpdir", tmp}));
   EXPECT_EQ(r.exitStatus, c.exitStatus);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.out.rfind("Checking available disk space...\n", 0), 0u) << r.out;
@@ -241,31 +226,31 @@ TEST_F(Windowed, WithoutADisplayEverythingGoesToTheConsole) {
   RunOptions opts = Options({"-bogus"});
   opts.env.erase("DISPLAY");
   opts.unset.push_back("DISPLAY");
-  Result r = e2e::Run(gui, opts);
-  Result c = e2e::Run(console, opts);
+  Result r = RunToEnd(gui, opts);
+  Result c = RunToEnd(console, opts);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, c.err);
   EXPECT_EQ(r.err.rfind(std::string(kBadWord) + kUsageStart, 0), 0u) << r.err;
 }
 
 TEST_F(Windowed, WithoutAMotifLibraryEverythingGoesToTheConsole) {
-  if (!NamespacesWork()) GTEST_SKIP() << "no private mount namespaces here";
-  Result r = e2e::Run("/usr/bin/unshare", InNamespace(kHideMotif, gui, {"-bogus"}));
-  Result c = e2e::Run(console, Options({"-bogus"}));
+  if (!CanMount()) GTEST_SKIP() << "no private mount namespaces here";
+  Result r = RunToEnd(kUnshare, Namespaced(kHideMotif, gui, {"-bogus"}));
+  Result c = RunToEnd(console, Options({"-bogus"}));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, c.err);
   EXPECT_TRUE(xtest::ViewableWindows(server.display(), "Error_popup").empty());
 }
 
 TEST_F(Windowed, OlderMotifFoundThroughTheLibraryPathIsUsed) {
-  if (!NamespacesWork()) GTEST_SKIP() << "no private mount namespaces here";
+  if (!CanMount()) GTEST_SKIP() << "no private mount namespaces here";
   std::string real = MotifLibrary();
   ASSERT_FALSE(real.empty()) << "no Motif library installed";
   box.MkDir("lib");
-  ASSERT_EQ(e2e::Shell("cp '" + real + "' '" + box.Path("lib/libXm.so.2") + "'"), 0);
-  RunOptions opts = InNamespace(kHideMotif, gui, {"-bogus"});
+  ASSERT_EQ(Shell("cp '" + real + "' '" + box.Path("lib/libXm.so.2") + "'"), 0);
+  RunOptions opts = Namespaced(kHideMotif, gui, {"-bogus"});
   opts.env["LD_LIBRARY_PATH"] = box.Path("lib");
-  Process p("/usr/bin/unshare", opts, box.dir());
+  Process p(kUnshare, opts, box.dir());
   TopLevel error = DismissBox();
   DismissBox(error.id);
   Result r = p.Wait();

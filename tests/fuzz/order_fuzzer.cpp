@@ -8,14 +8,12 @@
 // anything written beside the two output directories.
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <map>
 #include <string>
@@ -24,6 +22,9 @@
 #include "archive/extract.h"
 #include "archive/zip_util.h"
 #include "archive/testing.h"
+#include "zip_builder.h"
+
+using support::RemoveTree;
 
 namespace {
 
@@ -47,43 +48,11 @@ struct Entry {
   std::string name, data;
 };
 
-void Put16(std::string &b, uint32_t v) {
-  b += static_cast<char>(v & 0xFF);
-  b += static_cast<char>(v >> 8 & 0xFF);
-}
-void Put32(std::string &b, uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-
 // A consistent archive of stored entries, in the given order.
 std::string BuildZip(const std::vector<Entry> &entries) {
-  std::string zip, cen;
-  for (const Entry &e : entries) {
-    const uint32_t crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef *>(e.data.data()), static_cast<uInt>(e.data.size())));
-    const uint32_t offset = static_cast<uint32_t>(zip.size());
-    const uint32_t size = static_cast<uint32_t>(e.data.size());
-    const uint32_t nameLen = static_cast<uint32_t>(e.name.size());
-    Put32(zip, 0x04034B50);
-    Put16(zip, 20), Put16(zip, 0), Put16(zip, 0), Put32(zip, 0);
-    Put32(zip, crc), Put32(zip, size), Put32(zip, size);
-    Put16(zip, nameLen), Put16(zip, 0);
-    zip += e.name + e.data;
-    Put32(cen, 0x02014B50);
-    Put16(cen, 20), Put16(cen, 20), Put16(cen, 0), Put16(cen, 0), Put32(cen, 0);
-    Put32(cen, crc), Put32(cen, size), Put32(cen, size);
-    Put16(cen, nameLen), Put16(cen, 0), Put16(cen, 0), Put16(cen, 0), Put16(cen, 0);
-    Put32(cen, 0), Put32(cen, offset);
-    cen += e.name;
-  }
-  const uint32_t cenOffset = static_cast<uint32_t>(zip.size());
-  zip += cen;
-  Put32(zip, 0x06054B50);
-  Put16(zip, 0), Put16(zip, 0);
-  Put16(zip, static_cast<uint32_t>(entries.size())), Put16(zip, static_cast<uint32_t>(entries.size()));
-  Put32(zip, static_cast<uint32_t>(cen.size())), Put32(zip, cenOffset), Put16(zip, 0);
-  return zip;
+  std::vector<ziptest::Entry> stored;
+  for (const Entry &e : entries) stored.push_back(ziptest::Stored(e.name, e.data));
+  return ziptest::Build(stored).bytes;
 }
 
 // Per entry: a byte for the number of pieces (or, with its top bit, a repeat of an earlier
@@ -109,13 +78,6 @@ std::vector<Entry> Decode(Reader &in) {
   }
   return entries;
 }
-
-int RemoveOne(const char *path, const struct stat *, int, struct FTW *) {
-  remove(path);
-  return 0;
-}
-
-void RemoveTree(const std::string &path) { nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS); }
 
 // Every name under dir with its type and, for a file, its contents.
 void Walk(const std::string &dir, const std::string &rel, std::map<std::string, std::string> &tree) {

@@ -8,7 +8,6 @@
 // streamed (zlib), and the results, reasons and trees must be the same.
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +22,10 @@
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
+#include "support.h"
+
+using support::RemoveTree;
+using support::Tree;
 
 namespace {
 
@@ -33,38 +36,6 @@ constexpr long long kMaxExtracted = 64 << 20;
 std::string base;    // /tmp/zipfuzz-XXXXXX
 std::string jail;    // base/a/b/c: extraction happens in jail/out and jail/home
 std::string input;   // base/input.zip
-
-int RemoveOne(const char *path, const struct stat *, int, struct FTW *) {
-  remove(path);
-  return 0;
-}
-
-// Every path under the root (relative) with "<dir>" or the file's contents.
-std::map<std::string, std::string> *treeResult;
-size_t treeRootLen;
-int AddToTree(const char *path, const struct stat *st, int, struct FTW *) {
-  std::string contents = "<dir>";
-  if (!S_ISDIR(st->st_mode)) {
-    contents.clear();
-    int fd = open(path, O_RDONLY);
-    char buf[4096];
-    for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) contents.append(buf, n);
-    if (fd >= 0) close(fd);
-  }
-  (*treeResult)[strlen(path) > treeRootLen ? path + treeRootLen : ""] = contents;
-  return 0;
-}
-std::map<std::string, std::string> Tree(const std::string &root) {
-  std::map<std::string, std::string> result;
-  treeResult = &result;
-  treeRootLen = root.size();
-  nftw(root.c_str(), AddToTree, 16, FTW_PHYS);
-  return result;
-}
-
-void RemoveTree(const std::string &path) {
-  nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
-}
 
 // Aborts unless dir holds exactly the names in allowed.
 void CheckOnly(const std::string &dir, const std::set<std::string> &allowed) {

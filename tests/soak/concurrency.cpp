@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
@@ -25,19 +24,13 @@ struct Batch {
 // Starts every executable of exes at once with the same temporary directory and runtime.
 Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const std::string &dir) {
   Batch b;
-  std::string tmp = dir + "/tmp", report = dir + "/report";
-  MkDirs(tmp);
-  MkDirs(report);
   JavaBehaviour java;
-  java.report = report;
   java.runMs = 1000;
-  MakeStandInRuntime(dir + "/jre", s.self, java);
+  RunDir run = PrepareRun(s, dir, java);
   std::string already = CatalogText(s.sourceDir, "setup_already_started");
 
-  e2e::RunOptions opts = LauncherOptions();
-  opts.args = {"-javahome", dir + "/jre", "-tmpdir", tmp};
-  opts.timeoutSeconds = 120;
-  std::vector<std::unique_ptr<e2e::Process>> running;
+  RunOptions opts = LauncherOptions({"-javahome", run.jre, "-tmpdir", run.tmp});
+  std::vector<std::unique_ptr<Process>> running;
   for (size_t i = 0; i < exes.size(); i++) {
     std::string out = dir + "/out" + std::to_string(i);
     MkDirs(out);
@@ -46,7 +39,7 @@ Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const st
   std::vector<pid_t> groups;
   for (auto &p : running) {
     groups.push_back(p->pid());
-    e2e::Result r = p->Wait();
+    Result r = p->Wait();
     if (r.exitStatus == 0) {
       b.ran++;
     } else if (r.exitStatus == 1 && MatchesCatalog(r.err, already)) {
@@ -56,7 +49,7 @@ Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const st
     }
   }
   SleepMs(300);
-  for (const Recorded &rec : ReadRecorded(report)) {
+  for (const Recorded &rec : ReadRecorded(run.report)) {
     if (rec.kind == "java") b.javaRuns++;
     if (StillRunning(rec)) {
       b.childLeft = true;
@@ -69,13 +62,10 @@ Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const st
       kill(pid, SIGKILL);
     }
   }
-  for (const std::string &name : Entries(tmp)) b.left.push_back(name);
+  for (const std::string &name : Entries(run.tmp)) b.left.push_back(name);
   for (const std::string &exe : exes) {
     std::string lock = LockPath(exe);
-    if (!lock.empty() && access(lock.c_str(), F_OK) == 0) {
-      b.left.push_back(lock);
-      unlink(lock.c_str());
-    }
+    if (LockLeft(exe)) b.left.push_back(lock);
   }
   return b;
 }
@@ -83,12 +73,9 @@ Batch StartAll(const Settings &s, const std::vector<std::string> &exes, const st
 }  // namespace
 
 Figure ConcurrencySoak(const Settings &s) {
-  Figure f;
-  f.name = "concurrency";
+  Figure f{"concurrency"};
   std::string dir = s.sandbox + "/concurrency";
-  MkDirs(dir);
-  std::string installer = dir + "/installer";
-  MakeInstaller(s.devBin + "/setup", PayloadArchive(100, 2000), installer);
+  std::string installer = FigureInstaller(s, "concurrency", 100, 2000);
 
   // One file started 20 times; then 20 files (each its own inode, hence its own lock).
   std::vector<std::string> same(kStarts, installer);

@@ -32,13 +32,10 @@ std::string FirstLine(const std::string &text) {
 }  // namespace
 
 Figure DiskFullSoak(const Settings &s) {
-  Figure f;
-  f.name = "disk-full";
+  Figure f{"disk-full"};
   std::string root = s.sandbox + "/disk-full";
-  MkDirs(root);
-  std::string installer = root + "/installer";
   // 300 files of 6000 bytes in 6 directories: about 1.9 MB, 310 inodes.
-  MakeInstaller(s.devBin + "/setup", PayloadArchive(300, 6000), installer);
+  std::string installer = FigureInstaller(s, "disk-full", 300, 6000);
   std::string wanted = CatalogText(s.sourceDir, kDiskFullKey);
   std::string damaged = CatalogText(s.sourceDir, "corrupted_zip_file");
 
@@ -52,31 +49,22 @@ Figure DiskFullSoak(const Settings &s) {
   ForEachConcurrently(static_cast<int>(cases.size()), 2, [&](int i) {
     const Case &c = cases[static_cast<size_t>(i)];
     std::string dir = root + "/case" + std::to_string(i);
-    std::string tmp = dir + "/tmp", report = dir + "/report";
-    MkDirs(tmp);
-    MkDirs(report);
     JavaBehaviour java;
-    java.report = report;
     java.probeMs = 100;
-    if (c.fill) java.fill = tmp + "/filler";
-    MakeStandInRuntime(dir + "/jre", s.self, java);
-    std::string exe = dir + "/setup";
-    CopyFile(installer, exe, 0755);
+    if (c.fill) java.fill = dir + "/tmp/filler";
+    RunDir d = PrepareRun(s, dir, java, installer);
 
     IsolatedRun run;
     run.dir = dir;
-    run.mountPoint = tmp;
+    run.mountPoint = d.tmp;
     run.tmpfsOptions = c.tmpfsOptions;
-    run.seconds = 120;
     run.removeName = c.fill ? "filler" : "";
-    run.command = {exe, "-javahome", dir + "/jre", "-tmpdir", tmp};
+    run.command = {d.exe, "-javahome", d.jre, "-tmpdir", d.tmp};
     Isolated r = RunIsolated(s, run);
 
     bool javaRan = false;
-    for (const Recorded &rec : ReadRecorded(report)) javaRan = javaRan || rec.kind == "java";
-    std::string lock = LockPath(exe);
-    bool lockLeft = !lock.empty() && access(lock.c_str(), F_OK) == 0;
-    if (lockLeft) unlink(lock.c_str());
+    for (const Recorded &rec : ReadRecorded(d.report)) javaRan = javaRan || rec.kind == "java";
+    bool lockLeft = LockLeft(d.exe);
 
     std::string message;
     bool messageRight = false;

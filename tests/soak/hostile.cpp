@@ -3,11 +3,9 @@
 // around the run. Counted: crashes, sanitizer reports, anything written outside the working
 // directory, hangs, and anything left behind (working directory, lock file, children). A failing
 // input is written to the findings directory with what went wrong.
-#include <stdio.h>
 #include <unistd.h>
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,8 +14,6 @@
 
 namespace soak {
 namespace {
-
-const char kCanaryText[] = "canary: nothing may change this file\n";
 
 struct Verdict {
   bool crash = false, sanitizer = false, outside = false, hang = false, left = false;
@@ -76,7 +72,7 @@ Verdict RunOne(const Settings &s, const std::string &image, const HostileInput &
   std::vector<std::string> logs = Entries(san);
   if (!logs.empty() || Contains(res.err, "Sanitizer") || Contains(res.err, "runtime error:")) {
     v.sanitizer = true;
-    std::string log = logs.empty() ? res.err : ReadAll(san + "/" + logs[0]);
+    std::string log = logs.empty() ? res.err : ReadFile(san + "/" + logs[0]);
     v.detail += " sanitizer: " + log.substr(0, 2000);
   }
   // Outside: the canaries, the rest of the run's tree, the escape target, every directory above.
@@ -114,11 +110,9 @@ Verdict RunOne(const Settings &s, const std::string &image, const HostileInput &
     v.left = true;
     v.detail += " children left alive";
   }
-  std::string lock = LockPath(exe);
-  if (!lock.empty() && access(lock.c_str(), F_OK) == 0) {
+  if (LockLeft(exe)) {
     v.left = true;
     v.detail += " lock file left";
-    unlink(lock.c_str());
   }
 
   if (v.Failed()) {
@@ -139,8 +133,7 @@ Verdict RunOne(const Settings &s, const std::string &image, const HostileInput &
 }  // namespace
 
 Figure HostileSoak(const Settings &s) {
-  Figure f;
-  f.name = "hostile";
+  Figure f{"hostile"};
   std::string launcher = s.asanBin + "/setup";
   if (access(launcher.c_str(), X_OK) != 0) {
     f.text = "no asan build at " + launcher;
@@ -158,7 +151,7 @@ Figure HostileSoak(const Settings &s) {
   for (size_t i = 0; i < all.size(); i++) {
     if (!s.quick || seen[all[i].category]++ % 5 == 0) chosen.push_back(i);
   }
-  std::string image = ReadAll(launcher);
+  std::string image = ReadFile(launcher);
   std::vector<Verdict> verdicts(chosen.size());
   ForEachConcurrently(static_cast<int>(chosen.size()), s.jobs, [&](int k) {
     size_t i = chosen[static_cast<size_t>(k)];

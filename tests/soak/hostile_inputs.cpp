@@ -42,11 +42,11 @@ std::vector<Entry> BaseEntries() {
   std::vector<Entry> e;
   e.push_back(ziptest::Stored("corvane.class", "\xca\xfe\xba\xbe hostile soak"));
   e.push_back(ziptest::Stored("package/", ""));
-  e.push_back(ziptest::Stored("package/PackageFormat.jar", ziptest::Noise(3000, 3)));
+  e.push_back(ziptest::Stored("package/PackageFormat.jar", support::Noise(3000, 3)));
   std::string text;
   for (int i = 0; i < 200; i++) text += "line " + std::to_string(i) + " of a text file\n";
   e.push_back(ziptest::Deflated("package/lib/a.txt", text));
-  e.push_back(ziptest::Deflated("package/lib/b.bin", ziptest::Noise(20000, 4)));
+  e.push_back(ziptest::Deflated("package/lib/b.bin", support::Noise(20000, 4)));
   Entry meta = ziptest::Deflated("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\nMain-Class: corvane\n");
   meta.comment = "an entry comment";
   e.push_back(meta);
@@ -269,39 +269,25 @@ class Generator {
   }
 
   void Duplicates() {
-    auto add = [&](const std::string &what, std::vector<Entry> e) {
+    // The base archive with these entries after its own.
+    auto add = [&](const std::string &what, const std::vector<Entry> &more) {
+      std::vector<Entry> e = entries_;
+      e.insert(e.end(), more.begin(), more.end());
       Add("duplicate name", what, ziptest::Build(e).bytes);
     };
-    std::vector<Entry> base = entries_;
-    std::vector<Entry> e = base;
-    e.push_back(ziptest::Stored("dup.txt", "first"));
-    e.push_back(ziptest::Stored("dup.txt", "second, longer"));
-    add("the same file twice", e);
-    e = base;
-    e.push_back(ziptest::Stored("x", "a file"));
-    e.push_back(ziptest::Stored("x/", ""));
-    add("a file, then a directory of the same name", e);
-    e = base;
-    e.push_back(ziptest::Stored("x/", ""));
-    e.push_back(ziptest::Stored("x", "a file"));
-    add("a directory, then a file of the same name", e);
-    e = base;
-    e.push_back(ziptest::Stored("x", "a file"));
-    e.push_back(ziptest::Stored("x/y", "below a file"));
-    add("a file, then an entry below it", e);
-    e = base;
-    e.push_back(ziptest::Stored("x/y", "below"));
-    e.push_back(ziptest::Stored("x", "over a directory"));
-    add("an entry, then a file in place of its directory", e);
-    e = base;
-    e.push_back(ziptest::Stored("corvane.class", "the main class again"));
-    add("the main class twice", e);
-    e = base;
-    e.push_back(ziptest::Stored("package", "a file where the package directory is"));
-    add("a file in place of the package directory", e);
-    e = base;
-    for (int i = 0; i < 2000; i++) e.push_back(ziptest::Stored("same-name", std::to_string(i)));
-    add("one name 2000 times (one hash chain)", e);
+    using ziptest::Stored;
+    add("the same file twice", {Stored("dup.txt", "first"), Stored("dup.txt", "second, longer")});
+    add("a file, then a directory of the same name", {Stored("x", "a file"), Stored("x/", "")});
+    add("a directory, then a file of the same name", {Stored("x/", ""), Stored("x", "a file")});
+    add("a file, then an entry below it", {Stored("x", "a file"), Stored("x/y", "below a file")});
+    add("an entry, then a file in place of its directory",
+        {Stored("x/y", "below"), Stored("x", "over a directory")});
+    add("the main class twice", {Stored("corvane.class", "the main class again")});
+    add("a file in place of the package directory",
+        {Stored("package", "a file where the package directory is")});
+    std::vector<Entry> same;
+    for (int i = 0; i < 2000; i++) same.push_back(Stored("same-name", std::to_string(i)));
+    add("one name 2000 times (one hash chain)", same);
   }
 
   void Bombs() {

@@ -6,7 +6,6 @@
 // Usage: soak isolate <mount point> <tmpfs options> <seconds> <result file> <canary 0|1>
 //                     <name to remove or -> -- <command> [arguments...]
 #include <errno.h>
-#include <fcntl.h>
 #include <ftw.h>
 #include <sched.h>
 #include <signal.h>
@@ -20,13 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
 namespace {
-
-const char kCanaryText[] = "canary: nothing may change this file\n";
 
 std::vector<std::string> listed;
 size_t listedRootLen;
@@ -98,8 +94,8 @@ int Isolate(int argc, char **argv) {
                        std::to_string(timedOut ? 1 : 0) + " " + std::to_string(groupLeft ? 1 : 0) +
                        "\n";
   if (canary) {
-    if (ReadAll(mountPoint + "/canary-file") != kCanaryText ||
-        ReadAll(mountPoint + "/canary-dir/file") != kCanaryText) {
+    if (ReadFile(mountPoint + "/canary-file") != kCanaryText ||
+        ReadFile(mountPoint + "/canary-dir/file") != kCanaryText) {
       result += "canary changed\n";
     }
   }
@@ -119,16 +115,17 @@ Isolated RunIsolated(const Settings &s, const IsolatedRun &run) {
   Isolated r;
   std::string result = run.dir + "/isolate-result";
   unlink(result.c_str());
-  e2e::RunOptions opts = LauncherOptions(run.env);
+  RunOptions opts = LauncherOptions();
+  for (const std::string &kv : run.env) opts.env[kv.substr(0, kv.find('='))] = kv.substr(kv.find('=') + 1);
   opts.args = {"isolate", run.mountPoint, run.tmpfsOptions, std::to_string(run.seconds), result,
                run.canary ? "1" : "0", run.removeName.empty() ? "-" : run.removeName, "--"};
   opts.args.insert(opts.args.end(), run.command.begin(), run.command.end());
   opts.timeoutSeconds = run.seconds + 60;
   opts.cwd = run.cwd;
-  e2e::Result pr = RunToEnd(s.self, opts, run.dir);
+  Result pr = RunToEnd(s.self, opts, run.dir);
   r.out = pr.out;
   r.err = pr.err;
-  std::string text = ReadAll(result);
+  std::string text = ReadFile(result);
   if (pr.exitStatus != 0 || text.compare(0, 7, "status ") != 0) {
     r.error = "isolation failed (" + std::to_string(pr.exitStatus) + "): " + text + pr.err;
     return r;

@@ -5,7 +5,6 @@
 // Usage: soak [--quick] [--seed N] [--jobs N] [--only NAME,...] [--dev-bin DIR] [--asan-bin DIR]
 //             [--findings DIR]
 //   figures: signals, concurrency, disk-full, hostile, valgrind
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

@@ -4,15 +4,12 @@
 // does. Counted afterwards: working directories left, wrong exit statuses, child processes
 // still running once the launcher has ended, and lock files that refuse the next start.
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
@@ -84,21 +81,13 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   Outcome o;
   o.target = index % kPhases;
   o.sig = kSignals[(index / kPhases) % 4];
-  std::string dir = s.sandbox + "/signals/r" + std::to_string(index);
-  std::string tmp = dir + "/tmp", report = dir + "/report";
-  MkDirs(tmp);
-  MkDirs(report);
-  MkDirs(dir + "/out");
-
   JavaBehaviour b;
-  b.report = report;
   b.probeMs = kProbeMs;
   b.runMs = o.target == kJava ? static_cast<int>(rnd.Uniform(3000, 12000)) : 300;
   b.exitCode = o.target == kUpgrade || rnd.Below(2) == 0 ? 10 : 0;
   b.upgradeMs = kUpgradeMs;
-  MakeStandInRuntime(dir + "/jre", s.self, b);
-  std::string exe = dir + "/setup";
-  CopyFile(installer, exe, 0755);
+  RunDir d = PrepareRun(s, s.sandbox + "/signals/r" + std::to_string(index), b, installer);
+  const std::string &dir = d.dir, &tmp = d.tmp, &report = d.report, &exe = d.exe;
   std::string lock = LockPath(exe);
 
   double window = 0;
@@ -111,11 +100,9 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   }
   double delay = rnd.Uniform(0, window);
 
-  e2e::RunOptions opts = LauncherOptions();
-  opts.args = {"-javahome", dir + "/jre", "-tmpdir", tmp};
-  opts.timeoutSeconds = 120;
-  std::unique_ptr<e2e::Process> launcher = Spawn(exe, opts, dir + "/out");
-  e2e::Process &p = *launcher;
+  std::unique_ptr<Process> launcher =
+      Spawn(exe, LauncherOptions({"-javahome", d.jre, "-tmpdir", tmp}), dir);
+  Process &p = *launcher;
   double giveUp = Now() + 90;
   bool reached = false;
   while (!Exited(p.pid()) && Now() < giveUp) {
@@ -134,7 +121,7 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
       o.sent = true;
     }
   }
-  e2e::Result r = p.Wait();
+  Result r = p.Wait();
 
   // The launcher ends with 255 after SIGINT, SIGTERM and SIGALRM and by SIGABRT after SIGQUIT.
   // A signal that found the launcher already past its work (in the last moments of the
@@ -172,9 +159,9 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
   }
 
   // The next start, as a user would make it right away.
-  e2e::RunOptions help = LauncherOptions();
+  RunOptions help = LauncherOptions();
   help.args = {"-help"};
-  e2e::Result next = RunToEnd(exe, help, dir + "/next");
+  Result next = RunToEnd(exe, help, dir + "/next");
   if (next.exitStatus != 0) {
     o.lockBlocks = true;
     o.detail += " next start refused: " + next.err.substr(0, 80);
@@ -198,12 +185,9 @@ Outcome OneRun(const Settings &s, const std::string &installer, int index, Rando
 }  // namespace
 
 Figure SignalSoak(const Settings &s) {
-  Figure f;
-  f.name = "signals";
+  Figure f{"signals"};
   const int runs = s.quick ? 30 : 200;
-  MkDirs(s.sandbox + "/signals");
-  std::string installer = s.sandbox + "/signals/installer";
-  MakeInstaller(s.devBin + "/setup", PayloadArchive(kPayloadFiles, kPayloadFileSize), installer);
+  std::string installer = FigureInstaller(s, "signals", kPayloadFiles, kPayloadFileSize);
 
   std::vector<Outcome> outcomes(static_cast<size_t>(runs));
   Random seeds(s.seed ^ 0x5167A15ull);

@@ -13,13 +13,22 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
-struct RunOptions;
-struct Result;
-class Process;
-}
+#include "support.h"
 
 namespace soak {
+
+using support::Contains;
+using support::Entries;
+using support::LauncherOptions;
+using support::LockPath;
+using support::MkDirs;
+using support::Now;
+using support::Process;
+using support::ReadFile;
+using support::RemoveTree;
+using support::Result;
+using support::RunOptions;
+using support::SleepMs;
 
 // ---- What the run was asked for ----
 
@@ -38,6 +47,7 @@ struct Settings {
 
 // One figure's line: its name, the text after the name, and whether it is clean.
 struct Figure {
+  explicit Figure(std::string figure = "") : name(std::move(figure)) {}
   std::string name;
   std::string text;
   bool clean = false;
@@ -67,8 +77,17 @@ struct JavaBehaviour {
   int exitCode = 0;       // its exit status; 10 leaves an upgrade script that runs upgradeMs
   int upgradeMs = 0;
 };
-// Lays out a runtime root (bin/java, lib/amd64/libjava.so, soak-java.conf) at root.
+// Lays out a runtime root (bin/java, lib/<arch>/libjava.so, soak-java.conf) at root.
 void MakeStandInRuntime(const std::string &root, const std::string &self, const JavaBehaviour &b);
+
+// A run's own directory `dir`: tmp for -tmpdir, report where the stand-ins record their pids, a
+// stand-in runtime jre that behaves as java says (recording in report), and exe, a copy of the
+// installer (none without one), which has its own lock.
+struct RunDir {
+  std::string dir, tmp, report, jre, exe;
+};
+RunDir PrepareRun(const Settings &s, const std::string &dir, JavaBehaviour java,
+                  const std::string &installer = "");
 
 // One process that a stand-in recorded: its kind ("probe", "java", "upgrade"), pid and start
 // time (so that a reused pid is not mistaken for it).
@@ -79,6 +98,9 @@ struct Recorded {
 };
 std::vector<Recorded> ReadRecorded(const std::string &report);
 bool StillRunning(const Recorded &r);
+
+// What a canary file holds: files that nothing of a run may change.
+constexpr char kCanaryText[] = "canary: nothing may change this file\n";
 
 // A command run by Isolate, from the driver's side.
 struct IsolatedRun {
@@ -105,10 +127,7 @@ struct Isolated {
 };
 Isolated RunIsolated(const Settings &s, const IsolatedRun &run);
 
-// ---- Shared helpers ----
-
-double Now();
-void SleepMs(double ms);
+// ---- Helpers of the soaks ----
 
 // Deterministic random numbers (splitmix64): the same seed gives the same soak.
 class Random {
@@ -126,15 +145,10 @@ class Random {
 // Runs task(0) .. task(count - 1) on `jobs` threads.
 void ForEachConcurrently(int count, int jobs, const std::function<void(int)> &task);
 
-std::string Quote(const std::string &s);
-void MkDirs(const std::string &path);
-void RemoveTree(const std::string &path);
 void CopyFile(const std::string &from, const std::string &to, mode_t mode);
-std::vector<std::string> Entries(const std::string &dir);
-bool Contains(const std::string &haystack, const std::string &needle);
 
-// The single-instance lock file of the launcher at exe under the English title.
-std::string LockPath(const std::string &exe);
+// True when the launcher at exe left its lock file, which is then removed.
+bool LockLeft(const std::string &exe);
 // The stand-ins (processes running `self`) of a process group that are still running; zombies
 // do not count (they have ended and only wait for whoever adopted them). Only these are ever
 // killed: a group whose members are all gone may have had its number reused by now.
@@ -146,17 +160,12 @@ bool LockHeld(const std::string &path);
 std::string CatalogText(const std::string &sourceDir, const std::string &key);
 bool MatchesCatalog(const std::string &text, const std::string &pattern);
 
-
-// Options for running a launcher in the soaks: the C locale, a PATH without runtimes, no
-// inherited TMPDIR or JAVA_HOME; extra holds further "NAME=value" settings.
-e2e::RunOptions LauncherOptions(const std::vector<std::string> &extra = {});
-
-// Starts a launcher (or any program) like e2e::Process, and runs one to its end; the output
-// goes to outputDir. Use these rather than e2e::Process and e2e::Run: they keep forks from
+// Starts a launcher (or any program) as a Process, and runs one to its end; the output goes to
+// outputDir. Use these rather than Process and support::RunToEnd: they keep forks from
 // overlapping with the writing of executables (see WriteAll).
-std::unique_ptr<e2e::Process> Spawn(const std::string &exe, const e2e::RunOptions &opts,
-                                    const std::string &outputDir);
-e2e::Result RunToEnd(const std::string &exe, const e2e::RunOptions &opts, const std::string &outputDir);
+std::unique_ptr<Process> Spawn(const std::string &exe, const RunOptions &opts,
+                               const std::string &outputDir);
+Result RunToEnd(const std::string &exe, const RunOptions &opts, const std::string &outputDir);
 
 // A tree's files and directories with what identifies their contents, for before/after
 // comparison; skip names a subtree left out (a mount point).
@@ -164,13 +173,17 @@ std::vector<std::string> Snapshot(const std::string &root, const std::string &sk
 
 // An installer: the launcher at `launcher` followed by the archive bytes, written to path.
 void MakeInstaller(const std::string &launcher, const std::string &archive, const std::string &path);
+// The directory of a figure (made anew in the soak's sandbox) and, in it, an installer of the
+// dev build with a PayloadArchive(files, fileSize); the installer's path.
+std::string FigureInstaller(const Settings &s, const std::string &figure, int files, size_t fileSize);
 // A well-formed archive for the runs: the main class, package/PackageFormat.jar and `files`
 // further files of `fileSize` poorly compressible bytes in directories of 50, every fourth one
 // deflated, the rest stored.
 std::string PayloadArchive(int files, size_t fileSize);
 
-// The archive and installer bytes.
-std::string ReadAll(const std::string &path);
+// Runs fn while no fork is under way (see WriteAll).
+void WhileNoFork(const std::function<void()> &fn);
+// Writes a file that may be run soon (an installer, a stand-in) while no fork is under way.
 void WriteAll(const std::string &path, const std::string &bytes, mode_t mode = 0644);
 
 }  // namespace soak

@@ -2,7 +2,6 @@
 // version probe, otherwise the Java program) and the upgrade script. Both are this program,
 // named on the "#!" line of a script, so that each is one process without children of its own
 // and a leftover is exactly what the launcher left. Each records its pid and start time.
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,24 +15,12 @@
 namespace soak {
 namespace {
 
-unsigned long long StartTime(pid_t pid) {
-  std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
-  size_t paren = stat.rfind(')');
-  if (paren == std::string::npos) return 0;
-  // After the command: state (field 3) ... starttime (field 22).
-  const char *p = stat.c_str() + paren + 2;
-  for (int field = 3; field < 22 && *p != '\0'; field++) {
-    p = strchr(p, ' ');
-    if (p == nullptr) return 0;
-    p++;
-  }
-  return strtoull(p, nullptr, 10);
-}
-
 void Record(const std::string &report, const char *kind) {
   if (report.empty()) return;
+  support::ProcStat st;
+  support::ReadProcStat(getpid(), &st);
   std::string line = std::string(kind) + " " + std::to_string(getpid()) + " " +
-                     std::to_string(StartTime(getpid())) + "\n";
+                     std::to_string(st.start) + "\n";
   int fd = open((report + "/pids").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return;
   if (write(fd, line.data(), line.size()) < 0) {
@@ -48,13 +35,7 @@ std::string Dirname(const std::string &path) {
 
 JavaBehaviour ReadBehaviour(const std::string &file) {
   JavaBehaviour b;
-  std::string text = ReadAll(file);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t nl = text.find('\n', at);
-    if (nl == std::string::npos) nl = text.size();
-    std::string line = text.substr(at, nl - at);
-    at = nl + 1;
+  for (const std::string &line : support::Lines(ReadFile(file))) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string key = line.substr(0, eq), value = line.substr(eq + 1);
@@ -88,15 +69,23 @@ void Fill(const std::string &path) {
 }  // namespace
 
 void MakeStandInRuntime(const std::string &root, const std::string &self, const JavaBehaviour &b) {
-  MkDirs(root + "/bin");
-  MkDirs(root + "/lib/amd64");
-  WriteAll(root + "/lib/amd64/libjava.so", "");
-  WriteAll(root + "/bin/java", "#!" + self + " java\n", 0755);
+  WhileNoFork([&] { support::MakeRuntime(root, "#!" + self + " java\n"); });
   std::string conf = "report=" + b.report + "\nprobe_ms=" + std::to_string(b.probeMs) +
                      "\nfill=" + b.fill + "\nrun_ms=" + std::to_string(b.runMs) +
                      "\nexit=" + std::to_string(b.exitCode) +
                      "\nupgrade_ms=" + std::to_string(b.upgradeMs) + "\n";
   WriteAll(root + "/soak-java.conf", conf);
+}
+
+RunDir PrepareRun(const Settings &s, const std::string &dir, JavaBehaviour java,
+                  const std::string &installer) {
+  RunDir r{dir, dir + "/tmp", dir + "/report", dir + "/jre", dir + "/setup"};
+  MkDirs(r.tmp);
+  MkDirs(r.report);
+  java.report = r.report;
+  MakeStandInRuntime(r.jre, s.self, java);
+  if (!installer.empty()) CopyFile(installer, r.exe, 0755);
+  return r;
 }
 
 // argv: this program, "java", the script (root/bin/java), then the launcher's arguments.
@@ -142,7 +131,7 @@ int StandInUpgrade(int argc, char **argv) {
 
 std::vector<Recorded> ReadRecorded(const std::string &report) {
   std::vector<Recorded> out;
-  std::string text = ReadAll(report + "/pids");
+  std::string text = ReadFile(report + "/pids");
   size_t at = 0;
   while (at < text.size()) {
     size_t nl = text.find('\n', at);
@@ -159,12 +148,8 @@ std::vector<Recorded> ReadRecorded(const std::string &report) {
 }
 
 bool StillRunning(const Recorded &r) {
-  std::string stat = ReadAll("/proc/" + std::to_string(r.pid) + "/stat");
-  size_t paren = stat.rfind(')');
-  if (paren == std::string::npos || paren + 2 >= stat.size()) return false;
-  char state = stat[paren + 2];
-  if (state == 'Z' || state == 'X') return false;
-  return StartTime(r.pid) == r.start;
+  support::ProcStat st;
+  return support::ReadProcStat(r.pid, &st) && st.state != 'Z' && st.state != 'X' && st.start == r.start;
 }
 
 }  // namespace soak

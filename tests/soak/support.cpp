@@ -1,5 +1,5 @@
-// Helpers shared by the soaks: time, deterministic randomness, a pool of threads for runs that
-// mostly wait, file and tree operations, the lock file and the message catalog.
+// Helpers of the soaks: deterministic randomness, a pool of threads for runs that mostly wait,
+// forks kept apart from the writing of executables, the lock file and the message catalog.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,25 +16,9 @@
 #include <shared_mutex>
 #include <thread>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-void SleepMs(double ms) {
-  if (ms <= 0) return;
-  struct timespec ts;
-  ts.tv_sec = static_cast<time_t>(ms / 1000);
-  ts.tv_nsec = static_cast<long>((ms - ts.tv_sec * 1000.0) * 1e6);
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
-}
 
 uint64_t Random::Next() {
   uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -55,41 +38,6 @@ void ForEachConcurrently(int count, int jobs, const std::function<void(int)> &ta
   for (std::thread &t : threads) t.join();
 }
 
-std::string Quote(const std::string &s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-void MkDirs(const std::string &path) {
-  for (size_t i = 1; i <= path.size(); i++) {
-    if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
-  }
-}
-
-namespace {
-int RemoveOne(const char *path, const struct stat *, int, struct FTW *) {
-  remove(path);
-  return 0;
-}
-}  // namespace
-
-void RemoveTree(const std::string &path) {
-  if (path.empty()) return;
-  nftw(path.c_str(), RemoveOne, 32, FTW_DEPTH | FTW_PHYS);
-}
-
-std::string ReadAll(const std::string &path) {
-  std::string data;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return data;
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return data;
-}
-
 // A file open for writing cannot be executed: a fork in another thread while it is open would
 // hand the descriptor to a child and make the exec of the finished file fail with ETXTBSY
 // until that child has closed it. Writes and forks therefore take turns.
@@ -98,16 +46,20 @@ std::shared_mutex &SpawnMutex() {
   return m;
 }
 
-std::unique_ptr<e2e::Process> Spawn(const std::string &exe, const e2e::RunOptions &opts,
-                                    const std::string &outputDir) {
+std::unique_ptr<Process> Spawn(const std::string &exe, const RunOptions &opts,
+                               const std::string &outputDir) {
   std::shared_lock<std::shared_mutex> turn(SpawnMutex());
-  return std::make_unique<e2e::Process>(exe, opts, outputDir);
+  return std::make_unique<Process>(exe, opts, outputDir);
 }
 
-e2e::Result RunToEnd(const std::string &exe, const e2e::RunOptions &opts, const std::string &outputDir) {
+Result RunToEnd(const std::string &exe, const RunOptions &opts, const std::string &outputDir) {
   MkDirs(outputDir);
-  e2e::Result r = Spawn(exe, opts, outputDir)->Wait();
-  return r;
+  return Spawn(exe, opts, outputDir)->Wait();
+}
+
+void WhileNoFork(const std::function<void()> &fn) {
+  std::unique_lock<std::shared_mutex> turn(SpawnMutex());
+  fn();
 }
 
 void WriteAll(const std::string &path, const std::string &bytes, mode_t mode) {
@@ -131,43 +83,7 @@ void WriteAll(const std::string &path, const std::string &bytes, mode_t mode) {
 }
 
 void CopyFile(const std::string &from, const std::string &to, mode_t mode) {
-  WriteAll(to, ReadAll(from), mode);
-}
-
-std::vector<std::string> Entries(const std::string &dir) {
-  std::vector<std::string> names;
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (struct dirent *e = readdir(d)) {
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-  }
-  closedir(d);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-bool Contains(const std::string &haystack, const std::string &needle) {
-  return haystack.find(needle) != std::string::npos;
-}
-
-e2e::RunOptions LauncherOptions(const std::vector<std::string> &extra) {
-  e2e::RunOptions opts;
-  opts.env["LC_ALL"] = "C";
-  opts.env["PATH"] = "/usr/bin:/bin";
-  opts.unset = {"JAVA_HOME", "TMPDIR", "LANG", "LANGUAGE"};
-  for (const std::string &kv : extra) {
-    size_t eq = kv.find('=');
-    opts.env[kv.substr(0, eq)] = kv.substr(eq + 1);
-  }
-  return opts;
-}
-
-std::string LockPath(const std::string &exe) {
-  struct stat st;
-  if (stat(exe.c_str(), &st) != 0) return "";
-  return "/tmp/Setup." + std::to_string(static_cast<uint32_t>(st.st_dev)) + "." +
-         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "." +
-         std::to_string(geteuid());
+  WriteAll(to, ReadFile(from), mode);
 }
 
 std::vector<pid_t> StandInsOfGroup(pid_t group, const std::string &self) {
@@ -176,19 +92,20 @@ std::vector<pid_t> StandInsOfGroup(pid_t group, const std::string &self) {
   if (d == nullptr) return found;
   while (struct dirent *e = readdir(d)) {
     if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    std::string proc = std::string("/proc/") + e->d_name;
-    std::string stat = ReadAll(proc + "/stat");
-    size_t paren = stat.rfind(')');
-    if (paren == std::string::npos) continue;
-    char state = 0;
-    long ppid = 0, pgrp = 0;
-    if (sscanf(stat.c_str() + paren + 1, " %c %ld %ld", &state, &ppid, &pgrp) != 3) continue;
-    if (pgrp != group || state == 'Z' || state == 'X') continue;
+    pid_t pid = static_cast<pid_t>(atol(e->d_name));
+    support::ProcStat st;
+    if (!support::ReadProcStat(pid, &st) || st.pgrp != group || st.state == 'Z' || st.state == 'X')
+      continue;
     // The first argument up to its NUL: the program the "#!" line named.
-    if (ReadAll(proc + "/cmdline").c_str() == self) found.push_back(static_cast<pid_t>(atol(e->d_name)));
+    if (ReadFile("/proc/" + std::to_string(pid) + "/cmdline").c_str() == self) found.push_back(pid);
   }
   closedir(d);
   return found;
+}
+
+bool LockLeft(const std::string &exe) {
+  std::string lock = LockPath(exe);
+  return !lock.empty() && unlink(lock.c_str()) == 0;
 }
 
 bool LockHeld(const std::string &path) {
@@ -204,7 +121,7 @@ bool LockHeld(const std::string &path) {
 }
 
 std::string CatalogText(const std::string &sourceDir, const std::string &key) {
-  std::string catalog = ReadAll(sourceDir + "/src/i18n/messages/en.txt");
+  std::string catalog = ReadFile(sourceDir + "/src/i18n/messages/en.txt");
   size_t at = 0;
   while ((at = catalog.find(key + " \"", at)) != std::string::npos) {
     if (at == 0 || catalog[at - 1] == '\n') break;

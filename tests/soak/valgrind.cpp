@@ -2,15 +2,11 @@
 // installer whose archive is damaged in the middle of a deflated entry. Wanted: no error and
 // no byte definitely lost in any process valgrind watched (the launcher and the children it
 // forks, up to their exec).
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "harness.h"
 #include "soak.h"
 
 namespace soak {
@@ -38,7 +34,7 @@ void ReadLogs(const std::string &dir, Memcheck &m) {
   int logs = 0;
   for (const std::string &name : Entries(dir)) {
     if (name.compare(0, 3, "vg.") != 0) continue;
-    std::string log = ReadAll(dir + "/" + name);
+    std::string log = ReadFile(dir + "/" + name);
     size_t at = log.find("ERROR SUMMARY: ");
     if (at == std::string::npos) continue;  // a process that went on to exec another program
     logs++;
@@ -63,28 +59,23 @@ Memcheck RunUnderValgrind(const Settings &s, const std::string &dir, const std::
   MakeStandInRuntime(dir + "/jre", s.self, java);
   std::string exe = dir + "/setup";
   MakeInstaller(s.devBin + "/setup", archive, exe);
-  e2e::RunOptions opts = LauncherOptions();
+  RunOptions opts = LauncherOptions();
   opts.args = {"--tool=memcheck", "--leak-check=full", "--errors-for-leak-kinds=definite",
                "--show-leak-kinds=definite", "--trace-children=no", "--log-file=" + dir + "/vg.%p",
                exe, "-javahome", dir + "/jre", "-tmpdir", tmp};
   opts.timeoutSeconds = 300;
-  e2e::Result r = RunToEnd("/usr/bin/valgrind", opts, dir + "/out");
+  Result r = RunToEnd("/usr/bin/valgrind", opts, dir + "/out");
   m.exitStatus = r.exitStatus;
   ReadLogs(dir, m);
   for (const std::string &left : Entries(tmp)) m.problem += " left " + left;
-  std::string lock = LockPath(exe);
-  if (!lock.empty() && access(lock.c_str(), F_OK) == 0) {
-    m.problem += " lock file left";
-    unlink(lock.c_str());
-  }
+  if (LockLeft(exe)) m.problem += " lock file left";
   return m;
 }
 
 }  // namespace
 
 Figure ValgrindSoak(const Settings &s) {
-  Figure f;
-  f.name = "valgrind";
+  Figure f{"valgrind"};
   if (access("/usr/bin/valgrind", X_OK) != 0) {
     f.text = "valgrind is not installed (scripts/bootstrap installs it)";
     return f;

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/elf_image.h"
-#include "scratch.h"
+#include "support.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ class ElfImageTest : public ::testing::Test {
     ASSERT_EQ(pwrite(fd, bytes, len, off), static_cast<ssize_t>(len));
     close(fd);
   }
-  testsupport::Scratch scratch_;
+  support::Sandbox scratch_;
 };
 
 TEST_F(ElfImageTest, AProgramAsBuiltOrStrippedIsExactlyItsImage) {
@@ -81,9 +81,9 @@ TEST_F(ElfImageTest, AppendedBytesLieBehindTheImage) {
 TEST_F(ElfImageTest, FilesThatAreNoElfImageAreRefused) {
   ElfImage image{};
   image.length = 12345;
-  EXPECT_FALSE(ImageOf(scratch_.File("text", "#!/bin/sh\necho hello\n"), &image));
-  EXPECT_FALSE(ImageOf(scratch_.File("empty", ""), &image));
-  EXPECT_FALSE(ImageOf(scratch_.File("short", std::string("\x7f" "ELF\x01\x01\x01", 7)), &image));
+  EXPECT_FALSE(ImageOf(scratch_.Write("text", "#!/bin/sh\necho hello\n"), &image));
+  EXPECT_FALSE(ImageOf(scratch_.Write("empty", ""), &image));
+  EXPECT_FALSE(ImageOf(scratch_.Write("short", std::string("\x7f" "ELF\x01\x01\x01", 7)), &image));
 
   std::string bigEndian = CopyOfSelf("big-endian");
   const unsigned char msb = 2;

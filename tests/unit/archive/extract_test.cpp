@@ -3,10 +3,6 @@
 // becoming a silently broken installation or writing outside the output directory.
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
-#include <signal.h>
-#include <string.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,33 +16,17 @@
 #include "archive/extract.h"
 #include "archive/testing.h"
 #include "archive/zip_internal.h"
-#include "scratch.h"
+#include "support.h"
 #include "zip_builder.h"
 
+using namespace support;
 using namespace ziptest;
 
 namespace {
 
-// Every path under root (relative), mapped to "<dir>" or the file's contents.
-std::map<std::string, std::string> *walkResult;
-size_t walkRootLen;
-int WalkOne(const char *path, const struct stat64 *st, int, struct FTW *) {
-  if (strlen(path) < walkRootLen) return 0;  // the root itself
-  std::string rel = std::string(path).substr(walkRootLen);
-  (*walkResult)[rel] = S_ISDIR(st->st_mode) ? "<dir>" : ReadFile(path);
-  return 0;
-}
-std::map<std::string, std::string> Tree(const std::string &root) {
-  std::map<std::string, std::string> result;
-  walkResult = &result;
-  walkRootLen = root.size() + 1;
-  nftw64(root.c_str(), WalkOne, 16, FTW_PHYS);
-  return result;
-}
-
 class Extract : public ::testing::Test {
  protected:
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   jzfile *zip = nullptr;
 
   void TearDown() override {
@@ -70,11 +50,11 @@ class Extract : public ::testing::Test {
 TEST_F(Extract, ZippedTreeComesOutIdentical) {
   scratch.MkDir("payload/package/jre/bin");
   scratch.MkDir("payload/package/empty-dir");
-  scratch.File("payload/corvane.class", Noise(4000, 1));
-  scratch.File("payload/package/PackageFormat.jar", Noise(70000, 2) + std::string(70000, 'x'));
-  scratch.File("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
-  scratch.File("payload/package/zero", "");
-  scratch.File("payload/package/jre/\xe6\x97\xa5\xe6\x9c\xac.txt", "utf-8 name");
+  scratch.Write("payload/corvane.class", Noise(4000, 1));
+  scratch.Write("payload/package/PackageFormat.jar", Noise(70000, 2) + std::string(70000, 'x'));
+  scratch.Write("payload/package/jre/bin/java", "#!/bin/sh\n", 0755);
+  scratch.Write("payload/package/zero", "");
+  scratch.Write("payload/package/jre/\xe6\x97\xa5\xe6\x9c\xac.txt", "utf-8 name");
   const std::string dir = scratch.dir();
   Sh("cd '" + dir + "/payload' && zip -qr ../deflated.zip . && zip -qr0 ../stored.zip .");
   const auto want = Tree(dir + "/payload");
@@ -92,7 +72,7 @@ TEST_F(Extract, ZippedTreeComesOutIdentical) {
     ASSERT_EQ(stat((out + "/package").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0077, 0u);
     // Extracting again over the same tree, with a file grown in between, restores it exactly.
-    scratch.File(std::string("out-") + name + "/corvane.class", std::string(9000, '!'));
+    scratch.Write(std::string("out-") + name + "/corvane.class", std::string(9000, '!'));
     ASSERT_TRUE(Unzip(out));
     EXPECT_EQ(Tree(out), want);
   }
@@ -120,13 +100,13 @@ TEST_F(Extract, DirectoryEntriesAndLeadingDirectoriesAreCreated) {
 TEST_F(Extract, FilesInTheWayOfDirectoriesAreReplaced) {
   ASSERT_NE(Open({Stored("a/b", "bee")}), nullptr);
   const std::string out = scratch.MkDir("out");
-  scratch.File("out/a", "a regular file");
+  scratch.Write("out/a", "a regular file");
   ASSERT_TRUE(Unzip(out));
   EXPECT_TRUE(IsDir(out + "/a"));
   EXPECT_EQ(ReadFile(out + "/a/b"), "bee");
 
   // The output directory itself, when it is a file.
-  const std::string asFile = scratch.File("plain-file", "x");
+  const std::string asFile = scratch.Write("plain-file", "x");
   ASSERT_TRUE(Unzip(asFile));
   EXPECT_TRUE(IsDir(asFile));
   EXPECT_EQ(ReadFile(asFile + "/a/b"), "bee");
@@ -169,7 +149,7 @@ TEST_F(Extract, LinksOnTheWayAreNotFollowed) {
   EXPECT_TRUE(Tree(outside).empty());
 
   // A link in a file's place fails the extraction and leaves its target alone.
-  const std::string target = scratch.File("target", "untouched");
+  const std::string target = scratch.Write("target", "untouched");
   const std::string out2 = scratch.MkDir("out2");
   ASSERT_EQ(symlink(target.c_str(), (out2 + "/c").c_str()), 0);
   EXPECT_FALSE(Unzip(out2));
@@ -289,8 +269,8 @@ TEST_F(Extract, ParentComponentsAreRefused) {
 
 TEST_F(Extract, CorruptedEntriesFailTheExtraction) {
   scratch.MkDir("payload");
-  scratch.File("payload/first", Noise(30000, 3));
-  scratch.File("payload/second", std::string(200000, 's') + Noise(1000, 4));
+  scratch.Write("payload/first", Noise(30000, 3));
+  scratch.Write("payload/second", std::string(200000, 's') + Noise(1000, 4));
   Sh("cd '" + scratch.dir() + "/payload' && zip -q ../good.zip first second");
   std::string bytes = ReadFile(scratch.Path("good.zip"));
 
@@ -423,7 +403,7 @@ TEST_F(ExtractByWorkers, WriteTheTreeThatWritingInOrderGives) {
   EXPECT_FALSE(Exists(jreByWorkers + "/bulk"));
 
   // Extracting again over the tree restores files changed in between.
-  scratch.File("by-workers/package/zero", "not empty any more");
+  scratch.Write("by-workers/package/zero", "not empty any more");
   ASSERT_TRUE(UnzipWith(4, byWorkers, &started));
   EXPECT_EQ(Tree(byWorkers), want);
 }

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_internal.h"
-#include "scratch.h"
+#include "support.h"
+#include "read_entry.h"
 #include "zip_builder.h"
 
+using namespace support;
 using namespace ziptest;
 
 namespace {
@@ -58,19 +60,31 @@ std::vector<std::string> Names(jzfile *zip) {
 
 class ZipDirectory : public ::testing::Test {
  protected:
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   std::string Write(const std::string &rel, const std::string &bytes) {
     std::string p = scratch.Path(rel);
     WriteFile(p, bytes);
     return p;
   }
+  // The archive `bytes` with the field at `at` (2 or 4 bytes wide) set to value is refused by
+  // readCEN with the reason msg, and by zipOpen.
+  void ExpectRefused(std::string bytes, size_t at, int width, uint32_t value, const char *msg,
+                     const char *what) {
+    if (width == 2) Put16(bytes, at, value);
+    else Put32(bytes, at, value);
+    std::string p = Write("bad", bytes);
+    CenOutcome out = ReadCen(p);
+    EXPECT_EQ(out.result, -1) << what;
+    EXPECT_EQ(out.msg, msg) << what;
+    EXPECT_EQ(OpenError(p), -2) << what;
+  }
 };
 
 TEST_F(ZipDirectory, ArchiveStartIsFoundForPlainAppendedAndAbsoluteArchives) {
   scratch.MkDir("payload/package/lib");
-  scratch.File("payload/corvane.class", Noise(3000, 7));
-  scratch.File("payload/package/PackageFormat.jar", std::string(20000, 'j'));
-  scratch.File("payload/package/lib/empty", "");
+  scratch.Write("payload/corvane.class", Noise(3000, 7));
+  scratch.Write("payload/package/PackageFormat.jar", std::string(20000, 'j'));
+  scratch.Write("payload/package/lib/empty", "");
   const std::string dir = scratch.dir();
   Sh("cd '" + dir + "/payload' && zip -qr ../plain.zip .");
   const std::string stub = Noise(5000, 3);
@@ -203,16 +217,8 @@ TEST_F(ZipDirectory, DamagedEndRecordIsRefusedWithItsReason) {
       {"more entries than the size holds", end + 10, cenlen / 46 + 1, zipmsg::kBadEntryCount},
       {"a header shorter than 46 bytes", end + 10, 4, zipmsg::kCenHeaderSize},
   };
-  for (const Case &c : cases) {
-    std::string bytes = good.bytes;
-    if (c.field == end + 10) Put16(bytes, c.field, c.value);
-    else Put32(bytes, c.field, c.value);
-    std::string p = Write("bad", bytes);
-    CenOutcome out = ReadCen(p);
-    EXPECT_EQ(out.result, -1) << c.what;
-    EXPECT_EQ(out.msg, c.msg) << c.what;
-    EXPECT_EQ(OpenError(p), -2) << c.what;
-  }
+  for (const Case &c : cases)
+    ExpectRefused(good.bytes, c.field, c.field == end + 10 ? 2 : 4, c.value, c.msg, c.what);
 }
 
 TEST_F(ZipDirectory, DamagedCentralHeadersAreRefusedWithTheirReasons) {
@@ -237,16 +243,7 @@ TEST_F(ZipDirectory, DamagedCentralHeadersAreRefusedWithTheirReasons) {
       {"extra beyond the directory", c1 + 30, 2, 200, zipmsg::kCenHeaderSize},
       {"comment beyond the directory", c1 + 32, 2, 200, zipmsg::kCenHeaderSize},
   };
-  for (const Case &c : cases) {
-    std::string bytes = good.bytes;
-    if (c.width == 2) Put16(bytes, c.at, c.value);
-    else Put32(bytes, c.at, c.value);
-    std::string p = Write("bad", bytes);
-    CenOutcome out = ReadCen(p);
-    EXPECT_EQ(out.result, -1) << c.what;
-    EXPECT_EQ(out.msg, c.msg) << c.what;
-    EXPECT_EQ(OpenError(p), -2) << c.what;
-  }
+  for (const Case &c : cases) ExpectRefused(good.bytes, c.at, c.width, c.value, c.msg, c.what);
   // Neither an odd version-needed value nor flags other than encryption refuse the archive.
   std::string bytes = good.bytes;
   Put16(bytes, c1 + 6, 0x0015);

@@ -12,26 +12,22 @@
 
 #include "base/memory.h"
 #include "base/paths.h"
+#include "base/testing.h"
 #include "core/testing.h"
-#include "scratch.h"
+#include "support.h"
 
-using testsupport::InDirectory;
-using testsupport::RunAsNobody;
-using testsupport::Scratch;
+using support::InDirectory;
+using support::RunAsNobody;
+using support::Sandbox;
+using support::Take;
 
 namespace {
-
-std::string Take(char *s) {
-  std::string r = s != nullptr ? s : "<null>";
-  free(s);
-  return r;
-}
 
 class Paths : public ::testing::Test {
  protected:
   void SetUp() override { ResetPathsForTesting(); }
   void TearDown() override { ResetPathsForTesting(); }
-  Scratch scratch;
+  Sandbox scratch;
 };
 
 TEST_F(Paths, ResolveJoinsWithoutNormalising) {
@@ -45,9 +41,9 @@ TEST_F(Paths, ResolveJoinsWithoutNormalising) {
 }
 
 TEST_F(Paths, IsExecutableWantsReadAndExecuteAndNoDirectory) {
-  std::string exe = scratch.File("exe", "#!/bin/sh\n", 0755);
-  std::string plain = scratch.File("plain", "x", 0644);
-  std::string execOnly = scratch.File("exec-only", "#!/bin/sh\n", 0711);
+  std::string exe = scratch.Write("exe", "#!/bin/sh\n", 0755);
+  std::string plain = scratch.Write("plain", "x", 0644);
+  std::string execOnly = scratch.Write("exec-only", "#!/bin/sh\n", 0711);
   std::string dir = scratch.MkDir("dir");
   EXPECT_TRUE(IsExecutable(exe.c_str()));
   EXPECT_FALSE(IsExecutable(plain.c_str()));
@@ -59,15 +55,15 @@ TEST_F(Paths, IsExecutableWantsReadAndExecuteAndNoDirectory) {
 }
 
 TEST_F(Paths, AbsoluteNameGetsOneMoreSlash) {
-  std::string exe = scratch.File("setup", "", 0755);
+  std::string exe = scratch.Write("setup", "", 0755);
   EXPECT_EQ(Take(FindExecName(exe.c_str())), "/" + exe);
   EXPECT_EQ(Take(FindExecName(scratch.Path("missing").c_str())), "<null>");
 }
 
 TEST_F(Paths, RelativeNameIsResolvedAgainstTheCurrentDirectory) {
   scratch.MkDir("bin");
-  scratch.File("bin/setup", "", 0755);
-  scratch.File("setup", "", 0755);
+  scratch.Write("bin/setup", "", 0755);
+  scratch.Write("setup", "", 0755);
   InDirectory(scratch.dir(), [&] {
     EXPECT_EQ(Take(FindExecName("bin/setup")), scratch.dir() + "/bin/setup");
     EXPECT_EQ(Take(FindExecName("./setup")), scratch.dir() + "/./setup");
@@ -78,9 +74,9 @@ TEST_F(Paths, RelativeNameIsResolvedAgainstTheCurrentDirectory) {
 TEST_F(Paths, BareNameSearchesPathInOrder) {
   std::string a = scratch.MkDir("a"), b = scratch.MkDir("b"), c = scratch.MkDir("c");
   scratch.MkDir("a/setup");  // a directory named like the program is skipped
-  scratch.File("b/setup", "", 0644);  // not executable
-  scratch.File("c/setup", "", 0755);
-  scratch.File("setup", "", 0755);
+  scratch.Write("b/setup", "", 0644);  // not executable
+  scratch.Write("c/setup", "", 0755);
+  scratch.Write("setup", "", 0755);
   const char *old = getenv("PATH");
   std::string saved = old != nullptr ? old : "";
   setenv("PATH", (a + ":" + b + ":" + c).c_str(), 1);
@@ -97,7 +93,7 @@ TEST_F(Paths, BareNameSearchesPathInOrder) {
 
 TEST_F(Paths, UnreadableProgramIsNotFoundThroughPath) {
   std::string d = scratch.MkDir("d");
-  scratch.File("d/setup", "#!/bin/sh\n", 0711);
+  scratch.Write("d/setup", "#!/bin/sh\n", 0711);
   setenv("PATH", d.c_str(), 1);
   EXPECT_EQ(RunAsNobody([] {
               char *found = FindExecName("setup");
@@ -109,7 +105,7 @@ TEST_F(Paths, UnreadableProgramIsNotFoundThroughPath) {
 }
 
 TEST_F(Paths, ApplicationHomeIsTheExecutablesDirectory) {
-  std::string exe = scratch.File("setup", "", 0755);
+  std::string exe = scratch.Write("setup", "", 0755);
   ASSERT_STREQ(SetExecName(exe.c_str()), ("/" + exe).c_str());
   EXPECT_EQ(std::string(GetApplicationHome()), "/" + scratch.dir());
   // SetExecName keeps its first result.
@@ -119,7 +115,7 @@ TEST_F(Paths, ApplicationHomeIsTheExecutablesDirectory) {
 }
 
 TEST_F(Paths, ApplicationHomeOfRelativeAndRootLevelNames) {
-  scratch.File("setup", "", 0755);
+  scratch.Write("setup", "", 0755);
   setenv("PATH", ".", 1);
   InDirectory(scratch.dir(), [&] {
     ASSERT_STREQ(SetExecName("setup"), "./setup");
@@ -186,7 +182,7 @@ TEST_F(Paths, StrDupCopies) {
 // or at the end, with openat2 as with the walk for kernels without it.
 TEST_F(Paths, OpenBeneathStaysUnderTheDirectoryAndFollowsNoLink) {
   scratch.MkDir("top/a");
-  scratch.File("outside", "outside");
+  scratch.Write("outside", "outside");
   ASSERT_EQ(symlink(scratch.Path("top/a").c_str(), scratch.Path("top/link").c_str()), 0);
   ASSERT_EQ(symlink(scratch.Path("outside").c_str(), scratch.Path("top/a/file-link").c_str()), 0);
   const int top = open(scratch.Path("top").c_str(), O_RDONLY | O_DIRECTORY);

@@ -8,14 +8,11 @@
 #include "base/product.h"
 #include "core/testing.h"
 #include "i18n/locale.h"
+#include "support.h"
+
+using support::Take;
 
 namespace {
-
-std::string Take(char *s) {
-  std::string r = s;
-  free(s);
-  return r;
-}
 
 TEST(Profile, InstallerValues) {
   SelectProduct(Product::Installer);

@@ -1,6 +1,5 @@
 // Deletion of a tree: what goes, what must stay (anything outside the tree, whatever a symbolic
 // link points to, relative and dot paths), deep and wide trees.
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
@@ -13,46 +12,25 @@
 #include "base/tree_deletion.h"
 #include "tree_fixture.h"
 
-using treefixture::Exists;
+using namespace support;
 using treefixture::Link;
 using treefixture::MkDir;
-using treefixture::Write;
 
 namespace {
-
-std::string Read(const std::string &path) {
-  std::string data;
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return "<missing>";
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return data;
-}
-
-int OpenDescriptorCount() {
-  int count = 0;
-  DIR *d = opendir("/proc/self/fd");
-  if (d == nullptr) return -1;
-  while (readdir(d) != nullptr) count++;
-  closedir(d);
-  return count;
-}
 
 class TreeDeletion : public treefixture::ScratchTree {};
 
 TEST_F(TreeDeletion, RemovesFilesDirectoriesLinksAndSpecialFiles) {
   Populate(tree);
-  int before = OpenDescriptorCount();
+  int before = OpenDescriptors();
   DeleteFilesAndDirectories(tree.c_str());
   EXPECT_FALSE(Exists(tree));
   EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptorCount(), before) << "a directory descriptor was left open";
+  EXPECT_EQ(OpenDescriptors(), before) << "a directory descriptor was left open";
 }
 
 TEST_F(TreeDeletion, RemovesAPlainFileAndIgnoresAMissingPath) {
-  Write(base + "/plain", "x");
+  WriteFile(base + "/plain", "x");
   DeleteFilesAndDirectories((base + "/plain").c_str());
   EXPECT_FALSE(Exists(base + "/plain"));
   DeleteFilesAndDirectories((base + "/missing").c_str());
@@ -63,9 +41,9 @@ TEST_F(TreeDeletion, RemovesAPlainFileAndIgnoresAMissingPath) {
 TEST_F(TreeDeletion, LinksToOutsideDirectoriesGoButTheirTargetsStay) {
   std::string outside = base + "/outside";
   MkDir(outside);
-  Write(outside + "/keep", "keep me");
+  WriteFile(outside + "/keep", "keep me");
   MkDir(outside + "/sub");
-  Write(outside + "/sub/keep", "keep me too");
+  WriteFile(outside + "/sub/keep", "keep me too");
   MkDir(tree + "/nested");
   Link(outside, tree + "/to-outside");
   Link(outside, tree + "/nested/to-outside");
@@ -76,8 +54,8 @@ TEST_F(TreeDeletion, LinksToOutsideDirectoriesGoButTheirTargetsStay) {
   DeleteFilesAndDirectories(tree.c_str());
 
   EXPECT_FALSE(Exists(tree));
-  EXPECT_EQ(Read(outside + "/keep"), "keep me");
-  EXPECT_EQ(Read(outside + "/sub/keep"), "keep me too");
+  EXPECT_EQ(ReadFile(outside + "/keep"), "keep me");
+  EXPECT_EQ(ReadFile(outside + "/sub/keep"), "keep me too");
 }
 
 TEST_F(TreeDeletion, ALinkGivenAsThePathIsRemovedNotFollowed) {
@@ -87,7 +65,7 @@ TEST_F(TreeDeletion, ALinkGivenAsThePathIsRemovedNotFollowed) {
     Link(tree, link);
     DeleteFilesAndDirectories(path.c_str());
     EXPECT_FALSE(Exists(link)) << path;
-    EXPECT_EQ(Read(tree + "/a/b/c/deep"), "deep") << path;
+    EXPECT_EQ(ReadFile(tree + "/a/b/c/deep"), "deep") << path;
   }
 }
 
@@ -137,24 +115,24 @@ TEST_F(TreeDeletion, CopesWithTreesThousandsOfLevelsDeep) {
   ASSERT_EQ(symlinkat(base.c_str(), fd, "up"), 0);
   close(fd);
 
-  int before = OpenDescriptorCount();
+  int before = OpenDescriptors();
   DeleteFilesAndDirectories(tree.c_str());
   EXPECT_FALSE(Exists(tree));
   EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptorCount(), before);
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 // More entries than one batch from the kernel, some of whose names look like the names under
 // which deeper directories are moved up.
 TEST_F(TreeDeletion, CopesWithWideDirectoriesAndNameCollisions) {
   for (int i = 0; i < 2000; i++) {
-    Write(tree + "/a-rather-long-file-name-to-fill-the-buffer-" + std::to_string(i), "");
+    WriteFile(tree + "/a-rather-long-file-name-to-fill-the-buffer-" + std::to_string(i), "");
   }
   for (const char *name : {".~0", ".~1", ".~2", ".~3"}) {
     MkDir(tree + "/" + name);
     MkDir(tree + "/" + name + "/x");
     MkDir(tree + "/" + name + "/x/y");
-    Write(tree + "/" + name + "/x/y/z", "");
+    WriteFile(tree + "/" + name + "/x/y/z", "");
   }
   MkDir(tree + "/wide");
   for (int i = 0; i < 300; i++) {

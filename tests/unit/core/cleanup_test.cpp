@@ -3,9 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -17,7 +15,7 @@
 #include "i18n/locale.h"
 #include "tree_fixture.h"
 
-using treefixture::Exists;
+using namespace support;
 using treefixture::MkDir;
 
 namespace {
@@ -37,7 +35,6 @@ class WorkingDirectory : public treefixture::ScratchTree {
   void TearDown() override {
     free(workdir);
     workdir = nullptr;
-    ScratchTree::TearDown();
   }
 };
 
@@ -53,42 +50,13 @@ TEST_F(WorkingDirectory, DeleteWorkingDirectoryTwiceDeletesOnce) {
   EXPECT_TRUE(Exists(tree));
 }
 
-// The handlers, each in a child process whose standard output is a pipe: the status line, the
-// tree gone, and how the process ends.
-struct Ending {
-  bool exited = false;
-  int code = -1;
-  int signal = 0;
-  std::string out;
-};
-
-// forked child: runs body, which is expected never to return.
-template <typename Body>
-Ending RunChild(Body body) {
-  int pipefd[2];
-  EXPECT_EQ(pipe(pipefd), 0);
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    struct rlimit noCore = {0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    dup2(pipefd[1], STDOUT_FILENO);
-    close(pipefd[0]);
+// The handlers, each in a child process: the status line, the tree gone, and how the process
+// ends. The body is not to return.
+ChildRun RunChild(const std::function<void()> &body) {
+  return RunInChild([&] {
     body();
-    _exit(77);
-  }
-  close(pipefd[1]);
-  Ending e;
-  char buf[256];
-  ssize_t n;
-  while ((n = read(pipefd[0], buf, sizeof buf)) > 0) e.out.append(buf, static_cast<size_t>(n));
-  close(pipefd[0]);
-  int status = 0;
-  EXPECT_EQ(waitpid(pid, &status, 0), pid);
-  e.exited = WIFEXITED(status);
-  if (e.exited) e.code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
-  return e;
+    return 77;
+  });
 }
 
 class SignalCleanup : public WorkingDirectory {
@@ -103,16 +71,20 @@ class SignalCleanup : public WorkingDirectory {
     workdir = strdup(tree.c_str());
     InstallSignalDispositions();
   }
+  // How a child that raises sig with a populated tree and the handlers armed ends.
+  ChildRun RaiseArmed(int sig) {
+    if (!Exists(tree)) MkDir(tree);
+    Populate(tree);
+    return RunChild([&] {
+      Arm();
+      raise(sig);
+    });
+  }
 };
 
 TEST_F(SignalCleanup, ExitGroupDeletesTheTreeAndExitsWith255) {
   for (int sig : {SIGALRM, SIGINT, SIGIO, SIGTERM, SIGVTALRM}) {
-    if (!Exists(tree)) MkDir(tree);
-    Populate(tree);
-    Ending e = RunChild([&] {
-      Arm();
-      raise(sig);
-    });
+    ChildRun e = RaiseArmed(sig);
     EXPECT_TRUE(e.exited) << strsignal(sig) << " ended it by signal " << e.signal;
     EXPECT_EQ(e.code, 255) << strsignal(sig);
     EXPECT_EQ(e.out, "Deleting temporary files...\n") << strsignal(sig);
@@ -122,12 +94,7 @@ TEST_F(SignalCleanup, ExitGroupDeletesTheTreeAndExitsWith255) {
 
 TEST_F(SignalCleanup, AbortGroupDeletesTheTreeAndEndsBySigabrt) {
   for (int sig : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGPIPE, SIGQUIT, SIGSEGV}) {
-    if (!Exists(tree)) MkDir(tree);
-    Populate(tree);
-    Ending e = RunChild([&] {
-      Arm();
-      raise(sig);
-    });
+    ChildRun e = RaiseArmed(sig);
     EXPECT_FALSE(e.exited) << strsignal(sig) << " exited with " << e.code;
     EXPECT_EQ(e.signal, SIGABRT) << strsignal(sig);
     EXPECT_EQ(e.out, "Deleting temporary files...\n") << strsignal(sig);
@@ -137,7 +104,7 @@ TEST_F(SignalCleanup, AbortGroupDeletesTheTreeAndEndsBySigabrt) {
 
 TEST_F(SignalCleanup, IgnoredSignalsLeaveEverythingInPlace) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     Arm();
     raise(SIGHUP);
     raise(SIGPWR);
@@ -153,7 +120,7 @@ TEST_F(SignalCleanup, IgnoredSignalsLeaveEverythingInPlace) {
 // The handler cannot look a message up: the text is the one of the locale in force when the
 // handlers were installed, even after the locale has changed.
 TEST_F(SignalCleanup, StatusTextIsLookedUpWhenTheHandlersAreInstalled) {
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     setenv("LC_ALL", "es_ES", 1);
     UpdateLocale();
     Arm();
@@ -168,7 +135,7 @@ TEST_F(SignalCleanup, StatusTextIsLookedUpWhenTheHandlersAreInstalled) {
 
 TEST_F(SignalCleanup, SignalAfterTheNormalCleanupDeletesNothing) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     Arm();
     DeleteWorkingDirectory();
     MkDir(tree);  // a new directory at the old path belongs to someone else now
@@ -182,7 +149,7 @@ TEST_F(SignalCleanup, SignalAfterTheNormalCleanupDeletesNothing) {
 
 TEST_F(SignalCleanup, SignalBeforeTheWorkingDirectoryExistsOnlyEndsTheProcess) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     InstallSignalDispositions();
     raise(SIGTERM);
   });
@@ -193,7 +160,7 @@ TEST_F(SignalCleanup, SignalBeforeTheWorkingDirectoryExistsOnlyEndsTheProcess) {
 
 TEST_F(SignalCleanup, NormalExitPathShowsTheStatusAndDeletes) {
   Populate(tree);
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     workdir = strdup(tree.c_str());
     PrepareToExit();
     fflush(stdout);
@@ -210,7 +177,7 @@ TEST_F(SignalCleanup, NormalExitPathShowsTheStatusAndDeletes) {
 TEST_F(SignalCleanup, FatalErrorRemovesTheTreeThenExitsThroughTheExitFunctions) {
   Populate(tree);
   static const char kExitFunctionRan[] = "exit function\n";
-  Ending e = RunChild([&] {
+  ChildRun e = RunChild([&] {
     Arm();
     atexit([] { WriteAll(STDOUT_FILENO, kExitFunctionRan); });
     ExitAfterCleanup(1);

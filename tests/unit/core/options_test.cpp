@@ -1,6 +1,5 @@
 // The command line: option list growth, the parsed settings and the Java program's arguments.
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -14,11 +13,11 @@
 #include "host/temp_dir.h"
 #include "host/testing.h"
 #include "i18n/locale.h"
-#include "scratch.h"
+#include "support.h"
 #include "ui/output.h"
 
-using testsupport::InDirectory;
-using testsupport::Scratch;
+using support::InDirectory;
+using support::Sandbox;
 
 namespace {
 
@@ -94,7 +93,7 @@ class Options : public ::testing::Test {
     ResetTempDirForTesting();
   }
   void TearDown() override { ResetOptionsForTesting(); }
-  Scratch scratch;
+  Sandbox scratch;
 };
 
 TEST_F(Options, ListGrowsByDoublingAndKeepsOrder) {
@@ -174,7 +173,7 @@ TEST_F(Options, ErrorsReportTheirWordThenTheUsage) {
     std::vector<std::string> words;
     std::string message;
   };
-  std::string file = scratch.File("file");
+  std::string file = scratch.Write("file");
   const std::vector<Case> cases = {
       {{"-silent"}, "Error: '-silent' must be followed by a file name.\n"},
       {{"-savestate"}, "Error: '-savestate' must be followed by a file name.\n"},

@@ -23,24 +23,11 @@
 #include "host/temp_dir.h"
 #include "host/testing.h"
 #include "i18n/locale.h"
+#include "support.h"
+
+using namespace support;
 
 namespace {
-
-std::string Read(const std::string &path) {
-  std::string data;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-  fclose(f);
-  return data;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
 
 enum class LockState { Unlocked, HeldByUs, Unknown };
 
@@ -77,31 +64,17 @@ class InstanceLock : public ::testing::Test {
     ResetTempDirForTesting();
     ResetPathsForTesting();
     // A private executable file: its own inode, so its own lock, whatever else runs.
-    char tmpl[] = "/tmp/lock-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    exe = dir + "/setup";
-    FILE *f = fopen(exe.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs("#!/bin/sh\n", f);
-    fclose(f);
-    ASSERT_EQ(chmod(exe.c_str(), 0755), 0);
     ASSERT_NE(SetExecName(exe.c_str()), nullptr);
-    struct stat st;
-    ASSERT_EQ(stat(exe.c_str(), &st), 0);
-    lockPath = "/tmp/Setup." + std::to_string(static_cast<uint32_t>(st.st_dev)) + "." +
-               std::to_string(static_cast<unsigned long long>(st.st_ino)) + "." +
-               std::to_string(geteuid());
   }
   void TearDown() override {
     DeleteLockFile();
     unlink(lockPath.c_str());
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
     ResetPathsForTesting();
   }
 
-  std::string dir, exe, lockPath;
+  Sandbox scratch;
+  std::string dir = scratch.dir(), exe = scratch.Write("setup", "#!/bin/sh\n", 0755);
+  std::string lockPath = LockPath(exe);
 };
 
 TEST_F(InstanceLock, HoldsAPrivateLockFileNamedAfterTitleDeviceInodeAndUser) {
@@ -128,7 +101,7 @@ struct SecondCopy {
 // copy while the first holds it.
 SecondCopy RunSecondCopyWhileFirstHolds() {
   SecondCopy result;
-  int ready[2], release[2], err[2];
+  int ready[2], release[2];
   if (pipe(ready) != 0 || pipe(release) != 0) return result;
   pid_t first = fork();
   if (first == 0) {
@@ -139,23 +112,13 @@ SecondCopy RunSecondCopyWhileFirstHolds() {
     _exit(0);
   }
   char c;
-  // Made only now, so that the first copy holds no end of it and the read below ends.
-  if (read(ready[0], &c, 1) == 1 && pipe(err) == 0) {
-    pid_t second = fork();
-    if (second == 0) {
-      dup2(err[1], STDERR_FILENO);
+  if (read(ready[0], &c, 1) == 1) {
+    ChildRun second = RunInChild([] {
       ExitIfNotOnlyInstance();
-      _exit(0);  // it returned: it believes it may run
-    }
-    close(err[1]);
-    char buf[256];
-    ssize_t n;
-    while ((n = read(err[0], buf, sizeof buf)) > 0)
-      result.message.append(buf, static_cast<size_t>(n));
-    int status = 0;
-    waitpid(second, &status, 0);
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    close(err[0]);
+      return 0;  // it returned: it believes it may run
+    });
+    result.message = second.err;
+    if (second.exited) result.status = second.code;
   }
   if (write(release[1], "x", 1) != 1) kill(first, SIGKILL);
   waitpid(first, nullptr, 0);
@@ -187,10 +150,7 @@ TEST_F(InstanceLock, TheUninstallerHasItsOwnLockFileAndMessage) {
 }
 
 TEST_F(InstanceLock, AStaleFileFromAKilledCopyIsTakenOver) {
-  FILE *f = fopen(lockPath.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("left behind", f);
-  fclose(f);
+  WriteFile(lockPath, "left behind");
   ExitIfNotOnlyInstance();
   // Examined without opening it here: closing any descriptor of the file would drop the lock.
   struct stat st;
@@ -216,9 +176,7 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
       {"second name", [&] { ASSERT_EQ(link(victim.c_str(), lockPath.c_str()), 0); }},
       {"another user's locked file",
        [&] {
-         FILE *f = fopen(lockPath.c_str(), "w");
-         ASSERT_NE(f, nullptr);
-         fclose(f);
+         WriteFile(lockPath, "");
          ASSERT_EQ(chmod(lockPath.c_str(), 0666), 0);
          ASSERT_EQ(chown(lockPath.c_str(), 65534, 65534), 0);
          int ready[2];
@@ -244,10 +202,7 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    FILE *f = fopen(victim.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs("precious", f);
-    fclose(f);
+    WriteFile(victim, "precious");
     c.plant();
     ASSERT_TRUE(Exists(lockPath));
 
@@ -261,12 +216,12 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
     struct stat v;
     ASSERT_EQ(stat(victim.c_str(), &v), 0);
     EXPECT_EQ(v.st_nlink, 1u) << "the second name is still there";
-    EXPECT_EQ(Read(victim), "precious");
+    EXPECT_EQ(ReadFile(victim), "precious");
     EXPECT_EQ(Probe(victim), LockState::Unlocked);
 
     DeleteLockFile();
     EXPECT_FALSE(Exists(lockPath));
-    EXPECT_EQ(Read(victim), "precious");
+    EXPECT_EQ(ReadFile(victim), "precious");
     if (holder > 0) {
       kill(holder, SIGKILL);
       waitpid(holder, nullptr, 0);
@@ -280,36 +235,21 @@ TEST_F(InstanceLock, AnythingButOurOwnFileAtTheNameIsReplaced) {
 TEST_F(InstanceLock, AnUnremovableStrangerAtTheNameStopsTheLauncherWithItsName) {
   ASSERT_EQ(chmod(dir.c_str(), 0755), 0);  // the unprivileged user must see the executable
   std::string theirs = lockPath.substr(0, lockPath.rfind('.')) + ".65534";
-  FILE *f = fopen(theirs.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("root's", f);
-  fclose(f);
+  WriteFile(theirs, "root's");
   ASSERT_EQ(chmod(theirs.c_str(), 0644), 0);
 
-  int err[2];
-  ASSERT_EQ(pipe(err), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(err[1], STDERR_FILENO);
+  ChildRun r = RunInChild([] {
     if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
         setresuid(65534, 65534, 65534) != 0)
-      _exit(3);
+      return 3;
     ExitIfNotOnlyInstance();
-    _exit(0);
-  }
-  close(err[1]);
-  std::string message;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(err[0], buf, sizeof buf)) > 0) message.append(buf, static_cast<size_t>(n));
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  std::string left = Read(theirs);
+    return 0;
+  });
+  std::string left = ReadFile(theirs);
   unlink(theirs.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(message, "Error: The lock file '" + theirs +
+  ASSERT_TRUE(r.exited);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Error: The lock file '" + theirs +
                          "' is not a regular file owned by you and cannot be removed.\n"
                          "Ask its owner or an administrator to remove it. Exiting.\n");
   EXPECT_EQ(left, "root's");
@@ -320,12 +260,9 @@ TEST_F(InstanceLock, AnUnremovableStrangerAtTheNameStopsTheLauncherWithItsName) 
 TEST_F(InstanceLock, TheExitFunctionLeavesAFileThatIsNoLongerOurs) {
   ExitIfNotOnlyInstance();
   ASSERT_EQ(unlink(lockPath.c_str()), 0);
-  FILE *f = fopen(lockPath.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("the next copy's", f);
-  fclose(f);
+  WriteFile(lockPath, "the next copy's");
   DeleteLockFile();
-  EXPECT_EQ(Read(lockPath), "the next copy's");
+  EXPECT_EQ(ReadFile(lockPath), "the next copy's");
 }
 
 TEST_F(InstanceLock, GoesOnWithoutALockWhenTheExecutableCannotBeExamined) {

@@ -1,5 +1,4 @@
 // Choosing and checking the temporary directory.
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,11 +9,11 @@
 
 #include "host/temp_dir.h"
 #include "host/testing.h"
-#include "scratch.h"
+#include "support.h"
 
-using testsupport::InDirectory;
-using testsupport::RunAsNobody;
-using testsupport::Scratch;
+using support::InDirectory;
+using support::RunAsNobody;
+using support::Sandbox;
 
 namespace {
 
@@ -22,7 +21,7 @@ class TempDir : public ::testing::Test {
  protected:
   void SetUp() override { ResetTempDirForTesting(); }
   void TearDown() override { ResetTempDirForTesting(); }
-  Scratch scratch;
+  Sandbox scratch;
 };
 
 TEST_F(TempDir, DefaultIsTmpWhateverTheEnvironmentSays) {
@@ -43,7 +42,7 @@ TEST_F(TempDir, RelativeDirectoryIsRecordedAbsoluteWithoutNormalising) {
 
 TEST_F(TempDir, RefusalsKeepThePreviousDirectory) {
   std::string good = scratch.MkDir("good");
-  std::string file = scratch.File("file");
+  std::string file = scratch.Write("file");
   ASSERT_TRUE(SetTempDir(good.c_str()));
   EXPECT_FALSE(SetTempDir(file.c_str()));
   EXPECT_FALSE(SetTempDir(scratch.Path("missing").c_str()));

@@ -1,6 +1,5 @@
 // The compiled catalog: every key in the three languages, and the texts callers rely on.
 #include <dlfcn.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>

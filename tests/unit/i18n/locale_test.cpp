@@ -1,12 +1,14 @@
 // Locale resolution, and message lookup with its fallbacks and conversions.
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "i18n/locale.h"
+#include "support.h"
+
+using support::Take;
 
 // Entries of a test-only catalogue, found by name like the real ones (the test program exports
 // every messages_* function): a text that grows past 4,096 bytes in ISO-8859-1 and one that
@@ -24,12 +26,6 @@ extern "C" const char *messages_es_test_unrepresentable(void) { return "\xe6\x97
 extern "C" const char *messages_test_only_english(void) { return "only English\n"; }
 
 namespace {
-
-std::string Take(char *s) {
-  std::string r = s;
-  free(s);
-  return r;
-}
 
 std::string Short(const char *name) { return Take(ShortLocaleName(name)); }
 

@@ -8,12 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "launcher_file.h"
-#include "scratch.h"
+#include "support.h"
 #include "zip_builder.h"
 
 namespace {
-
-std::string Built(const std::string &name) { return std::string(LAUNCHER_BIN_DIR) + "/" + name; }
 
 bool Read(const std::string &path, LauncherFile *l) {
   int fd = open(path.c_str(), O_RDONLY);
@@ -27,7 +25,7 @@ TEST(LauncherFile, TheBuiltLaunchersSayWhichProductTheyAre) {
   const int bits = sizeof(void *) == 8 ? 64 : 32;
   for (const char *name : {"setup", "uninstall"}) {
     LauncherFile l;
-    ASSERT_TRUE(Read(Built(name), &l)) << name;
+    ASSERT_TRUE(Read(support::BuiltLauncher(name), &l)) << name;
     EXPECT_EQ(l.elfClass, bits);
     EXPECT_EQ(l.machine, bits == 64 ? 62 : 3);
     EXPECT_TRUE(l.exportsCatalog);
@@ -37,22 +35,22 @@ TEST(LauncherFile, TheBuiltLaunchersSayWhichProductTheyAre) {
     EXPECT_STREQ(LauncherName(l.kind), name);
   }
   LauncherFile setup;
-  ASSERT_TRUE(Read(Built("setup"), &setup));
+  ASSERT_TRUE(Read(support::BuiltLauncher("setup"), &setup));
   EXPECT_EQ(setup.kind, LauncherKind::Installer);
   EXPECT_EQ(setup.noteClass, "corvane");
   EXPECT_EQ(MainClassFile(setup.kind), "corvane.class");
   EXPECT_STREQ(RuntimeArchDir(setup.elfClass), bits == 64 ? "amd64" : "i386");
-  if (access(Built("setup-gui").c_str(), F_OK) == 0) {
+  if (access(support::BuiltLauncher("setup-gui").c_str(), F_OK) == 0) {
     LauncherFile gui;
-    ASSERT_TRUE(Read(Built("setup-gui"), &gui));
+    ASSERT_TRUE(Read(support::BuiltLauncher("setup-gui"), &gui));
     EXPECT_EQ(gui.kind, LauncherKind::Installer);
   }
 }
 
 TEST(LauncherFile, StrippedLaunchersAreStillRecognised) {
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   const std::string copy = scratch.Path("setup");
-  ziptest::Sh("cp '" + Built("uninstall") + "' '" + copy + "' && strip '" + copy + "'");
+  support::Sh("cp '" + support::BuiltLauncher("uninstall") + "' '" + copy + "' && strip '" + copy + "'");
   LauncherFile l;
   ASSERT_TRUE(Read(copy, &l));
   EXPECT_EQ(l.kind, LauncherKind::Uninstaller);  // the file's name does not matter
@@ -60,43 +58,43 @@ TEST(LauncherFile, StrippedLaunchersAreStillRecognised) {
 }
 
 TEST(LauncherFile, OtherProgramsAndDamagedNotesAreNoLaunchers) {
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   LauncherFile l;
   // The catalog generator: ELF for the same machine, but no catalog exported and no note.
-  ASSERT_TRUE(Read(Built("catalog_gen"), &l));
+  ASSERT_TRUE(Read(support::BuiltLauncher("catalog_gen"), &l));
   EXPECT_FALSE(l.exportsCatalog);
   EXPECT_FALSE(l.hasProductNote);
   EXPECT_NE(LauncherProblem(l).find("is not a corvane launcher"), std::string::npos);
-  EXPECT_FALSE(Read(scratch.File("script", "#!/bin/sh\n"), &l));
-  EXPECT_FALSE(Read(scratch.File("empty", ""), &l));
+  EXPECT_FALSE(Read(scratch.Write("script", "#!/bin/sh\n"), &l));
+  EXPECT_FALSE(Read(scratch.Write("empty", ""), &l));
 
   // The note's description changed: a product this tool does not know.
-  std::string bytes = ziptest::ReadFile(Built("uninstall"));
+  std::string bytes = support::ReadFile(support::BuiltLauncher("uninstall"));
   // namesz 8, descsz 18, type 1, the owner: the note itself, not some string in the data.
   const std::string note("\x08\0\0\0\x12\0\0\0\x01\0\0\0corvane\0corvane_uninstall", 12 + 8 + 17);
   size_t at = bytes.find(note);
   ASSERT_NE(at, std::string::npos);
   at += 12;
   bytes[at + 8 + 7] = '-';
-  ziptest::WriteFile(scratch.Path("renamed"), bytes);
+  support::WriteFile(scratch.Path("renamed"), bytes);
   ASSERT_TRUE(Read(scratch.Path("renamed"), &l));
   EXPECT_TRUE(l.hasProductNote);
   EXPECT_EQ(l.kind, LauncherKind::Unknown);
   EXPECT_NE(LauncherProblem(l).find("corvane-uninstall"), std::string::npos) << LauncherProblem(l);
   // The note's owner changed: no note at all.
   bytes[at] = 'C';
-  ziptest::WriteFile(scratch.Path("anonymous"), bytes);
+  support::WriteFile(scratch.Path("anonymous"), bytes);
   ASSERT_TRUE(Read(scratch.Path("anonymous"), &l));
   EXPECT_FALSE(l.hasProductNote);
   EXPECT_NE(LauncherProblem(l).find("product note"), std::string::npos);
 }
 
 TEST(LauncherFile, ImageLengthShowsWhatIsAppended) {
-  testsupport::Scratch scratch;
-  std::string bytes = ziptest::ReadFile(Built("setup"));
+  support::Sandbox scratch;
+  std::string bytes = support::ReadFile(support::BuiltLauncher("setup"));
   LauncherFile bare;
-  ASSERT_TRUE(Read(Built("setup"), &bare));
-  ziptest::WriteFile(scratch.Path("appended"), bytes + "payload");
+  ASSERT_TRUE(Read(support::BuiltLauncher("setup"), &bare));
+  support::WriteFile(scratch.Path("appended"), bytes + "payload");
   LauncherFile l;
   ASSERT_TRUE(Read(scratch.Path("appended"), &l));
   EXPECT_EQ(l.imageLength, bare.imageLength);

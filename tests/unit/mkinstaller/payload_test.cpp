@@ -1,5 +1,6 @@
 // The payload walk: sorted names with directories, links stored as what they point to, and a
 // refusal naming the file for every link, file type and limit the launcher cannot live with.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,13 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "payload.h"
-#include "scratch.h"
+#include "support.h"
 
 namespace {
 
 class PayloadWalk : public ::testing::Test {
  protected:
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   std::string root = scratch.MkDir("p");
   Payload payload;
   std::string error;
@@ -37,12 +38,12 @@ class PayloadWalk : public ::testing::Test {
 };
 
 TEST_F(PayloadWalk, EntriesAreSortedBytewiseWithTheirDirectories) {
-  scratch.File("p/corvane.class", "c");
+  scratch.Write("p/corvane.class", "c");
   scratch.MkDir("p/package/empty");
-  scratch.File("p/package/B", "bb");
-  scratch.File("p/package/a", "a");
-  scratch.File("p/package.txt", "t");
-  scratch.File("p/\xc3\xa9t\xc3\xa9", "u");
+  scratch.Write("p/package/B", "bb");
+  scratch.Write("p/package/a", "a");
+  scratch.Write("p/package.txt", "t");
+  scratch.Write("p/\xc3\xa9t\xc3\xa9", "u");
   struct timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, scratch.Path("p/package/a").c_str(), times, 0), 0);
   ASSERT_TRUE(Read()) << error;
@@ -59,10 +60,10 @@ TEST_F(PayloadWalk, EntriesAreSortedBytewiseWithTheirDirectories) {
 }
 
 TEST_F(PayloadWalk, LinksInsideThePayloadAreStoredAsWhatTheyPointTo) {
-  scratch.File("p/corvane.class", "c");
+  scratch.Write("p/corvane.class", "c");
   scratch.MkDir("p/real/sub");
-  scratch.File("p/real/lib.so", "library");
-  scratch.File("p/real/sub/x", "xx");
+  scratch.Write("p/real/lib.so", "library");
+  scratch.Write("p/real/sub/x", "xx");
   Link("real/lib.so", "lib.so");           // to a file
   Link("real", "alias");                   // to a directory, walked under the link's name
   Link(scratch.Path("p/real/sub/x"), "abs");  // absolute, but inside
@@ -87,7 +88,7 @@ TEST_F(PayloadWalk, LinksThatDangleLeaveOrLoopAreRefusedByName) {
   struct Case {
     std::string target, rel, expected;
   };
-  scratch.File("outside.txt", "o");
+  scratch.Write("outside.txt", "o");
   scratch.MkDir("p/d");
   const Case cases[] = {
       {"missing.txt", "d/dangling", "points to 'missing.txt', which does not exist"},
@@ -121,8 +122,8 @@ TEST_F(PayloadWalk, SpecialFilesUnreadableDirectoriesAndMissingPayloadsAreRefuse
   unlink(scratch.Path("p/fifo").c_str());
 
   scratch.MkDir("p/locked", 0700);
-  scratch.File("p/locked/f", "f");
-  int status = testsupport::RunAsNobody([&] {
+  scratch.Write("p/locked/f", "f");
+  int status = support::RunAsNobody([&] {
     Payload p;
     std::string e;
     return !ReadPayload(root, ArchiveLimits(), &p, &e) && e.find("cannot read the directory '" + root + "/locked'") == 0 ? 0 : 1;
@@ -131,13 +132,13 @@ TEST_F(PayloadWalk, SpecialFilesUnreadableDirectoriesAndMissingPayloadsAreRefuse
 
   EXPECT_FALSE(ReadPayload(scratch.Path("none"), ArchiveLimits(), &payload, &error));
   EXPECT_NE(error.find("no such directory"), std::string::npos) << error;
-  scratch.File("plain", "x");
+  scratch.Write("plain", "x");
   EXPECT_FALSE(ReadPayload(scratch.Path("plain"), ArchiveLimits(), &payload, &error));
   EXPECT_NE(error.find("is not a directory"), std::string::npos) << error;
 }
 
 TEST_F(PayloadWalk, LimitsAreRefusedWithTheCountOrSizeAndTheLimit) {
-  for (int i = 0; i < 6; i++) scratch.File("p/f" + std::to_string(i), std::string(static_cast<size_t>(i) * 10, 'x'));
+  for (int i = 0; i < 6; i++) scratch.Write("p/f" + std::to_string(i), std::string(static_cast<size_t>(i) * 10, 'x'));
   scratch.MkDir("p/d");
   ArchiveLimits limits;
   limits.maxEntries = 7;
@@ -156,7 +157,7 @@ TEST_F(PayloadWalk, LimitsAreRefusedWithTheCountOrSizeAndTheLimit) {
   // Links to directories multiply a payload without a loop; the walk stops counting.
   ASSERT_EQ(system(("rm -rf '" + root + "'/*").c_str()), 0);
   scratch.MkDir("p/l0");
-  scratch.File("p/l0/f", "f");
+  scratch.Write("p/l0/f", "f");
   for (int i = 1; i < 12; i++) {
     const std::string dir = "l" + std::to_string(i), below = "../l" + std::to_string(i - 1);
     scratch.MkDir("p/" + dir);

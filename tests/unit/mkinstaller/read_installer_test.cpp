@@ -15,27 +15,25 @@
 #include "archive/extract.h"
 #include "read_installer.h"
 #include "layout.h"
-#include "scratch.h"
 #include "sha256.h"
+#include "support.h"
 #include "zip_builder.h"
 #include "zip_writer.h"
 
 namespace {
 
-std::string Built(const std::string &name) { return std::string(LAUNCHER_BIN_DIR) + "/" + name; }
-
 using Files = std::vector<std::pair<std::string, std::string>>;  // name, contents ("/" names: directories)
 
 class ReadInstallerTest : public ::testing::Test {
  protected:
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   std::string path = scratch.Path("installer");
   Installer installer;
   std::vector<std::string> problems;
   std::string error;
 
   void Pack(const Files &files, const std::string &launcher = "setup") {
-    ziptest::Sh("cp '" + Built(launcher) + "' '" + path + "'");
+    support::Sh("cp '" + support::BuiltLauncher(launcher) + "' '" + path + "'");
     int fd = open(path.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     const int64_t base = lseek(fd, 0, SEEK_END);
@@ -52,7 +50,7 @@ class ReadInstallerTest : public ::testing::Test {
   }
   // An archive laid out by hand behind a launcher.
   void Craft(const std::vector<ziptest::Entry> &entries, const std::string &launcher = "setup") {
-    ziptest::WriteFile(path, ziptest::Build(entries, ziptest::ReadFile(Built(launcher))).bytes);
+    support::WriteFile(path, ziptest::Build(entries, support::ReadFile(support::BuiltLauncher(launcher))).bytes);
   }
   bool Check(Depth depth = Depth::kCheck) {
     ReadInstallerOptions options;
@@ -97,7 +95,7 @@ TEST_F(ReadInstallerTest, AWrittenInstallerPassesAndIsDescribed) {
   EXPECT_EQ(installer.entries[2].method, 0);
   EXPECT_EQ(FormatDosDateTime(installer.entries[1].dosTime), FormatDosDateTime(0x5A2B6C3D));
   Sha256 sha;
-  const std::string bytes = ziptest::ReadFile(path);
+  const std::string bytes = support::ReadFile(path);
   sha.Update(bytes.data(), bytes.size());
   EXPECT_EQ(installer.sha256, sha.HexDigest());
   EXPECT_EQ(installer.archiveLength, installer.fileLength - installer.launcher.imageLength);
@@ -138,7 +136,7 @@ TEST_F(ReadInstallerTest, WithoutARecordedDigestTheHeadersAndDataStillGiveDamage
   Craft(entries);
   ASSERT_FALSE(Refused()) << Problems();
   EXPECT_FALSE(installer.hasDigestRecord);
-  const ziptest::Layout layout = ziptest::Build(entries, ziptest::ReadFile(Built("setup")));
+  const ziptest::Layout layout = ziptest::Build(entries, support::ReadFile(support::BuiltLauncher("setup")));
   std::vector<size_t> positions;
   for (size_t i = 0; i < entries.size(); i++) {
     const size_t loc = layout.loc[i], cen = layout.cen[i];
@@ -163,42 +161,42 @@ TEST_F(ReadInstallerTest, WithoutARecordedDigestTheHeadersAndDataStillGiveDamage
 
 TEST_F(ReadInstallerTest, InfoZipInstallersPassWithoutARecordedDigest) {
   scratch.MkDir("p/package");
-  scratch.File("p/corvane.class", "class");
-  scratch.File("p/package/PackageFormat.jar", std::string(3000, 'j'));
-  ziptest::Sh("cd '" + scratch.Path("p") + "' && zip -q -r -X ../payload.zip . && cat '" + Built("setup") +
+  scratch.Write("p/corvane.class", "class");
+  scratch.Write("p/package/PackageFormat.jar", std::string(3000, 'j'));
+  support::Sh("cd '" + scratch.Path("p") + "' && zip -q -r -X ../payload.zip . && cat '" + support::BuiltLauncher("setup") +
               "' ../payload.zip > '" + path + "'");
   ASSERT_TRUE(Check()) << error;
   EXPECT_TRUE(problems.empty()) << Problems();
   EXPECT_FALSE(installer.hasDigestRecord);
   EXPECT_EQ(installer.entries.size(), 3u);
   // zip -A: offsets as file positions.
-  ziptest::Sh("zip -q -A '" + path + "'");
+  support::Sh("zip -q -A '" + path + "'");
   ASSERT_TRUE(Check()) << error;
   EXPECT_TRUE(problems.empty()) << Problems();
 }
 
 TEST_F(ReadInstallerTest, WhatIsNoInstallerIsRefusedWithTheReason) {
-  ziptest::WriteFile(path, "#!/bin/sh\necho hi\n");
+  support::WriteFile(path, "#!/bin/sh\necho hi\n");
   EXPECT_FALSE(Check());
   EXPECT_NE(error.find("is not an installer"), std::string::npos) << error;
-  ziptest::Sh("cp '" + Built("setup") + "' '" + path + "'");
+  support::Sh("cp '" + support::BuiltLauncher("setup") + "' '" + path + "'");
   EXPECT_FALSE(Check());
   EXPECT_NE(error.find("carries no payload archive"), std::string::npos) << error;
   // A ZIP behind a program that is no launcher (the catalog generator, built for the same machine).
-  ziptest::WriteFile(path, ziptest::Build({ziptest::Stored("corvane.class", "c")}, ziptest::ReadFile(Built("catalog_gen"))).bytes);
+  support::WriteFile(path, ziptest::Build({ziptest::Stored("corvane.class", "c")}, support::ReadFile(support::BuiltLauncher("catalog_gen"))).bytes);
   EXPECT_FALSE(Check());
   EXPECT_NE(error.find("does not start with a corvane launcher"), std::string::npos) << error;
   // Bytes behind the launcher that are no archive.
-  ziptest::WriteFile(path, ziptest::ReadFile(Built("setup")) + std::string(5000, 'x'));
+  support::WriteFile(path, support::ReadFile(support::BuiltLauncher("setup")) + std::string(5000, 'x'));
   EXPECT_FALSE(Check());
   EXPECT_NE(error.find("damaged"), std::string::npos) << error;
   EXPECT_NE(error.find("no ZIP end record"), std::string::npos) << error;
   EXPECT_FALSE(ReadInstaller(scratch.Path("none"), ReadInstallerOptions(), &installer, &problems, &error));
   EXPECT_NE(error.find("no such file"), std::string::npos) << error;
   // An installer cut short inside its launcher, anywhere from just past the ELF header on.
-  const std::string whole = ziptest::ReadFile(Built("setup"));
+  const std::string whole = support::ReadFile(support::BuiltLauncher("setup"));
   for (size_t cut : {size_t{100}, whole.size() / 2, whole.size() - 1}) {
-    ziptest::WriteFile(path, whole.substr(0, cut));
+    support::WriteFile(path, whole.substr(0, cut));
     EXPECT_FALSE(Check());
     EXPECT_NE(error.find("is cut short inside its launcher"), std::string::npos) << cut << ": " << error;
     EXPECT_NE(error.find("the file has " + std::to_string(cut)), std::string::npos) << cut << ": " << error;

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch.h"
+#include "support.h"
 #include "sha256.h"
 
 namespace {
@@ -46,7 +46,7 @@ TEST(Sha256, SplitInputGivesTheSameDigestAndDigestDoesNotEndHashing) {
 }
 
 TEST(Sha256, AgreesWithSha256sum) {
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   // Lengths on both sides of the 55/56/64-byte padding edges, and a few blocks more.
   for (size_t len : {1u, 55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 121u, 128u, 1000u, 70001u}) {
     std::string data;
@@ -55,7 +55,7 @@ TEST(Sha256, AgreesWithSha256sum) {
       x = x * 1103515245u + 12345u;
       data += static_cast<char>(x >> 24);
     }
-    const std::string path = scratch.File("data", data);
+    const std::string path = scratch.Write("data", data);
     FILE *p = popen(("sha256sum '" + path + "'").c_str(), "r");
     ASSERT_NE(p, nullptr);
     char out[65] = {};

@@ -1,7 +1,6 @@
 // The rules the writer and the checks share: names the launcher refuses, MS-DOS time stamps in
 // UTC whatever the time zone, SOURCE_DATE_EPOCH, the stored-file list and plurals.
 #include <stdlib.h>
-#include <time.h>
 
 #include <gtest/gtest.h>
 

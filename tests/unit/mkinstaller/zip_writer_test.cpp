@@ -11,8 +11,8 @@
 
 #include "archive/extract.h"
 #include "archive/zip_internal.h"
-#include "scratch.h"
 #include "sha256.h"
+#include "support.h"
 #include "zip_builder.h"
 #include "zip_writer.h"
 
@@ -21,18 +21,11 @@ namespace {
 const std::string kPrefix(1000, 'L');  // stands for the launcher
 constexpr uint32_t kTime = 0x5A2B6C3D;
 
-std::string Noise(size_t len, uint32_t seed) {
-  std::string s;
-  for (size_t i = 0; i < len; i++) {
-    seed = seed * 1103515245u + 12345u;
-    s += static_cast<char>(seed >> 24);
-  }
-  return s;
-}
+using support::Noise;
 
 class Writer : public ::testing::Test {
  protected:
-  testsupport::Scratch scratch;
+  support::Sandbox scratch;
   std::string path = scratch.Path("installer");
   int fd = -1;
   std::unique_ptr<ZipWriter> writer;
@@ -76,7 +69,7 @@ class Writer : public ::testing::Test {
       EXPECT_NE(e, nullptr);
       if (e == nullptr) break;
       Read r{e->csize == 0 ? 0 : 8, e->size, e->csize, e->time, ""};
-      if (e->name[strlen(e->name) - 1] != '/') r.data = ziptest::ReadFile(out + "/" + e->name);
+      if (e->name[strlen(e->name) - 1] != '/') r.data = support::ReadFile(out + "/" + e->name);
       result[e->name] = r;
       zipFreeEntry(zip, e);
     }
@@ -91,7 +84,7 @@ TEST_F(Writer, TheLauncherReadsBackWhatWasWritten) {
   for (int64_t inMemory : {ZipWriter::kDefaultWholeEntry, int64_t{0}}) {
     SCOPED_TRACE(inMemory == 0 ? "streamed" : "in memory");
     const std::string text(20000, 't'), noise = Noise(5000, 1);
-    scratch.File("source.txt", text);
+    scratch.Write("source.txt", text);
     ZipWriter &w = Start();
     w.SetWholeEntryLimit(inMemory);
     ASSERT_TRUE(w.AddBytes("corvane.class", std::string(100, 'c'), kTime));
@@ -145,7 +138,7 @@ TEST_F(Writer, LevelZeroStoresEverythingAndAbsoluteOffsetsReadTheSame) {
   EXPECT_EQ(r["a.txt"].data, text);
   EXPECT_EQ(r["d/b.txt"].data, "b");
   // The recorded offsets are file positions: the first local header is at the prefix's end.
-  const std::string bytes = ziptest::ReadFile(path);
+  const std::string bytes = support::ReadFile(path);
   const size_t cen = bytes.find("PK\1\2");
   ASSERT_NE(cen, std::string::npos);
   EXPECT_EQ(zipfmt::Get32(reinterpret_cast<const unsigned char *>(bytes.data()) + cen + 42), kPrefix.size());
@@ -157,7 +150,7 @@ TEST_F(Writer, NamesInUtf8AreMarkedAsSuch) {
   ZipWriter &w = Start();
   for (const std::string &name : names) ASSERT_TRUE(w.AddBytes(name, "x", kTime));
   Finish();
-  const std::string bytes = ziptest::ReadFile(path);
+  const std::string bytes = support::ReadFile(path);
   const auto *b = reinterpret_cast<const unsigned char *>(bytes.data());
   std::string flags;
   for (const char *sig : {"PK\3\4", "PK\1\2"}) {
@@ -178,7 +171,7 @@ TEST_F(Writer, TheCommentRecordsTheDigestOfEverythingInFrontOfTheEndRecord) {
   ZipWriter &w = Start();
   ASSERT_TRUE(w.AddBytes("corvane.class", "x", kTime));
   const std::string sha = Finish();
-  const std::string bytes = ziptest::ReadFile(path);
+  const std::string bytes = support::ReadFile(path);
   const size_t end = bytes.size() - 22 - kDigestRecordLength;
   ASSERT_EQ(bytes.compare(end, 4, "PK\5\6"), 0);
   Sha256 prefix, whole;
@@ -199,9 +192,9 @@ TEST_F(Writer, TheSameEntriesGiveTheSameBytes) {
     ASSERT_TRUE(w.AddBytes("a", Noise(100000, 7) + std::string(100000, 'z'), kTime));
     ASSERT_TRUE(w.AddDirectory("b/", kTime));
     Finish();
-    if (round == 0) first = ziptest::ReadFile(path);
+    if (round == 0) first = support::ReadFile(path);
   }
-  EXPECT_EQ(ziptest::ReadFile(path), first);
+  EXPECT_EQ(support::ReadFile(path), first);
 }
 
 TEST_F(Writer, EntryCountBeyondTheReadersLimitIsRefused) {
@@ -225,8 +218,8 @@ TEST_F(Writer, EntryCountBeyondTheReadersLimitIsRefused) {
 TEST_F(Writer, EntriesAndFilesLargerThanTheReaderAcceptsAreRefused) {
   ArchiveLimits limits;
   limits.maxEntrySize = 100;
-  scratch.File("big", std::string(101, 'b'));
-  scratch.File("fits", std::string(100, 'b'));
+  scratch.Write("big", std::string(101, 'b'));
+  scratch.Write("fits", std::string(100, 'b'));
   {
     ZipWriter &w = Start(6, false, limits);
     EXPECT_TRUE(w.AddFile("fits", scratch.Path("fits"), kTime));
@@ -278,8 +271,8 @@ TEST_F(Writer, NamesTheLauncherRefusesAreNotWritten) {
 
 TEST_F(Writer, ProgressCountsEveryByteReadOnce) {
   const std::string noise = Noise(700000, 3);  // incompressible: deflated, then stored again
-  scratch.File("noise", noise);
-  scratch.File("text", std::string(300000, 'q'));
+  scratch.Write("noise", noise);
+  scratch.Write("text", std::string(300000, 'q'));
   uint64_t seen = 0;
   ZipWriter &w = Start();
   w.SetWholeEntryLimit(0);

@@ -2,9 +2,7 @@
 // or unpacked there from the executable's archive on demand (only the "package/jre" entries),
 // with the status line "unzipping_java_files" and its progress. The executable is a plain ZIP
 // file made with Info-ZIP zip; the application home starts empty, as the working directory does.
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -22,31 +20,23 @@
 #include "stand_in.h"
 #include "ui/testing.h"
 
-using standin::Capture;
-using standin::MakeRuntime;
-using standin::ScratchDir;
-using standin::VersionScript;
-using standin::WriteFile;
+using namespace support;
 
 namespace {
 
 constexpr const char kUnzippingJava[] = "Extracting Java(TM) 2 Runtime Environment files...\n";
-
-bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
 class Bundled : public standin::ApplicationHomeTest {
  protected:
   // Zips the payload directory into an executable file and makes it the executable.
   void UseArchive() {
     std::string zip = exe + ".zip";
-    std::string cmd = "cd " + standin::Quote(payload) + " && zip -q -r -X " +
-                      standin::Quote(zip) + " . && mv " + standin::Quote(zip) + " " +
-                      standin::Quote(exe) + " && chmod 755 " + standin::Quote(exe);
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    Sh("cd " + Quote(payload) + " && zip -q -r -X " + Quote(zip) + " . && mv " + Quote(zip) +
+       " " + Quote(exe) + " && chmod 755 " + Quote(exe));
     ASSERT_NE(SetExecName(exe.c_str()), nullptr);
   }
 
-  standin::EnvVar locale{"LC_ALL", "C"};
+  EnvVar locale{"LC_ALL", "C"};
   std::string payload = dir / "payload";
   std::string exe = dir / "setup";
 };
@@ -169,8 +159,8 @@ TEST_F(Bundled, TheFirstPassTellsWhetherThereAreRuntimeEntries) {
 TEST_F(Bundled, TheSearchSelectsTheUnpackedRuntime) {
   MakeRuntime(payload + "/package/jre", VersionScript("1.4.2"));
   UseArchive();
-  standin::EnvVar path("PATH", nullptr);
-  standin::EnvVar javaHome("JAVA_HOME", nullptr);
+  EnvVar path("PATH", nullptr);
+  EnvVar javaHome("JAVA_HOME", nullptr);
   SetUsrJavaDirForTesting((dir / "no-usr-java").c_str());
   SetBundledJRELookup(GetBundledJREPath);  // as the start-up does
   Capture out(1);

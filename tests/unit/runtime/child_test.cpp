@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -13,15 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "runtime/child.h"
-#include "stand_in.h"
+#include "support.h"
+
+using namespace support;
 
 namespace {
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 void Handler(int) {}
 
@@ -86,42 +81,44 @@ TEST(RunningChild, EndedIsToldWithoutReaping) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
 }
 
-TEST(RunningChild, IsAskedToEndThenReaped) {
-  standin::ScratchDir dir;
-  std::string marker = dir / "terminated", ready = dir / "ready";
-  const std::string script = "trap 'kill $!; echo term > " + standin::Quote(marker) +
-                             "; exit 0' TERM; /bin/sleep 30 & : > " + standin::Quote(ready) +
-                             "; wait $!";
-  pid_t pid = ForkRunningChild(ChildStop::Gently);
+// A running child that runs script with sh.
+pid_t ForkScript(ChildStop stop, const std::string &script) {
+  pid_t pid = ForkRunningChild(stop);
   if (pid == 0) {
     execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
+  return pid;
+}
+
+TEST(RunningChild, IsAskedToEndThenReaped) {
+  Sandbox dir;
+  std::string marker = dir / "terminated", ready = dir / "ready";
+  const std::string script = "trap 'kill $!; echo term > " + Quote(marker) +
+                             "; exit 0' TERM; /bin/sleep 30 & : > " + Quote(ready) +
+                             "; wait $!";
+  pid_t pid = ForkScript(ChildStop::Gently, script);
   ASSERT_GT(pid, 0);
   double end = Now() + 30;
   while (access(ready.c_str(), F_OK) != 0 && Now() < end) usleep(10000);
   double start = Now();
   StopRunningChild();
   EXPECT_LT(Now() - start, 5.0);
-  EXPECT_EQ(standin::ReadFile(marker), "term\n");
+  EXPECT_EQ(ReadFile(marker), "term\n");
   EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << "not reaped";
   EXPECT_EQ(errno, ECHILD);
 }
 
 TEST(RunningChild, AWholeGroupIsKilledAtOnce) {
-  standin::ScratchDir dir;
+  Sandbox dir;
   std::string pids = dir / "pids";
   const std::string script =
-      "trap '' TERM; /bin/sleep 30 & echo $! > " + standin::Quote(pids) + "; wait";
-  pid_t pid = ForkRunningChild(ChildStop::WholeGroup);
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
+      "trap '' TERM; /bin/sleep 30 & echo $! > " + Quote(pids) + "; wait";
+  pid_t pid = ForkScript(ChildStop::WholeGroup, script);
   ASSERT_GT(pid, 0);
   double end = Now() + 30;
-  while (standin::ReadFile(pids).find('\n') == std::string::npos && Now() < end) usleep(10000);
-  pid_t sleeper = atoi(standin::ReadFile(pids).c_str());
+  while (ReadFile(pids).find('\n') == std::string::npos && Now() < end) usleep(10000);
+  pid_t sleeper = atoi(ReadFile(pids).c_str());
   ASSERT_GT(sleeper, 0);
   double start = Now();
   StopRunningChild();
@@ -130,11 +127,11 @@ TEST(RunningChild, AWholeGroupIsKilledAtOnce) {
   // The group's other member goes too (it is not our child: look, do not wait).
   end = Now() + 10;
   while (kill(sleeper, 0) == 0 && Now() < end) {
-    std::string stat = standin::ReadFile("/proc/" + std::to_string(sleeper) + "/stat");
+    std::string stat = ReadFile("/proc/" + std::to_string(sleeper) + "/stat");
     if (stat.find(") Z ") != std::string::npos) break;
     usleep(10000);
   }
-  std::string stat = standin::ReadFile("/proc/" + std::to_string(sleeper) + "/stat");
+  std::string stat = ReadFile("/proc/" + std::to_string(sleeper) + "/stat");
   EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
 }
 

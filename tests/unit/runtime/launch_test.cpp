@@ -4,10 +4,7 @@
 // process that returns, its pid and the result, so a child that came back would show.
 #include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -21,10 +18,7 @@
 #include "runtime/launch.h"
 #include "stand_in.h"
 
-using standin::MakeRuntime;
-using standin::ReadFile;
-using standin::ScratchDir;
-using standin::WriteFile;
+using namespace support;
 
 namespace {
 
@@ -32,36 +26,22 @@ struct Isolated {
   std::string returns;  // one "<pid> <result>" line per process that returned
   std::string out, err;
   pid_t pid = -1;
-  int status = -1;
 };
 
 // Runs body in a forked process with standard output and error in files.
-Isolated RunIsolated(const ScratchDir &dir, const std::function<int()> &body) {
-  std::string returns = dir / "returns", out = dir / "out", err = dir / "err";
+Isolated RunIsolated(const Sandbox &dir, const std::function<int()> &body) {
+  std::string returns = dir / "returns";
   unlink(returns.c_str());
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, 1);
-    dup2(e, 2);
+  ChildRun c = RunInChild([&] {
     int result = body();
     FILE *f = fopen(returns.c_str(), "a");
     if (f != nullptr) {
       fprintf(f, "%d %d\n", static_cast<int>(getpid()), result);
       fclose(f);
     }
-    fflush(nullptr);
-    _exit(0);
-  }
-  Isolated r;
-  r.pid = pid;
-  waitpid(pid, &r.status, 0);
-  r.returns = ReadFile(returns);
-  r.out = ReadFile(out);
-  r.err = ReadFile(err);
-  return r;
+    return 0;
+  });
+  return {ReadFile(returns), c.out, c.err, c.pid};
 }
 
 std::string Line(pid_t pid, int result) {
@@ -82,7 +62,7 @@ TEST_F(Launch, TheClassFileMustBeReadableInTheApplicationHome) {
 }
 
 TEST_F(Launch, AMissingClassFileStartsNothing) {
-  std::string root = MakeRuntime(dir / "rt", "#!/bin/sh\n: > " + standin::Quote(marker) + "\n");
+  std::string root = MakeRuntime(dir / "rt", "#!/bin/sh\n: > " + Quote(marker) + "\n");
   Isolated r = RunIsolated(dir, [&] { return ExecuteJava(root.c_str(), 0, nullptr, 0, nullptr); });
   EXPECT_EQ(r.returns, Line(r.pid, 1));
   EXPECT_EQ(r.err, "Error: There are no files requiring installation.\n");
@@ -91,7 +71,7 @@ TEST_F(Launch, AMissingClassFileStartsNothing) {
 
 TEST_F(Launch, AJavaThatIsNotExecutableStartsNothing) {
   WriteFile(home + "/corvane.class", "");
-  std::string root = MakeRuntime(dir / "rt", "#!/bin/sh\n: > " + standin::Quote(marker) + "\n");
+  std::string root = MakeRuntime(dir / "rt", "#!/bin/sh\n: > " + Quote(marker) + "\n");
   ASSERT_EQ(chmod((root + "/bin/java").c_str(), 0644), 0);
   Isolated r = RunIsolated(dir, [&] { return ExecuteJava(root.c_str(), 0, nullptr, 0, nullptr); });
   EXPECT_EQ(r.returns, Line(r.pid, 1));
@@ -99,7 +79,7 @@ TEST_F(Launch, AJavaThatIsNotExecutableStartsNothing) {
   EXPECT_NE(access(marker.c_str(), F_OK), 0);
   // A directory in its place is refused the same way.
   ASSERT_EQ(unlink((root + "/bin/java").c_str()), 0);
-  standin::MkDirs(root + "/bin/java");
+  MkDirs(root + "/bin/java");
   r = RunIsolated(dir, [&] { return ExecuteJava(root.c_str(), 0, nullptr, 0, nullptr); });
   EXPECT_EQ(r.err, "Error: The Java(TM) Virtual Machine has aborted.\n");
 }
@@ -118,16 +98,16 @@ TEST_F(Launch, AFailedExecEndsTheChildAtOnceAndTheParentGivesOne) {
 
 class Upgrade : public ::testing::Test {
  protected:
-  ScratchDir dir;
+  Sandbox dir;
   std::string report = dir / "report";
 };
 
 TEST_F(Upgrade, RunsTheScriptWithoutArgumentsOrEnvironmentAndGivesItsCode) {
-  standin::EnvVar marker("UPGRADE_MARKER", "inherited");
+  EnvVar marker("UPGRADE_MARKER", "inherited");
   std::string path = dir / "UpgradeInvoker.sh";
   WriteFile(path,
-            "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$0\" > " + standin::Quote(report) +
-                "\n/bin/cat /proc/$$/environ >> " + standin::Quote(report) + "\nexit 3\n",
+            "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$0\" > " + Quote(report) +
+                "\n/bin/cat /proc/$$/environ >> " + Quote(report) + "\nexit 3\n",
             0755);
   EXPECT_EQ(InvokeUpgradeTool(path.c_str()), 3);
   // No arguments and an empty environment. The script is run from the descriptor that was
@@ -161,7 +141,7 @@ TEST_F(Upgrade, AScriptThatCannotRunEndsItsChildAtOnce) {
 // the reason is named on standard error.
 TEST_F(Upgrade, AScriptThatIsNotSafeToRunIsRefusedAndLeftInPlace) {
   const std::string ran = dir / "ran";
-  const std::string body = "#!/bin/sh\n: > " + standin::Quote(ran) + "\nexit 0\n";
+  const std::string body = "#!/bin/sh\n: > " + Quote(ran) + "\nexit 0\n";
   const std::string path = dir / "UpgradeInvoker.sh";
   const std::string target = dir / "target.sh";
   struct Case {

@@ -5,10 +5,8 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,26 +16,14 @@
 #include "runtime/discovery.h"
 #include "runtime/probe.h"
 #include "runtime/testing.h"
-#include "stand_in.h"
+#include "support.h"
 
-using standin::MakeRuntime;
-using standin::OutputScript;
-using standin::ScratchDir;
-using standin::VersionScript;
+using namespace support;
 
 namespace {
 
 // The probe's result as a std::string; "<none>" for null.
-std::string Probe(const std::string &root) {
-  std::unique_ptr<char, decltype(&free)> version(CheckJREVersion(root.c_str()), free);
-  return version ? std::string(version.get()) : std::string("<none>");
-}
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+std::string Probe(const std::string &root) { return Take(CheckJREVersion(root.c_str()), "<none>"); }
 
 TEST(CheckVersion, AcceptsPrefixesFrom141ToThe19Series) {
   for (const char *v : {"1.4.1", "1.4.1_07", "1.4.10", "1.4.2_04", "1.4.9", "1.5", "1.50",
@@ -80,7 +66,7 @@ TEST(CheckJREVersion, TakesTheTextBetweenTheLastTwoQuotesOfTheFirstLine) {
       {"java version \"1.6.0\"", "1.6.0"},
       {"", "<none>"},
   };
-  ScratchDir dir;
+  Sandbox dir;
   int n = 0;
   for (const Case &c : cases) {
     std::string root = MakeRuntime(dir / std::to_string(n++), OutputScript(c.output));
@@ -89,13 +75,13 @@ TEST(CheckJREVersion, TakesTheTextBetweenTheLastTwoQuotesOfTheFirstLine) {
 }
 
 TEST(CheckJREVersion, AcceptsAGoodVersionWhateverTheExitCode) {
-  ScratchDir dir;
+  Sandbox dir;
   EXPECT_EQ(Probe(MakeRuntime(dir / "a", VersionScript("1.4.2", 1))), "1.4.2");
   EXPECT_EQ(Probe(MakeRuntime(dir / "b", VersionScript("1.5.0", 255))), "1.5.0");
 }
 
 TEST(CheckJREVersion, RefusesAJavaKilledByASignal) {
-  ScratchDir dir;
+  Sandbox dir;
   std::string root = MakeRuntime(
       dir / "r", OutputScript("java version \"1.4.2\"\n", "kill -KILL $$\nexit 0"));
   EXPECT_EQ(Probe(root), "<none>");
@@ -104,10 +90,10 @@ TEST(CheckJREVersion, RefusesAJavaKilledByASignal) {
 }
 
 TEST(CheckJREVersion, GivesNoVersionForAMissingRootOrAnUnstartableJava) {
-  ScratchDir dir;
+  Sandbox dir;
   EXPECT_EQ(Probe(dir / "nothing-here"), "<none>");
   // The root exists but bin/java does not: the child's exec fails and it leaves at once.
-  standin::MkDirs(dir / "empty");
+  MkDirs(dir / "empty");
   EXPECT_EQ(Probe(dir / "empty"), "<none>");
   // An interpreter that does not exist.
   std::string root = MakeRuntime(dir / "bad", "#!/nonexistent/sh\n");
@@ -115,7 +101,7 @@ TEST(CheckJREVersion, GivesNoVersionForAMissingRootOrAnUnstartableJava) {
 }
 
 TEST(CheckJREVersion, AChildThatWritesNothingGivesNoVersionWithoutHanging) {
-  ScratchDir dir;
+  Sandbox dir;
   std::string root = MakeRuntime(dir / "r", "#!/bin/sh\nexit 0\n");
   double start = Now();
   EXPECT_EQ(Probe(root), "<none>");
@@ -123,7 +109,7 @@ TEST(CheckJREVersion, AChildThatWritesNothingGivesNoVersionWithoutHanging) {
 }
 
 TEST(CheckJREVersion, OutputLargerThanAPipeNeitherBlocksNorHidesTheFirstLine) {
-  ScratchDir dir;
+  Sandbox dir;
   // About 400 KB on standard error after the version line; a pipe holds 64 KB.
   std::string tail =
       "i=0\nwhile [ $i -lt 4000 ]; do\n"
@@ -136,7 +122,7 @@ TEST(CheckJREVersion, OutputLargerThanAPipeNeitherBlocksNorHidesTheFirstLine) {
 }
 
 TEST(CheckJREVersion, KeepsOnlyTheFirst512Bytes) {
-  ScratchDir dir;
+  Sandbox dir;
   // The closing quote of this first line lies beyond byte 512, so the kept text holds one
   // quote and the version text is what stands before it.
   std::string line = "java version \"1.4.2" + std::string(600, ' ') + "\"\n";
@@ -147,20 +133,20 @@ TEST(CheckJREVersion, KeepsOnlyTheFirst512Bytes) {
 }
 
 TEST(CheckJREVersion, RunsJavaWithOnlyTheVersionArgumentAndAnEmptyEnvironment) {
-  ScratchDir dir;
-  standin::EnvVar marker("PROBE_MARKER", "inherited");
+  Sandbox dir;
+  EnvVar marker("PROBE_MARKER", "inherited");
   std::string report = dir / "report";
   std::string script =
       "#!/bin/sh\n"
-      "printf '%s\\n' \"$#\" \"$1\" > " + standin::Quote(report) + "\n"
-      "/bin/cat /proc/$$/environ >> " + standin::Quote(report) + "\n"
+      "printf '%s\\n' \"$#\" \"$1\" > " + Quote(report) + "\n"
+      "/bin/cat /proc/$$/environ >> " + Quote(report) + "\n"
       "echo 'java version \"1.4.2\"' >&2\n";
   EXPECT_EQ(Probe(MakeRuntime(dir / "r", script)), "1.4.2");
-  EXPECT_EQ(standin::ReadFile(report), "1\n-version\n");
+  EXPECT_EQ(ReadFile(report), "1\n-version\n");
 }
 
 TEST(CheckJREVersion, ChildHasStandardInputAndOutputClosedAndNoPipeEnds) {
-  ScratchDir dir;
+  Sandbox dir;
   // The pipe takes the two lowest free descriptors.
   int first = open("/dev/null", O_RDONLY | O_CLOEXEC);
   int second = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -182,41 +168,41 @@ TEST(CheckJREVersion, ChildHasStandardInputAndOutputClosedAndNoPipeEnds) {
 }
 
 TEST(CheckJREVersion, ProbesAgainOnEveryCall) {
-  ScratchDir dir;
+  Sandbox dir;
   std::string count = dir / "count";
-  std::string script = "#!/bin/sh\necho run >> " + standin::Quote(count) +
+  std::string script = "#!/bin/sh\necho run >> " + Quote(count) +
                        "\necho 'java version \"1.4.2\"' >&2\n";
   std::string root = MakeRuntime(dir / "r", script);
   EXPECT_EQ(Probe(root), "1.4.2");
   EXPECT_EQ(Probe(root), "1.4.2");
-  EXPECT_EQ(standin::ReadFile(count), "run\nrun\n");
+  EXPECT_EQ(ReadFile(count), "run\nrun\n");
 }
 
 // A runtime that answers and ends, but leaves a process behind that holds its standard error:
 // the probe ends with the runtime, not with the output.
 TEST(CheckJREVersion, EndsWithTheRuntimeNotWithItsOutput) {
-  ScratchDir dir;
+  Sandbox dir;
   std::string pid = dir / "holder";
   std::string root = MakeRuntime(
       dir / "r", OutputScript("java version \"1.4.2\"\n",
-                              "/bin/sleep 60 &\necho $! > " + standin::Quote(pid) + "\nexit 0"));
+                              "/bin/sleep 60 &\necho $! > " + Quote(pid) + "\nexit 0"));
   double start = Now();
   EXPECT_EQ(Probe(root), "1.4.2");
   EXPECT_LT(Now() - start, 10.0);
-  int holder = atoi(standin::ReadFile(pid).c_str());
+  int holder = atoi(ReadFile(pid).c_str());
   ASSERT_GT(holder, 0);
   EXPECT_EQ(kill(holder, 0), 0) << "the holder was not running";
   kill(holder, SIGKILL);
 }
 
 TEST(CheckJREVersion, RunsTheRuntimeInAProcessGroupOfItsOwn) {
-  ScratchDir dir;
+  Sandbox dir;
   std::string stat = dir / "stat";
-  std::string script = "#!/bin/sh\n/bin/cat /proc/$$/stat > " + standin::Quote(stat) +
+  std::string script = "#!/bin/sh\n/bin/cat /proc/$$/stat > " + Quote(stat) +
                        "\necho 'java version \"1.4.2\"' >&2\n";
   EXPECT_EQ(Probe(MakeRuntime(dir / "r", script)), "1.4.2");
   // "pid (comm) state ppid pgrp ..."
-  std::string text = standin::ReadFile(stat);
+  std::string text = ReadFile(stat);
   size_t paren = text.rfind(')');
   ASSERT_NE(paren, std::string::npos) << text;
   int pid = atoi(text.c_str()), ppid = 0, pgrp = 0;
@@ -230,7 +216,7 @@ TEST(CheckJREVersion, RunsTheRuntimeInAProcessGroupOfItsOwn) {
 // order of refusal, with the text it reported (control characters shown as "?") or none.
 TEST(RefusedRuntimes, AreRecordedOnceWithWhatTheyReported) {
   ForgetRefusedRuntimesForTesting();
-  ScratchDir dir;
+  Sandbox dir;
   std::string eleven = MakeRuntime(dir / "eleven", VersionScript("11.0.2"));
   std::string mute = MakeRuntime(dir / "mute", "#!/bin/sh\nexit 0\n");
   std::string killed = MakeRuntime(
@@ -270,7 +256,7 @@ TEST(RefusedRuntimes, AreRecordedOnceWithWhatTheyReported) {
 TEST(RefusedRuntimes, JavasOfAnotherLayoutAreProbedWhenAskedWithTheirReason) {
   ForgetRefusedRuntimesForTesting();
   ForgetForeignRuntimesForTesting();
-  ScratchDir dir;
+  Sandbox dir;
   std::string expected;
   for (const auto &[name, script, reason] : {
            std::make_tuple("seventeen", VersionScript("17.0.2"), "TooNew 17.0.2"),
@@ -278,8 +264,8 @@ TEST(RefusedRuntimes, JavasOfAnotherLayoutAreProbedWhenAskedWithTheirReason) {
            std::make_tuple("eight", VersionScript("1.8.0_402"), "OtherLayout 1.8.0_402"),
            std::make_tuple("old", VersionScript("1.3.1"), "Unsupported 1.3.1"),
            std::make_tuple("mute", std::string("#!/bin/sh\nexit 0\n"), "NoVersion")}) {
-    standin::WriteFile(dir / name + "/lib/libjava.so", "");
-    standin::WriteFile(dir / name + "/bin/java", script, 0755);
+    WriteFile(dir / name + "/lib/libjava.so", "");
+    WriteFile(dir / name + "/bin/java", script, 0755);
     NoteForeignRuntime((dir / name).c_str());
     expected += dir / name + " " + reason + "\n";
   }
@@ -298,7 +284,7 @@ TEST(RefusedRuntimes, JavasOfAnotherLayoutAreProbedWhenAskedWithTheirReason) {
 }
 
 TEST(CheckJavaVersion, IsTheBooleanFormOfTheProbe) {
-  ScratchDir dir;
+  Sandbox dir;
   EXPECT_TRUE(CheckJavaVersion(MakeRuntime(dir / "good", VersionScript("1.4.1")).c_str()));
   EXPECT_FALSE(CheckJavaVersion(MakeRuntime(dir / "old", VersionScript("1.4.0")).c_str()));
   EXPECT_FALSE(CheckJavaVersion((dir / "missing").c_str()));

@@ -1,9 +1,6 @@
 // The message box under a real X server: while the calling thread waits inside the box, a
 // second thread finds the box with xwininfo, reads its hints with xprop and presses OK with
 // xdotool, and a toolkit timer that fires inside the box's own event loop reads its resources.
-#include <stdlib.h>
-#include <string.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,22 +12,12 @@
 #include "ui/testing.h"
 #include "ui_support.h"
 
-using uitest::Captured;
+using uitest::Capture;
+using uitest::Message;
+using uitest::SleepMs;
 using xtest::TopLevel;
 
 namespace {
-
-void SleepMs(int ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
-
-std::string Message(const char *key) {
-  char *text = GetLocalizedMessage(key);
-  std::string s = text;
-  free(text);
-  return s;
-}
 
 // What the toolkit says about the box, read inside its event loop.
 struct BoxContents {
@@ -167,12 +154,12 @@ TEST_F(MessageBox, ErrorTextWaitsInAModalErrorBoxUntilOkIsPressed) {
   std::string text = Message("no_find_java");
   BoxContents contents;
   contents.name = "Error";
-  Captured out(1);
-  Captured err(2);
+  Capture out(1);
+  Capture err(2);
   int ret = ShowAndDismiss("Error_popup", 1, [&] { return _fprintf(stderr, "%s", text.c_str()); },
                            &contents);
-  EXPECT_EQ(out.Release(), "");
-  EXPECT_EQ(err.Release(), "");
+  EXPECT_EQ(out.Finish(), "");
+  EXPECT_EQ(err.Finish(), "");
   EXPECT_EQ(ret, static_cast<int>(text.size()));
   ASSERT_EQ(boxes.size(), 1u);
   ExpectCentredBox(boxes[0], "Error_popup");
@@ -231,7 +218,7 @@ TEST_F(MessageBox, UsageTextShowsAllItsLinesInOneBox) {
 }
 
 TEST_F(MessageBox, TextWithoutNewlineIsShownJoinedWithTheNextWhateverItsKind) {
-  Captured err(2);
+  Capture err(2);
   // Nothing to show yet: returns at once with the length of what it formatted.
   EXPECT_EQ(_fprintf(stderr, "Error: '%s' ", "-bogus"), 16);
   SleepMs(300);
@@ -245,7 +232,7 @@ TEST_F(MessageBox, TextWithoutNewlineIsShownJoinedWithTheNextWhateverItsKind) {
   ExpectCentredBox(boxes[0], "Information_popup");
   ExpectOnlyOk(contents);
   EXPECT_EQ(contents.text, "Error: '-bogus' is not a valid argument.");
-  EXPECT_EQ(err.Release(), "");
+  EXPECT_EQ(err.Finish(), "");
 }
 
 TEST_F(MessageBox, StatusWindowStaysWhileABoxIsOpen) {
@@ -264,12 +251,12 @@ TEST_F(MessageBox, StatusWindowStaysWhileABoxIsOpen) {
 
 TEST_F(MessageBox, WithoutTheDispatchThreadEveryKindGoesToStandardError) {
   StopDispatchForTesting();
-  Captured out(1);
-  Captured err(2);
+  Capture out(1);
+  Capture err(2);
   _printf("Version %d\n", 1);
   _fprintf(stderr, "Error: %s\n", "broken");
-  EXPECT_EQ(out.Release(), "");
-  EXPECT_EQ(err.Release(), "Version 1\nError: broken\n");
+  EXPECT_EQ(out.Finish(), "");
+  EXPECT_EQ(err.Finish(), "Version 1\nError: broken\n");
 }
 
 // In a multibyte locale the box's text and its OK button are drawn with the locale's font set,
@@ -284,12 +271,12 @@ TEST_F(MessageBoxInJapanese, TextAndOkAreDrawnWithTheLocalesFontSet) {
   std::string text = Message("checking_java");
   BoxContents contents;
   contents.name = "Error";
-  Captured out(1);
-  Captured err(2);
+  Capture out(1);
+  Capture err(2);
   ShowAndDismiss("Error_popup", 1, [&] { return _fprintf(stderr, "%s", text.c_str()); },
                  &contents);
-  EXPECT_EQ(out.Release(), "");
-  EXPECT_EQ(err.Release(), "");
+  EXPECT_EQ(out.Finish(), "");
+  EXPECT_EQ(err.Finish(), "");
   ASSERT_EQ(boxes.size(), 1u);
   ExpectCentredBox(boxes[0], "Error_popup");
   ExpectOnlyOk(contents);

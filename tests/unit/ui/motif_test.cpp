@@ -19,7 +19,7 @@
 #include "ui/testing.h"
 #include "ui_support.h"
 
-using uitest::Captured;
+using uitest::Capture;
 using uitest::IsLoaded;
 using uitest::SocketCount;
 using uitest::ThreadCount;
@@ -30,43 +30,21 @@ const char kLine[] = "Checking available disk space...\n";
 const char kError[] = "Error: Could not find the required version of the Java(TM) 2 Runtime "
                       "Environment.\n";
 
-// A scratch directory for library files, removed afterwards.
-class LibraryDir {
- public:
-  LibraryDir() {
-    char tmpl[] = "/tmp/ui-libs-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  ~LibraryDir() {
-    int rc = system(("rm -rf '" + dir_ + "'").c_str());
-    (void)rc;
-  }
-  std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-  std::string Copy(const std::string &from, const std::string &name) const {
-    std::string to = Path(name);
-    EXPECT_EQ(system(("cp '" + from + "' '" + to + "'").c_str()), 0);
-    return to;
-  }
-
- private:
-  std::string dir_;
-};
-
 // With console mode off and the interface failing to come up, a status line and an error must
 // still reach the console, and the launcher must be left in console mode with nothing running.
 void ExpectConsoleFallback(const char *library) {
   int threads = ThreadCount();
   SetPrintToConsole(0);
   {
-    Captured out(1);
+    Capture out(1);
     statusf("%s", kLine);
-    EXPECT_EQ(out.Release(), kLine);
+    EXPECT_EQ(out.Finish(), kLine);
   }
   EXPECT_TRUE(GetPrintToConsole());
   {
-    Captured err(2);
+    Capture err(2);
     _fprintf(stderr, "%s", kError);
-    EXPECT_EQ(err.Release(), kError);
+    EXPECT_EQ(err.Finish(), kError);
   }
   EXPECT_EQ(ThreadCount(), threads) << "a dispatch thread was left running";
   EXPECT_FALSE(IsDispatchingForTesting());
@@ -77,12 +55,12 @@ void ExpectConsoleFallback(const char *library) {
 
 TEST(MotifLoader, ConsoleModeNeverLoadsTheToolkit) {
   ASSERT_TRUE(GetPrintToConsole());
-  Captured out(1);
-  Captured err(2);
+  Capture out(1);
+  Capture err(2);
   statusf("%s", kLine);
   _fprintf(stderr, "%s", kError);
-  EXPECT_EQ(out.Release(), kLine);
-  EXPECT_EQ(err.Release(), kError);
+  EXPECT_EQ(out.Finish(), kLine);
+  EXPECT_EQ(err.Finish(), kError);
   EXPECT_FALSE(IsLoaded("libXm.so.4"));
   EXPECT_FALSE(IsLoaded("libXt.so.6"));
 }
@@ -140,7 +118,7 @@ TEST(MotifLoader, ServerThatHangsUpFallsBackToTheConsole) {
 }
 
 TEST(MotifLoader, NoLibraryUnderAnyNameMeansConsoleForTheWholeRun) {
-  LibraryDir dir;
+  support::Sandbox dir;
   std::string absent1 = dir.Path("libXm.so.4");
   std::string absent2 = dir.Path("libXm.so");
   const char *names[] = {absent1.c_str(), absent2.c_str()};
@@ -161,11 +139,11 @@ TEST(MotifLoader, LibraryWithoutOneEntryPointIsClosedAgain) {
 }
 
 TEST(MotifLoader, FirstNameThatOpensIsKept) {
-  LibraryDir dir;
-  dir.Copy(FAKE_MOTIF_COMPLETE, "libXm.so.2");
-  dir.Copy(FAKE_MOTIF_COMPLETE, "libXm.so.1");
+  support::Sandbox dir;
+  dir.Write("libXm.so.2", support::ReadFile(FAKE_MOTIF_COMPLETE), 0755);
+  dir.Write("libXm.so.1", support::ReadFile(FAKE_MOTIF_COMPLETE), 0755);
   // A file under a newer name that is no library at all does not stop the search.
-  dir.Copy("/etc/hostname", "libXm.so.3");
+  dir.Write("libXm.so.3", support::ReadFile("/etc/hostname"));
   std::string candidates[] = {dir.Path("X11R6/libXm.so.4"), dir.Path("libXm.so.4"),
                               dir.Path("libXm.so.3"), dir.Path("libXm.so.2"),
                               dir.Path("libXm.so.1")};
@@ -219,23 +197,23 @@ TEST_F(MotifInterface, ProtocolErrorSwitchesToTheConsole) {
     uitest::Sync();
   }
   EXPECT_TRUE(GetPrintToConsole());
-  Captured out(1);
+  Capture out(1);
   statusf("%s", kLine);
-  EXPECT_EQ(out.Release(), kLine);
+  EXPECT_EQ(out.Finish(), kLine);
 }
 
 TEST_F(MotifInterface, ToolkitWarningsStaySilent) {
   typedef void (*AppMessage)(XtAppContext, const char *);
   auto warning = reinterpret_cast<AppMessage>(dlsym(RTLD_DEFAULT, "XtAppWarning"));
   ASSERT_NE(warning, nullptr);
-  Captured err(2);
+  Capture err(2);
   {
     X11Lock lock;
     ASSERT_TRUE(lock);
     warning(GetAppContext(), "a toolkit warning");
   }
   EXPECT_FALSE(GetPrintToConsole());
-  EXPECT_EQ(err.Release(), "");
+  EXPECT_EQ(err.Finish(), "");
 }
 
 TEST_F(MotifInterface, ToolkitErrorEndsTheRunWithStatusOneAndItsReason) {

@@ -8,7 +8,7 @@
 #include "ui/testing.h"
 #include "ui_support.h"
 
-using uitest::Captured;
+using uitest::Capture;
 
 namespace {
 
@@ -35,12 +35,12 @@ class Progress : public ::testing::Test {
 
 TEST_F(Progress, LineComesAfterASecondRewritesItselfAndIsErasedAtTheEnd) {
   ShowProgressOnAnyOutputForTesting(true);
-  Captured out(1);
+  Capture out(1);
   ASSERT_TRUE(BeginProgress(441058983));
   At(999, 5000000);
-  EXPECT_EQ(out.Release(), "") << "a line within the first second";
+  EXPECT_EQ(out.Finish(), "") << "a line within the first second";
 
-  Captured lines(1);
+  Capture lines(1);
   At(1000, 5000000);
   At(1099, 100000000);  // too soon after the last line
   At(1100, 185000000);
@@ -49,20 +49,20 @@ TEST_F(Progress, LineComesAfterASecondRewritesItselfAndIsErasedAtTheEnd) {
   EndProgress();
   EndProgress();
   const std::string erase = "\r" + std::string(17, ' ') + "\r";
-  EXPECT_EQ(lines.Release(), "\r   1%  5/441 MB\r  41%  185/441 MB\r 100%  441/441 MB" + erase);
+  EXPECT_EQ(lines.Finish(), "\r   1%  5/441 MB\r  41%  185/441 MB\r 100%  441/441 MB" + erase);
 
   // Under a megabyte, the share alone; a signal handler erases what is on the screen, once.
-  Captured small(1);
+  Capture small(1);
   ASSERT_TRUE(BeginProgress(999999));
   At(3000, 420000);
   EraseProgressLine();
   EraseProgressLine();
   EndProgress();
-  EXPECT_EQ(small.Release(), "\r  42%\r     \r");
+  EXPECT_EQ(small.Finish(), "\r  42%\r     \r");
 }
 
 TEST_F(Progress, NothingWhenStandardOutputIsNotATerminal) {
-  Captured out(1);
+  Capture out(1);
   EXPECT_FALSE(BeginProgress(441058983));
   At(5000, 100000000);
   EraseProgressLine();
@@ -70,7 +70,7 @@ TEST_F(Progress, NothingWhenStandardOutputIsNotATerminal) {
   ShowProgressOnAnyOutputForTesting(true);
   EXPECT_FALSE(BeginProgress(0)) << "nothing to do, nothing to show";
   At(9000, 0);
-  EXPECT_EQ(out.Release(), "");
+  EXPECT_EQ(out.Finish(), "");
 }
 
 }  // namespace

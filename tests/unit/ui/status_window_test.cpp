@@ -4,9 +4,7 @@
 // calls; and the fonts its text is drawn with in a multibyte locale, in single-byte ones, and on
 // a server without fonts for the locale.
 #include <dlfcn.h>
-#include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include <string>
 #include <vector>
@@ -16,25 +14,15 @@
 #include "ui/testing.h"
 #include "ui_support.h"
 
-using uitest::Captured;
+using uitest::Capture;
+using uitest::Message;
+using uitest::SleepMs;
 using xtest::TopLevel;
 
 namespace {
 
 const char kLine[] = "Checking available disk space...\n";
 const char kDefaultTag[] = "FONTLIST_DEFAULT_TAG_STRING";
-
-void SleepMs(int ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
-
-std::string Message(const char *key) {
-  char *text = GetLocalizedMessage(key);
-  std::string s = text;
-  free(text);
-  return s;
-}
 
 class StatusWindow : public uitest::WindowedUi {
  protected:
@@ -74,7 +62,7 @@ class StatusWindow : public uitest::WindowedUi {
 };
 
 TEST_F(StatusWindow, FirstLineShowsACentredUndecoratedWindowTitledWithTheProduct) {
-  Captured out(1);
+  Capture out(1);
   EXPECT_EQ(statusf("%s", kLine), static_cast<int>(strlen(kLine)));
   TopLevel w = WaitForText("Checking available disk space...");
   EXPECT_EQ(w.name, "Setup");
@@ -102,7 +90,7 @@ TEST_F(StatusWindow, FirstLineShowsACentredUndecoratedWindowTitledWithTheProduct
     EXPECT_FALSE(funcs->XtIsManaged(separator));
     EXPECT_EQ(uitest::ByteResource(dialog, "messageAlignment"), XmALIGNMENT_CENTER);
   }
-  EXPECT_EQ(out.Release(), "");
+  EXPECT_EQ(out.Finish(), "");
 }
 
 TEST_F(StatusWindow, EachLineReplacesTheTextAndRecentresAsTheWindowGrows) {
@@ -125,7 +113,7 @@ TEST_F(StatusWindow, EachLineReplacesTheTextAndRecentresAsTheWindowGrows) {
 }
 
 TEST_F(StatusWindow, TextWithoutNewlineIsShownJoinedWithTheNextOnce) {
-  Captured out(1);
+  Capture out(1);
   EXPECT_EQ(statusf("Extracting %s", "Java(TM)"), 0);
   SleepMs(400);
   EXPECT_TRUE(xtest::ViewableWindows(server->display(), "Status_popup").empty())
@@ -134,7 +122,7 @@ TEST_F(StatusWindow, TextWithoutNewlineIsShownJoinedWithTheNextOnce) {
   WaitForText("Extracting Java(TM) files...");
   statusf("Deleting temporary files...\n");
   WaitForText("Deleting temporary files...");
-  EXPECT_EQ(out.Release(), "");
+  EXPECT_EQ(out.Finish(), "");
 }
 
 TEST_F(StatusWindow, HideRemovesTheWindowAndALaterLineMakesANewOne) {
@@ -170,7 +158,7 @@ long long progressClockMs = 0;
 long long ProgressClock() { return progressClockMs; }
 
 TEST_F(StatusWindow, ProgressShowsTheShareUnderTheLineAtMostFiveTimesASecond) {
-  Captured out(1);
+  Capture out(1);
   SetProgressClockForTesting(ProgressClock);
   statusf("Extracting installation files...\n");
   WaitForText("Extracting installation files...");
@@ -189,7 +177,7 @@ TEST_F(StatusWindow, ProgressShowsTheShareUnderTheLineAtMostFiveTimesASecond) {
   EndProgress();
   WaitForText("Extracting installation files...");
   SetProgressClockForTesting(nullptr);
-  EXPECT_EQ(out.Release(), "");
+  EXPECT_EQ(out.Finish(), "");
 }
 
 class StatusWindowOnANarrowScreen : public StatusWindow {
@@ -207,11 +195,11 @@ TEST_F(StatusWindowOnANarrowScreen, WindowStartsAtTheLeftEdge) {
 }
 
 TEST_F(StatusWindow, WithoutTheDispatchThreadTextsGoToStandardOutputPendingPartIncluded) {
-  Captured out(1);
+  Capture out(1);
   EXPECT_EQ(statusf("Checking "), 0);
   StopDispatchForTesting();
   statusf("Java(TM)...\n");
-  EXPECT_EQ(out.Release(), "Checking Java(TM)...\n");
+  EXPECT_EQ(out.Finish(), "Checking Java(TM)...\n");
 }
 
 // In a multibyte locale the text must come out as its own glyphs: drawn with a font set of the
@@ -279,8 +267,8 @@ class StatusWindowInJapaneseWithoutJapaneseFonts : public StatusWindow {
 
 TEST_F(StatusWindowInJapaneseWithoutJapaneseFonts, KeepsTheDefaultFontAndSaysNothing) {
   ASSERT_STREQ(GetLocale(), "ja_JP");
-  Captured out(1);
-  Captured err(2);
+  Capture out(1);
+  Capture err(2);
   std::string text = Message("checking_disk_space");
   statusf("%s", text.c_str());
   text.pop_back();
@@ -289,8 +277,8 @@ TEST_F(StatusWindowInJapaneseWithoutJapaneseFonts, KeepsTheDefaultFontAndSaysNot
   EXPECT_EQ(w.height, 100);
   ExpectTheDefaultFont();
   EXPECT_FALSE(GetPrintToConsole());
-  EXPECT_EQ(out.Release(), "");
-  EXPECT_EQ(err.Release(), "");
+  EXPECT_EQ(out.Finish(), "");
+  EXPECT_EQ(err.Finish(), "");
 }
 
 // A single-byte locale, on a server that has the Japanese fonts: nothing changes.

@@ -1,9 +1,6 @@
 #include "ui_support.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -23,74 +20,15 @@ T Toolkit(const char *name) {
   return reinterpret_cast<T>(address);
 }
 
-int CountEntries(const char *dir, const char *linkPrefix) {
-  DIR *d = opendir(dir);
-  if (d == nullptr) return -1;
-  int n = 0;
-  while (struct dirent *e = readdir(d)) {
-    if (e->d_name[0] == '.') continue;
-    if (linkPrefix != nullptr) {
-      char target[256];
-      std::string path = std::string(dir) + "/" + e->d_name;
-      ssize_t len = readlink(path.c_str(), target, sizeof target - 1);
-      if (len < 0) continue;
-      target[len] = '\0';
-      if (strncmp(target, linkPrefix, strlen(linkPrefix)) != 0) continue;
-    }
-    n++;
-  }
-  closedir(d);
-  return n;
-}
-
 bool processUsed = false;
 
-}  // namespace
+struct Segment {
+  std::string text, tag;
+  bool separator;
+};
 
-Captured::Captured(int fd) : fd_(fd) {
-  fflush(stdout);
-  fflush(stderr);
-  char tmpl[] = "/tmp/ui-capture-XXXXXX";
-  int file = mkstemp(tmpl);
-  EXPECT_GE(file, 0);
-  path_ = tmpl;
-  saved_ = dup(fd_);
-  dup2(file, fd_);
-  close(file);
-}
-
-Captured::~Captured() { Release(); }
-
-std::string Captured::Release() {
-  if (saved_ < 0) return "";
-  fflush(stdout);
-  fflush(stderr);
-  dup2(saved_, fd_);
-  close(saved_);
-  saved_ = -1;
-  std::string data;
-  if (FILE *f = fopen(path_.c_str(), "rb")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-    fclose(f);
-  }
-  unlink(path_.c_str());
-  return data;
-}
-
-int ThreadCount() { return CountEntries("/proc/self/task", nullptr); }
-
-int SocketCount() { return CountEntries("/proc/self/fd", "socket:"); }
-
-bool IsLoaded(const char *name) {
-  void *handle = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
-  if (handle == nullptr) return false;
-  dlclose(handle);
-  return true;
-}
-
-std::string StringResource(Widget w, const char *resource) {
+// The text segments of an XmString resource of w; false when it has none. Caller holds the lock.
+bool Segments(Widget w, const char *resource, std::vector<Segment> *segments) {
   typedef Boolean (*InitContext)(XmStringContext *, XmString);
   typedef Boolean (*NextSegment)(XmStringContext, char **, XmStringCharSet *,
                                  XmStringDirection *, Boolean *);
@@ -100,8 +38,7 @@ std::string StringResource(Widget w, const char *resource) {
   Arg arg = {const_cast<String>(resource), reinterpret_cast<XtArgVal>(&value)};
   X11Functions *f = LoadX11(JNI_TRUE);
   f->XtGetValues(w, &arg, 1);
-  if (value == nullptr) return "<none>";
-  std::string result;
+  if (value == nullptr) return false;
   XmStringContext context;
   if (Toolkit<InitContext>("XmStringInitContext")(&context, value)) {
     char *text;
@@ -110,8 +47,7 @@ std::string StringResource(Widget w, const char *resource) {
     Boolean separator;
     while (Toolkit<NextSegment>("XmStringGetNextSegment")(context, &text, &tag, &direction,
                                                            &separator)) {
-      result += text;
-      if (separator) result += "\n";
+      segments->push_back({text, tag != nullptr ? tag : "", separator != 0});
       Toolkit<Free>("XtFree")(text);
       Toolkit<Free>("XtFree")(tag);
     }
@@ -119,6 +55,42 @@ std::string StringResource(Widget w, const char *resource) {
   }
   // Motif hands out a copy of a compound string resource.
   f->XmStringFree(value);
+  return true;
+}
+
+}  // namespace
+
+int ThreadCount() { return static_cast<int>(support::Entries("/proc/self/task").size()); }
+
+int SocketCount() {
+  int n = 0;
+  for (const std::string &fd : support::Entries("/proc/self/fd")) {
+    char target[256];
+    ssize_t len = readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target - 1);
+    n += len >= 7 && strncmp(target, "socket:", 7) == 0;
+  }
+  return n;
+}
+
+std::string Message(const char *key) {
+  char *text = GetLocalizedMessage(key);
+  std::string s = text;
+  free(text);
+  return s;
+}
+
+bool IsLoaded(const char *name) {
+  void *handle = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
+std::string StringResource(Widget w, const char *resource) {
+  std::vector<Segment> segments;
+  if (!Segments(w, resource, &segments)) return "<none>";
+  std::string result;
+  for (const Segment &s : segments) result += s.text + (s.separator ? "\n" : "");
   return result;
 }
 
@@ -158,32 +130,10 @@ void UseLocale(const char *lcAll, const char *lang) {
 }
 
 std::vector<std::string> SegmentTags(Widget w, const char *resource) {
-  typedef Boolean (*InitContext)(XmStringContext *, XmString);
-  typedef Boolean (*NextSegment)(XmStringContext, char **, XmStringCharSet *,
-                                 XmStringDirection *, Boolean *);
-  typedef void (*FreeContext)(XmStringContext);
-  typedef void (*Free)(char *);
+  std::vector<Segment> segments;
+  Segments(w, resource, &segments);
   std::vector<std::string> tags;
-  XmString value = nullptr;
-  Arg arg = {const_cast<String>(resource), reinterpret_cast<XtArgVal>(&value)};
-  X11Functions *f = LoadX11(JNI_TRUE);
-  f->XtGetValues(w, &arg, 1);
-  if (value == nullptr) return tags;
-  XmStringContext context;
-  if (Toolkit<InitContext>("XmStringInitContext")(&context, value)) {
-    char *text;
-    XmStringCharSet tag;
-    XmStringDirection direction;
-    Boolean separator;
-    while (Toolkit<NextSegment>("XmStringGetNextSegment")(context, &text, &tag, &direction,
-                                                           &separator)) {
-      tags.push_back(tag != nullptr ? tag : "");
-      Toolkit<Free>("XtFree")(text);
-      Toolkit<Free>("XtFree")(tag);
-    }
-    Toolkit<FreeContext>("XmStringFreeContext")(context);
-  }
-  f->XmStringFree(value);
+  for (const Segment &s : segments) tags.push_back(s.tag);
   return tags;
 }
 

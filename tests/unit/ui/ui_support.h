@@ -1,16 +1,16 @@
-// Shared pieces of the interface tests: capture of a standard stream, process facts (threads,
-// sockets, loaded libraries), a fixture that brings the interface up on a private X server, and
+// Shared pieces of the interface tests: process facts (threads, sockets, loaded libraries),
+// catalog texts, a fixture that brings the interface up on a private X server, and
 // toolkit calls beyond the launcher's table that the tests use to look inside the dialogs. Those
 // are found with dlsym in the Motif library that the loader opened; nothing is linked.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support.h"
 #include "xserver.h"
 
 // X headers last: their macros (None, Bool, Status, ...) must not meet GoogleTest's names.
@@ -20,25 +20,15 @@
 
 namespace uitest {
 
-// Redirects a standard stream's descriptor into a file until Release.
-class Captured {
- public:
-  explicit Captured(int fd);
-  ~Captured();
-  Captured(const Captured &) = delete;
-  Captured &operator=(const Captured &) = delete;
-  // Flushes the C streams, restores the descriptor and gives what was written.
-  std::string Release();
-
- private:
-  int fd_, saved_ = -1;
-  std::string path_;
-};
+using support::Capture;
+using support::SleepMs;
 
 int ThreadCount();
 int SocketCount();
 // Whether a library of that name or path is loaded in this process.
 bool IsLoaded(const char *name);
+// The catalog text of key in the launcher's current locale.
+std::string Message(const char *key);
 
 // The text of an XmString resource of w (lines joined with "\n"); caller holds the lock.
 std::string StringResource(Widget w, const char *resource);

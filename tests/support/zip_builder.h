@@ -1,16 +1,12 @@
-// Test fixtures for the archive reader: archives made with Info-ZIP zip from a payload tree,
-// and archives crafted byte by byte (every field under the test's control) for the malformed
-// and boundary cases that no well-behaved tool writes.
+// Archives crafted byte by byte, every field under the test's control, for the malformed and
+// boundary cases that no well-behaved tool writes; the fields of an archive read and changed in
+// place; and a file size limit that makes a file system stop taking data on demand.
 #pragma once
 
-#include <fcntl.h>
 #include <stdint.h>
-#include <stdlib.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <string>
@@ -18,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/zip_util.h"
+#include "support.h"
 
 namespace ziptest {
 
@@ -51,6 +47,10 @@ inline void Put32(std::string &b, size_t at, uint32_t v) {
   Put16(b, at, v & 0xFFFF);
   Put16(b, at + 2, v >> 16);
 }
+inline uint32_t Get16(const std::string &b, size_t at) {
+  return static_cast<unsigned char>(b[at]) | static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8;
+}
+inline uint32_t Get32(const std::string &b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 inline void Append16(std::string &b, uint32_t v) {
   b.append(2, '\0');
   Put16(b, b.size() - 2, v);
@@ -115,10 +115,8 @@ inline Layout Build(const std::vector<Entry> &entries, const std::string &prefix
   std::string &b = l.bytes;
   b = prefix;
   const size_t base = absolute ? 0 : prefix.size();
-  for (const Entry &e : entries) {
-    l.loc.push_back(b.size());
-    const std::string &lname = e.differentName ? e.localName : e.name;
-    Append32(b, 0x04034B50);
+  // What the local and the central header both hold, from "version needed" to "size".
+  auto common = [&b](const Entry &e) {
     Append16(b, e.versionNeeded);
     Append16(b, e.flags);
     Append16(b, e.method);
@@ -126,6 +124,12 @@ inline Layout Build(const std::vector<Entry> &entries, const std::string &prefix
     Append32(b, e.crc);
     Append32(b, e.csize);
     Append32(b, e.size);
+  };
+  for (const Entry &e : entries) {
+    l.loc.push_back(b.size());
+    const std::string &lname = e.differentName ? e.localName : e.name;
+    Append32(b, 0x04034B50);
+    common(e);
     Append16(b, static_cast<uint32_t>(lname.size()));
     Append16(b, static_cast<uint32_t>(e.localExtra.size()));
     b += lname;
@@ -138,13 +142,7 @@ inline Layout Build(const std::vector<Entry> &entries, const std::string &prefix
     l.cen.push_back(b.size());
     Append32(b, 0x02014B50);
     Append16(b, 0x031E);
-    Append16(b, e.versionNeeded);
-    Append16(b, e.flags);
-    Append16(b, e.method);
-    Append32(b, e.dosTime);
-    Append32(b, e.crc);
-    Append32(b, e.csize);
-    Append32(b, e.size);
+    common(e);
     Append16(b, static_cast<uint32_t>(e.name.size()));
     Append16(b, static_cast<uint32_t>(e.centralExtra.size()));
     Append16(b, static_cast<uint32_t>(e.comment.size()));
@@ -167,39 +165,6 @@ inline Layout Build(const std::vector<Entry> &entries, const std::string &prefix
   Append16(b, static_cast<uint32_t>(archiveComment.size()));
   b += archiveComment;
   return l;
-}
-
-inline void WriteFile(const std::string &path, const std::string &bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  close(fd);
-}
-
-inline std::string ReadFile(const std::string &path) {
-  std::string out;
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return "<missing>";
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return out;
-}
-
-inline bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-inline bool IsDir(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Runs a shell command, failing the test when it does not exit with 0.
-inline void Sh(const std::string &command) {
-  ASSERT_EQ(system(command.c_str()), 0) << command;
 }
 
 // For its lifetime, files of this process (and of the processes it forks) may not grow beyond
@@ -228,24 +193,5 @@ class FileSizeLimit {
   struct sigaction previous_;
   struct rlimit saved_;
 };
-
-// A reproducible, poorly compressible payload of n bytes.
-inline std::string Noise(size_t n, uint32_t seed = 1) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; i++) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 23);
-  }
-  return s;
-}
-
-// Reads an entry of an open archive into memory through zipReadEntry and a scratch file.
-inline bool ExtractToString(jzfile *zip, jzentry *e, const std::string &scratchFile,
-                            std::string *out) {
-  unlink(scratchFile.c_str());
-  if (!zipReadEntry(zip, e, scratchFile.c_str())) return false;
-  *out = ReadFile(scratchFile);
-  return true;
-}
 
 }  // namespace ziptest
