@@ -472,22 +472,23 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
   std::string setup = Installer("payload.zip");
   RunOptions opts = Options({"-javahome", Runtime(), "-tmpdir", tmp});
 
-  // How long the extraction takes: from the working directory's first entry to the Java run,
-  // the shortest of three runs, so that the signals fall within it on a busy machine too.
+  // How long the working directory lives before Java starts (the probe and the extraction),
+  // the shortest of three runs, timed from the moment a run below starts its delay: polled
+  // every millisecond, since the extraction of this payload takes only tens of milliseconds.
+  auto workdirMade = [&] { return WaitUntil([&] { return Entries(tmp).size() == 1; }, 60, 1); };
   double extraction = 1e9;
   for (int calibration = 0; calibration < 3; calibration++) {
     auto p = Start(setup, opts);
-    ASSERT_TRUE(WaitUntil([&] {
-      std::vector<std::string> dirs = Entries(tmp);
-      return dirs.size() == 1 && !Entries(tmp + "/" + dirs[0]).empty();
-    }));
+    ASSERT_TRUE(workdirMade());
     const double began = Now();
-    ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); }));
+    ASSERT_TRUE(WaitUntil([&] { return JavaStarted(); }, 60, 1));
     extraction = std::min(extraction, Now() - began);
     ASSERT_EQ(p->Wait().exitStatus, 0);
     unlink((report + "/argv.txt").c_str());
   }
 
+  // The delays spread over that time and a quarter beyond it, so that most signals meet the
+  // extraction and some meet the Java program.
   const unsigned seed = static_cast<unsigned>(time(nullptr));
   SCOPED_TRACE("seed " + std::to_string(seed) + ", extraction " + std::to_string(extraction) + " s");
   srand(seed);
@@ -497,8 +498,8 @@ TEST_F(Lifecycle, SignalsAtRandomMomentsOfAParallelExtractionLeaveNothing) {
     const int sig = kSignals[rand() % 4];
     SCOPED_TRACE("run " + std::to_string(run) + ", " + strsignal(sig));
     auto p = Start(setup, opts);
-    ASSERT_TRUE(WaitUntil([&] { return Entries(tmp).size() == 1; }));
-    SleepMs(extraction * 1e3 * (rand() % 1000) / 1000.0);
+    ASSERT_TRUE(workdirMade());
+    SleepMs(extraction * 1e3 * 1.25 * (rand() % 1000) / 1000.0);
     const bool extracting = !JavaStarted();
     p->Signal(sig);
     Result r = p->Wait();

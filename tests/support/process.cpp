@@ -34,11 +34,11 @@ void SleepMs(double ms) {
   }
 }
 
-bool WaitUntil(const std::function<bool()> &condition, double seconds) {
+bool WaitUntil(const std::function<bool()> &condition, double seconds, double pollMs) {
   double end = Now() + seconds;
   while (Now() < end) {
     if (condition()) return true;
-    SleepMs(20);
+    SleepMs(pollMs);
   }
   return condition();
 }

@@ -84,8 +84,8 @@ class Sandbox {
 
 double Now();  // monotonic seconds
 void SleepMs(double ms);
-// Polls condition until it holds; false when it still does not after `seconds`.
-bool WaitUntil(const std::function<bool()> &condition, double seconds = 60);
+// Polls condition every pollMs until it holds; false when it still does not after `seconds`.
+bool WaitUntil(const std::function<bool()> &condition, double seconds = 60, double pollMs = 20);
 
 // From /proc/<pid>/stat: the state letter, parent, process group and start time in ticks.
 struct ProcStat {
