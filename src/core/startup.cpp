@@ -391,11 +391,9 @@ const char *ChooseTempDir(void) {
 // working directory, if it does. Whatever is appended to the program must be a sound archive:
 // false for a damaged download, which must never run as a launcher without an archive (that
 // would start any corvane.class lying beside it).
-bool SurveyOwnArchive(const char *execname, unsigned long long *requiredDisk,
-                      bool *carriesArchive) {
+bool SurveyOwnArchive(const char *execname, unsigned long long *requiredDisk) {
   bool damaged = false;
   jzfile *zipFile = OpenOwnArchive(execname, &damaged);
-  *carriesArchive = zipFile != nullptr;
   if (damaged) return false;
   if (zipFile == nullptr) return !CarriesSomethingAppended(execname);
   bool sound = SurveyExecutableArchive(zipFile, requiredDisk);
@@ -460,29 +458,22 @@ int ReportNoJavaRuntime(const char *tmpdir) {
   return 1;
 }
 
-// 18. The second pass: the whole archive into the working directory. The file opened as an
-// archive a moment ago; if it no longer does, it has changed under the launcher. False after
-// reporting what went wrong.
-bool ExtractOwnArchive(const char *execname, bool carriesArchive, const char *tmpdir,
-                       unsigned long long total) {
-  bool damaged = false;
-  jzfile *zipFile = OpenOwnArchive(execname, &damaged);
-  if (zipFile == nullptr) {
-    if (carriesArchive || damaged) ReportCorrupted(execname);
-    return !(carriesArchive || damaged);
-  }
+// 18. The second pass: the whole archive into the working directory, from the record that the
+// first pass keeps open (none when the executable carries no archive). False after reporting what
+// went wrong.
+bool ExtractOwnArchive(const char *execname, const char *tmpdir, unsigned long long total) {
+  if (ownArchive == nullptr) return true;
   ShowMessage("unzipping_files");
   BeginExtractionProgress(total);
-  bool extracted = UnzipFilesAt(zipFile, workdirFd, nullptr);
+  bool extracted = UnzipFilesAt(ownArchive, workdirFd, nullptr);
   EndExtractionProgress();
   if (!extracted) {
-    if (zipFile->writeErrno != 0)
+    if (ownArchive->writeErrno != 0)
       ReportWriteFailure(tmpdir);
     else
       ReportCorrupted(execname);
   }
-  zipClose(zipFile);
-  if (ownArchive != nullptr) zipClose(ownArchive);
+  zipClose(ownArchive);
   ownArchive = nullptr;
   return extracted;
 }
@@ -564,8 +555,7 @@ int LauncherMain(int argc, char **argv) {
 
   // 11. The first pass over the archive.
   unsigned long long requiredDisk = 0;
-  bool carriesArchive = false;
-  if (!SurveyOwnArchive(execname, &requiredDisk, &carriesArchive)) return ReportCorrupted(execname);
+  if (!SurveyOwnArchive(execname, &requiredDisk)) return ReportCorrupted(execname);
 
   // 12-15. Free space.
   if (!CheckFreeSpace(tmpdir, requiredDisk)) return 1;
@@ -576,7 +566,7 @@ int LauncherMain(int argc, char **argv) {
   if (jrepath == nullptr) return ReportNoJavaRuntime(tmpdir);
 
   // 18. The second pass: the extraction.
-  if (!ExtractOwnArchive(execname, carriesArchive, tmpdir, requiredDisk)) return 1;
+  if (!ExtractOwnArchive(execname, tmpdir, requiredDisk)) return 1;
 
   // 19, 20. The launcher's options.
   const char *apphome = AddLauncherOptions(tmpdir);
