@@ -4,7 +4,6 @@
 // anything above it.
 #include "host/temp_dir.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -74,7 +73,8 @@ struct Text {
   char *Copy() const { return StrDup(len > 0 ? s : "/"); }
 };
 
-// Replaces the directory descriptor *fd with next (closing the old one); false when next is -1.
+// Replaces the directory descriptor *fd with next (closing the old one); false when next is -1,
+// which then stands in *fd.
 bool Step(int *fd, int next) {
   close(*fd);
   *fd = next;
@@ -116,7 +116,7 @@ int OpenTrustedDirectory(const char *path, char **offender) {
     name[n] = '\0';
     if (strcmp(name, "..") == 0) {
       walked.Pop();
-      if (!Step(&fd, openat(fd, "..", kDirFlags)) || fstat(fd, &st) != 0) return -1;
+      if (!Step(&fd, openat(fd, "..", kDirFlags)) || fstat(fd, &st) != 0) break;
       continue;
     }
     if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) break;
@@ -138,15 +138,15 @@ int OpenTrustedDirectory(const char *path, char **offender) {
       at = 0;
       if (target[0] == '/') {
         walked.Set("");
-        if (!Step(&fd, open("/", kDirFlags))) return -1;
+        if (!Step(&fd, open("/", kDirFlags))) break;
       }
       if (fstat(fd, &st) != 0) break;
       continue;
     }
     walked.Push(name, n);
-    if (!Step(&fd, openat(fd, name, kDirFlags)) || fstat(fd, &st) != 0) return -1;
+    if (!Step(&fd, openat(fd, name, kDirFlags)) || fstat(fd, &st) != 0) break;
   }
-  close(fd);
+  if (fd >= 0) close(fd);
   return -1;
 }
 
