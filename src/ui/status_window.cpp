@@ -19,6 +19,8 @@ namespace {
 char *cachedmessage = nullptr;
 // The line that the status window shows (without a share), or null.
 char *shownline = nullptr;
+// Whether a share stands under that line.
+bool shareShown = false;
 
 // Makes the status window (not yet shown); false when the toolkit would not.
 bool MakeStatusDialog(X11Functions *funcs) {
@@ -47,14 +49,15 @@ bool MakeStatusDialog(X11Functions *funcs) {
   return true;
 }
 
-// Shows text (a whole line, its newline cut off) in the status window; false when the toolkit
-// would not make the string.
-bool ShowStatusText(X11Functions *funcs, char *text) {
+// Shows text (a whole line, its newline cut off) in the status window, centred and raised
+// unless only the share under an unchanged line moved on; false when the toolkit would not make
+// the string.
+bool ShowStatusText(X11Functions *funcs, char *text, bool center = true) {
   XmString xmessage = funcs->XmStringCreateLtoR(text, GetTextTag());
   if (xmessage == nullptr) return false;
   funcs->XtVaSetValues(GetStatusDialog(), "messageString", reinterpret_cast<XtArgVal>(xmessage),
                        static_cast<void *>(nullptr));
-  CenterAndManageChild(GetStatusDialog());
+  if (center) CenterAndManageChild(GetStatusDialog());
   funcs->XmStringFree(xmessage);
   return true;
 }
@@ -115,13 +118,10 @@ int PrintToStatusWindow(const char *format, va_list args) {
     message[len - 1] = '\0';
     shown = ShowStatusText(guard.funcs(), message);
   }
-  if (!shown) {
-    ret = fprintf(stdout, "%s", message);
-    free(message);
-    return ret;
-  }
+  if (!shown) return PrintWithoutWindow(stdout, message);
   free(shownline);
   shownline = message;
+  shareShown = false;
   return ret;
 }
 
@@ -136,7 +136,10 @@ void ShowStatusShare(const char *share) {
     text[linelen] = '\n';
     memcpy(text + linelen + 1, share, sharelen + 1);
   }
-  ShowStatusText(guard.funcs(), text);
+  // The window grows or shrinks by a line only when the share comes or goes; a share that moves
+  // on leaves it where it is, and wherever the user put other windows.
+  const bool center = (share != nullptr) != shareShown;
+  if (ShowStatusText(guard.funcs(), text, center)) shareShown = share != nullptr;
   free(text);
 }
 
