@@ -107,16 +107,8 @@ struct MoveNames {
 // Moves directory `name` of `from` into `top` under a name that is not taken there.
 bool MoveUp(int from, const char *name, int top, MoveNames &names) {
   for (int attempt = 0; attempt < 64; attempt++) {
-    const char *fresh = names.Make();
-    if (syscall(SYS_renameat2, from, name, top, fresh, RENAME_NOREPLACE) == 0) return true;
-    if (errno == EEXIST) continue;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without RENAME_NOREPLACE: the directory is private to the user, so a
-    // look before the move is enough to keep from replacing anything.
-    struct stat st;
-    if (fstatat(top, fresh, &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
-    if (errno != ENOENT) return false;
-    return renameat(from, name, top, fresh) == 0;
+    if (RenameNoReplace(from, name, top, names.Make()) == 0) return true;
+    if (errno != EEXIST) return false;
   }
   return false;
 }
@@ -211,4 +203,16 @@ void DeleteFilesAndDirectories(const char *path) {
   const char *last = strrchr(path, '/') + 1;
   if (IsDotOrDotDot(last)) return;
   DeleteTree(path);
+}
+
+int RenameNoReplace(int fromdir, const char *from, int todir, const char *to) {
+  if (syscall(SYS_renameat2, fromdir, from, todir, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  struct stat st;
+  if (fstatat(todir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (errno != ENOENT) return -1;
+  return renameat(fromdir, from, todir, to);
 }

@@ -10,3 +10,8 @@ void DeleteFilesAndDirectories(const char *path);
 // name still leads to the same directory (device and inode). The same care and the same safety
 // in signal context as DeleteFilesAndDirectories.
 void DeleteOpenDirectory(int dirfd, const char *path);
+// Renames from (relative to fromdir) to `to` (relative to todir) unless `to` exists: 0, or -1
+// with errno set, EEXIST for a name that is taken. Where the file system cannot rename without
+// replacing, a look before the rename stands in, which is enough in a directory that nobody else
+// may change. Safe in signal context.
+int RenameNoReplace(int fromdir, const char *from, int todir, const char *to);

@@ -21,19 +21,16 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "base/memory.h"
 #include "base/paths.h"
 #include "base/product.h"
+#include "base/tree_deletion.h"
 #include "host/temp_dir.h"
 #include "i18n/locale.h"
 #include "ui/output.h"
 
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
 
 namespace {
 
@@ -79,18 +76,8 @@ bool MoveAside(void) {
   bool moved = false;
   for (unsigned n = 0; n < 64 && !moved; n++) {
     snprintf(aside, len + 32, "%s.aside.%ld.%u", lockfile, static_cast<long>(getpid()), n);
-    if (syscall(SYS_renameat2, AT_FDCWD, lockfile, AT_FDCWD, aside, RENAME_NOREPLACE) == 0) {
-      moved = true;
-    } else if (errno == EINVAL || errno == ENOSYS) {
-      // A file system without RENAME_NOREPLACE: a directory may only replace an empty one, and
-      // a name found taken is passed over.
-      struct stat st;
-      if (lstat(aside, &st) == 0) continue;
-      moved = errno == ENOENT && rename(lockfile, aside) == 0;
-      if (!moved) break;
-    } else if (errno != EEXIST) {
-      break;
-    }
+    moved = RenameNoReplace(AT_FDCWD, lockfile, AT_FDCWD, aside) == 0;
+    if (!moved && errno != EEXIST) break;
   }
   if (moved) ReportMessage("lock_file_moved_aside", lockfile, aside);
   free(aside);
