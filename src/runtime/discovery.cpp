@@ -299,11 +299,16 @@ void NoteForeignRuntime(const char *dir) {
     }
   }
   free(java);
-  if (runtime == nullptr) runtime = StrDup(dir);
-  // A runtime of this width reached only through the link is not foreign, and is left alone.
-  char *root = GetJREPath(runtime);
-  bool known = root != nullptr;
-  free(root);
+  // A runtime of this width reached only through the link is not foreign, and is left alone
+  // (dir itself the caller has found not to be one).
+  bool known = false;
+  if (runtime != nullptr) {
+    char *root = GetJREPath(runtime);
+    known = root != nullptr;
+    free(root);
+  } else {
+    runtime = StrDup(dir);
+  }
   for (const ForeignRuntime *f = foreign; f != nullptr && !known; f = f->next)
     known = strcmp(f->dir, runtime) == 0;
   if (known) {

@@ -31,7 +31,8 @@ struct ForeignRuntime {
   ForeignRuntime *next;
 };
 // Remembers dir (the -javahome directory, a "/usr/java" entry, the directory above a JAVA_HOME
-// or PATH bin directory) when it is such a directory; when its bin/java is a symbolic link, as
+// or PATH bin directory), which GetJREPath has found not to be a runtime of this launcher's
+// layout, when it is such a directory; when its bin/java is a symbolic link, as
 // the alternatives system installs java on PATH, the directory that the link leads to is
 // remembered instead. Starts no process.
 void NoteForeignRuntime(const char *dir);
