@@ -119,14 +119,19 @@ bool ZipWriter::Fail(const std::string &message) {
   return false;
 }
 
-bool ZipWriter::Flush() {
-  size_t done = 0;
-  while (done < buffer_.size()) {
-    ssize_t n = pwrite(fd_, buffer_.data() + done, buffer_.size() - done, base_ + bufferStart_ + static_cast<int64_t>(done));
+bool ZipWriter::WriteAt(const void *data, size_t len, int64_t archivePos) {
+  const unsigned char *p = static_cast<const unsigned char *>(data);
+  for (size_t done = 0; done < len;) {
+    const ssize_t n = pwrite(fd_, p + done, len - done, base_ + archivePos + static_cast<int64_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return Fail(std::string("cannot write the installer: ") + strerror(n < 0 ? errno : ENOSPC));
     done += static_cast<size_t>(n);
   }
+  return true;
+}
+
+bool ZipWriter::Flush() {
+  if (!WriteAt(buffer_.data(), buffer_.size(), bufferStart_)) return false;
   bufferStart_ += static_cast<int64_t>(buffer_.size());
   buffer_.clear();
   return true;
@@ -140,13 +145,7 @@ bool ZipWriter::Append(const void *data, size_t len) {
     return buffer_.size() < kFlushAt || Flush();
   }
   // Large data is not copied into the buffer: what is buffered goes first, then the data.
-  if (!Flush()) return false;
-  for (size_t done = 0; done < len;) {
-    const ssize_t n = pwrite(fd_, p + done, len - done, base_ + bufferStart_ + static_cast<int64_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return Fail(std::string("cannot write the installer: ") + strerror(n < 0 ? errno : ENOSPC));
-    done += static_cast<size_t>(n);
-  }
+  if (!Flush() || !WriteAt(p, len, bufferStart_)) return false;
   bufferStart_ += static_cast<int64_t>(len);
   pos_ += static_cast<int64_t>(len);
   return true;
@@ -159,10 +158,7 @@ bool ZipWriter::PatchAt(int64_t archivePos, const unsigned char *data, size_t le
     memcpy(buffer_.data() + (archivePos - bufferStart_), data, len);
     return true;
   }
-  if (pwrite(fd_, data, len, base_ + archivePos) != static_cast<ssize_t>(len)) {
-    return Fail(std::string("cannot write the installer: ") + strerror(errno));
-  }
-  return true;
+  return WriteAt(data, len, archivePos);
 }
 
 bool ZipWriter::TruncateTo(int64_t archivePos) {

@@ -61,6 +61,8 @@ class ZipWriter {
   bool Append(const void *data, size_t len);
   bool AddInMemory(const std::string &name, Source &source, uint32_t dosTime,
                    const std::function<void(uint64_t)> &progress);
+  // Writes len bytes at archivePos of the archive, whatever the buffer holds.
+  bool WriteAt(const void *data, size_t len, int64_t archivePos);
   bool Flush();
   bool PatchAt(int64_t archivePos, const unsigned char *data, size_t len);
   bool TruncateTo(int64_t archivePos);
