@@ -28,5 +28,6 @@ void HandleSignalAndAbort(int sig);
 // Makes ExitAfterCleanup the end of the fatal errors met on the floors below (base's fatal-exit
 // hook, ExitFatally). The start-up's first step.
 void InstallFatalExitHook(void);
-// Deletes the tree named by workdir, frees workdir and sets it to null.
+// Deletes the working directory's tree (through workdirFd when it is open), frees workdir and
+// closes workdirFd, leaving null and -1.
 void DeleteWorkingDirectory(void);
