@@ -75,7 +75,9 @@ int OpenBeneath(int dirfd, const char *path, int flags, mode_t mode) {
     OpenHow how = {static_cast<uint64_t>(flags | O_NOFOLLOW), (flags & O_CREAT) != 0 ? mode : 0,
                    kResolveBeneath | kResolveNoSymlinks | kResolveNoMagicLinks};
     const long fd = syscall(kSysOpenat2, dirfd, path, &how, sizeof how);
-    if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+    // ENOSYS from an older kernel; EPERM from a container's system-call filter that refuses
+    // what it does not know. The walk then does the same, and so do the opens after this one.
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
     haveOpenat2 = false;
   }
   return OpenBeneathByWalk(dirfd, path, flags, mode);

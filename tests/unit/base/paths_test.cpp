@@ -1,8 +1,12 @@
 // Locating the executable, the application home and the path helpers.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,6 +202,24 @@ TEST_F(Paths, OpenBeneathStaysUnderTheDirectoryAndFollowsNoLink) {
       EXPECT_EQ(OpenBeneath(top, refused, kCreate, 0600), -1) << refused;
   }
   UseOpenBeneathByWalkForTesting(false);
+  // A container whose system-call filter answers openat2 with EPERM: the walk takes over.
+  const support::ChildRun filtered = support::RunInChild([&] {
+    struct sock_filter refuseOpenat2[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 437 /* openat2, i386 and x86_64 */, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {4, refuseOpenat2};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      return 2;
+    const int fd = OpenBeneath(top, "a/filtered", kCreate, 0600);
+    if (fd < 0) return 1;
+    close(fd);
+    return OpenBeneath(top, "link/new", kCreate, 0600) == -1 ? 0 : 3;
+  });
+  EXPECT_TRUE(filtered.exited && filtered.code == 0) << "status " << filtered.code;
   close(top);
   struct stat st;
   ASSERT_EQ(stat(scratch.Path("outside").c_str(), &st), 0);
