@@ -23,12 +23,11 @@ ExtractionWatcher watcher = nullptr;
 // reads a worker's count half updated (the 32-bit build too).
 alignas(8) unsigned long long ownCount = 0;
 unsigned long long *count = &ownCount;
-bool reports = true;  // false in a worker
 
 void CountWrite(size_t len) {
   const unsigned long long written = *count + len;
   __atomic_store_n(count, written, __ATOMIC_RELAXED);
-  if (reports && watcher != nullptr) watcher(written);
+  if (watcher != nullptr) watcher(written);
 }
 
 }  // namespace
@@ -77,7 +76,8 @@ void WorkerWatch::WaitForWorkers() {
 
 void CountForLauncher(WorkerCount *workerCount) {
   count = &workerCount->written;
-  reports = false;
+  // A worker only counts: the launcher process draws.
+  watcher = nullptr;
 }
 
 }  // namespace extraction
