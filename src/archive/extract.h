@@ -16,9 +16,11 @@
 // writing the entries in order. Until UnzipFiles returns, the workers are children of the
 // calling process, stopped and reaped by StopExtractionWorkers.
 jboolean UnzipFiles(jzfile *zipFile, const char *outputDir, const char *entrySubdir);
-// UnzipFiles into the directory open as outputDirFd, whatever name it has meanwhile: every
-// directory is made and every file opened relative to the descriptor and beneath it, never
-// through a symbolic link. For a directory that others might rename or replace under its name.
+// UnzipFiles into the directory open as outputDirFd, whatever name it has meanwhile: every file
+// is opened beneath the descriptor, never through a symbolic link; every directory is made
+// relative to it, after a link found in a directory's place has been removed (a check that only
+// the directory's owner could race). For a directory that others might rename or replace under
+// its name.
 jboolean UnzipFilesAt(jzfile *zipFile, int outputDirFd, const char *entrySubdir);
 // The most worker processes an extraction may use: 0 (the default) chooses from the processors
 // this process may run on, at most 8; 1 extracts in this process alone. For the benchmarks and
