@@ -64,9 +64,6 @@ TEST_F(TempDir, RelativePathWithoutCurrentDirectoryIsRefused) {
   });
 }
 
-}  // namespace
-
-namespace {
 
 // The directory that fd refers to, by device and inode, is the one at path.
 bool Refers(int fd, const std::string &path) {
