@@ -77,8 +77,6 @@ class Hardening : public LauncherTest {
     return "Error: The '/" + exe + "' file appears to be corrupted.\n";
   }
 
-  static bool NamespacesWork() { return Shell("unshare -m true") == 0; }
-
   static std::string Unremovable(const std::string &lock) {
     return "Error: The lock file '" + lock + "' is not a regular file owned by you and cannot be "
            "removed.\nAsk its owner or an administrator to remove it. Exiting.\n";
@@ -211,7 +209,7 @@ TEST_F(Hardening, AStrippedLauncherCarriesItsArchiveAndNoticesDamage) {
 // archive holds 40 MiB: in a 16 MiB file system the space check must not let it through, and
 // nothing may be extracted. Without the lying entry the space check itself refuses.
 TEST_F(Hardening, SizesThatCannotBeRightAreDamageFoundBeforeExtraction) {
-  if (!NamespacesWork()) GTEST_SKIP() << "no private mount namespaces here";
+  if (!CanMount("size=16m")) GTEST_SKIP() << "no private mount namespaces here";
   box.Write("payload/corvane.class", "classes");
   std::string big = box.Write("payload/big.bin", "");
   ASSERT_EQ(truncate(big.c_str(), 40 << 20), 0);  // zeros: deflated to almost nothing
@@ -222,13 +220,12 @@ TEST_F(Hardening, SizesThatCannotBeRightAreDamageFoundBeforeExtraction) {
   WriteFile(box.Path("lying.zip"), lying);
   std::string jre = Runtime();
   std::string small = box.MkDir("small");
-  const std::string mount = "mount -t tmpfs -o size=16m tmpfs " + Quote(small) + " || exit 91; ";
   auto run = [&](const std::string &zipRel, const std::string &rel) {
     std::string exe = box.MakeInstaller(zipRel, rel);
     TrackLocks(exe);
-    RunOptions opts = Options({"-m", "sh", "-c", mount + "exec \"$0\" \"$@\"", exe, "-javahome",
-                               jre, "-tmpdir", small});
-    return std::make_pair(exe, RunToEnd("/usr/bin/unshare", opts));
+    const std::string script = "mount -t tmpfs -o size=16m tmpfs \"$1\" || exit 91; shift; exec \"$@\"";
+    return std::make_pair(exe, RunToEnd(kUnshare, InNamespace(Options({}), script,
+                                                              {small, exe, "-javahome", jre, "-tmpdir", small})));
   };
 
   auto [liar, r] = run("lying.zip", "liar/installer");
