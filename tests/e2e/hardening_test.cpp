@@ -26,7 +26,6 @@ namespace {
 
 const char kFirstLine[] = "Checking available disk space...\n";
 const char kCleanup[] = "Deleting temporary files...\n";
-const char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
 const uid_t kNobody = 65534;
 
 // Where an archive without comment keeps its central directory: [start, end record).

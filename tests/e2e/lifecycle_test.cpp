@@ -25,7 +25,6 @@ using namespace support;
 
 namespace {
 
-const char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
 const char kCleanup[] = "Deleting temporary files...\n";
 
 std::string Joined(const std::vector<std::string> &names) {

@@ -30,17 +30,12 @@ constexpr const char kExecuting[] = "Launching Java(TM) 2 Runtime Environment...
 constexpr const char kCleanup[] = "Deleting temporary files...";
 constexpr const char kJavaAborted[] = "Error: The Java(TM) Virtual Machine has aborted.\n";
 constexpr const char kNoFiles[] = "Error: There are no files requiring installation.\n";
-constexpr const char kNoFindJava[] =
-    "Error: Could not find the required version of the Java(TM) 2 Runtime Environment.\n";
 constexpr const char kNoFindJavaUsage[] =
     "This application needs version 1.4.1 or higher of the Java(TM) 2 Runtime\nEnvironment. If "
     "the required Java(TM) 2 Runtime Environment is not installed,\nyou can download it from the "
     "following website:\n    http://java.com/download/\nOr if you already have the required "
     "Java(TM) 2 Runtime Environment\ninstalled, try rerunning this application with the "
     "following usage:\n    'setup' -javahome <Java(TM) installation directory>\n";
-constexpr const char kTmpdirUsage[] =
-    "Try rerunning this application with the following usage:\n    'setup' -tmpdir <temporary "
-    "directory>\n";
 
 double WallClock() {
   struct timespec ts;
