@@ -146,10 +146,8 @@ TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
   std::string jre = Runtime();
   for (const std::string form : {"-r", "-a"}) {
     std::string whole = box.Path("whole" + form);
-    ASSERT_EQ(Shell(Quote(BuiltLauncher("mkinstaller")) + " -q " + form + " " +
-                         Quote(BuiltLauncher("setup")) + " " + Quote(box.Path("payload")) +
-                         " " + Quote(whole)),
-              0);
+    Sh(Quote(BuiltLauncher("mkinstaller")) + " -q " + form + " " + Quote(BuiltLauncher("setup")) +
+       " " + Quote(box.Path("payload")) + " " + Quote(whole));
     const std::string bytes = ReadFile(whole);
     const size_t at = bytes.rfind(jar);
     ASSERT_NE(at, std::string::npos) << "the jar was not stored";
@@ -362,9 +360,8 @@ TEST_F(Hardening, TheWorkingDirectoryCannotBeSwappedForAnotherTree) {
   const std::string jre = Runtime(slow, "slow-jre");
   std::string shared = box.MkDir("shared", 0777);
   std::string victim = box.Write("shared/victim/sub/data", "precious\n");
-  ASSERT_EQ(Shell("chown -R 12345:12345 " + Quote(shared + "/victim") + " && chmod -R go-rwx " +
-                       Quote(shared + "/victim")),
-            0);
+  Sh("chown -R 12345:12345 " + Quote(shared + "/victim") + " && chmod -R go-rwx " +
+     Quote(shared + "/victim"));
   RunOptions swapper = Options({"-c", "cd " + Quote(shared) +
                                           " && while :; do for w in setup*; do [ -d \"$w\" ] && mv "
                                           "\"$w\" moved-away && mv victim \"$w\" && exit; done; "

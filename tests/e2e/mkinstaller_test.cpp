@@ -300,9 +300,8 @@ TEST_F(Mkinstaller, SameBytesInAnyTimeZoneUmaskAndModesAndWithSourceDateEpoch) {
   EXPECT_NE(list.output.find("2023-11-14 22:13:20  package/data/notes.txt"), std::string::npos) << list.output;
 
   // The same files with other modes, packed under another umask.
-  ASSERT_EQ(Shell("cp -a " + Q(box.Path("payload")) + " " + Q(box.Path("private")) + " && chmod -R go-rwx " +
-                       Q(box.Path("private")) + " && chmod 700 " + Q(box.Path("private/corvane.class"))),
-            0);
+  Sh("cp -a " + Q(box.Path("payload")) + " " + Q(box.Path("private")) + " && chmod -R go-rwx " +
+     Q(box.Path("private")) + " && chmod 700 " + Q(box.Path("private/corvane.class")));
   ASSERT_EQ(Pack("private", "-q", "private", "umask 077 &&").status, 0);
   EXPECT_EQ(Out("private"), Out("utc"));
 
@@ -334,9 +333,8 @@ TEST_F(Mkinstaller, LinksArriveAsTheFilesTheyPointToWhenTheLauncherRuns) {
   box.Write(std::string("payload/runtime/lib/") + ArchDir() + "/libjava.so", "the library");
   box.Write("payload/data/real.txt", "real contents");
   box.MkDir("payload/package/jre/bin");
-  ASSERT_EQ(Shell("cd " + Q(box.Path("payload")) + " && ln -s ../../../tools/java.sh package/jre/bin/java && " +
-                       "ln -s ../../runtime/lib package/jre/lib && ln -s real.txt data/link.txt && ln -s data docs"),
-            0);
+  Sh("cd " + Q(box.Path("payload")) + " && ln -s ../../../tools/java.sh package/jre/bin/java && " +
+     "ln -s ../../runtime/lib package/jre/lib && ln -s real.txt data/link.txt && ln -s data docs");
   ToolRun r = Pack("inst", "");
   ExpectRun(r, 0, {"5 symbolic links stored as what they point to",
                    std::string("bundled Java runtime: yes, for ") + ArchDir()});
@@ -405,9 +403,8 @@ TEST_F(Mkinstaller, TheNextRunRemovesWhatAKilledRunLeft) {
   const std::vector<std::string> kept = {".inst.Held01", ".inst.Young1", ".inst.Other1", ".inst.TooLong", ".other.Ab12Cd"};
   for (const std::string &name : kept) box.Write("out/" + name, "partial");
   box.Write("out/.inst.Xy12Zw", "partial");
-  ASSERT_EQ(Shell("cd " + Q(box.Path("out")) + " && touch -d '-2 minutes' .inst.Xy12Zw .inst.Held01 .inst.Other1 " +
-                       ".inst.TooLong .other.Ab12Cd && chown 65534 .inst.Other1"),
-            0);
+  Sh("cd " + Q(box.Path("out")) + " && touch -d '-2 minutes' .inst.Xy12Zw .inst.Held01 .inst.Other1 " +
+     ".inst.TooLong .other.Ab12Cd && chown 65534 .inst.Other1");
   const int held = open(box.Path("out/.inst.Held01").c_str(), O_RDONLY);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   ToolRun r = Pack("inst", "");
