@@ -18,11 +18,6 @@ using namespace support;
 namespace {
 
 constexpr const char kCleanup[] = "Deleting temporary files...";
-constexpr const char kTmpdirUsage[] =
-    "Try rerunning this application with the following usage:\n    'setup' -tmpdir <temporary "
-    "directory>\n";
-constexpr const char kNoFindJava[] =
-    "Error: Could not find the required version of the Java(TM) 2 Runtime Environment.\n";
 
 std::string NotWritable(const std::string &dir) {
   return "Error: The '" + dir + "' temporary directory is not a writable directory.\n";

@@ -26,7 +26,6 @@ namespace {
 
 const char kFirstLine[] = "Checking available disk space...\n";
 const char kCleanup[] = "Deleting temporary files...\n";
-const char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
 const uid_t kNobody = 65534;
 
 // Where an archive without comment keeps its central directory: [start, end record).
@@ -76,8 +75,6 @@ class Hardening : public LauncherTest {
     // An absolute program name is resolved with a leading "/".
     return "Error: The '/" + exe + "' file appears to be corrupted.\n";
   }
-
-  static bool NamespacesWork() { return Shell("unshare -m true") == 0; }
 
   static std::string Unremovable(const std::string &lock) {
     return "Error: The lock file '" + lock + "' is not a regular file owned by you and cannot be "
@@ -149,10 +146,8 @@ TEST_F(Hardening, ADownloadCutRightBehindAStoredJarIsDamage) {
   std::string jre = Runtime();
   for (const std::string form : {"-r", "-a"}) {
     std::string whole = box.Path("whole" + form);
-    ASSERT_EQ(Shell(Quote(BuiltLauncher("mkinstaller")) + " -q " + form + " " +
-                         Quote(BuiltLauncher("setup")) + " " + Quote(box.Path("payload")) +
-                         " " + Quote(whole)),
-              0);
+    Sh(Quote(BuiltLauncher("mkinstaller")) + " -q " + form + " " + Quote(BuiltLauncher("setup")) +
+       " " + Quote(box.Path("payload")) + " " + Quote(whole));
     const std::string bytes = ReadFile(whole);
     const size_t at = bytes.rfind(jar);
     ASSERT_NE(at, std::string::npos) << "the jar was not stored";
@@ -211,7 +206,7 @@ TEST_F(Hardening, AStrippedLauncherCarriesItsArchiveAndNoticesDamage) {
 // archive holds 40 MiB: in a 16 MiB file system the space check must not let it through, and
 // nothing may be extracted. Without the lying entry the space check itself refuses.
 TEST_F(Hardening, SizesThatCannotBeRightAreDamageFoundBeforeExtraction) {
-  if (!NamespacesWork()) GTEST_SKIP() << "no private mount namespaces here";
+  if (!CanMount("size=16m")) GTEST_SKIP() << "no private mount namespaces here";
   box.Write("payload/corvane.class", "classes");
   std::string big = box.Write("payload/big.bin", "");
   ASSERT_EQ(truncate(big.c_str(), 40 << 20), 0);  // zeros: deflated to almost nothing
@@ -222,13 +217,12 @@ TEST_F(Hardening, SizesThatCannotBeRightAreDamageFoundBeforeExtraction) {
   WriteFile(box.Path("lying.zip"), lying);
   std::string jre = Runtime();
   std::string small = box.MkDir("small");
-  const std::string mount = "mount -t tmpfs -o size=16m tmpfs " + Quote(small) + " || exit 91; ";
   auto run = [&](const std::string &zipRel, const std::string &rel) {
     std::string exe = box.MakeInstaller(zipRel, rel);
     TrackLocks(exe);
-    RunOptions opts = Options({"-m", "sh", "-c", mount + "exec \"$0\" \"$@\"", exe, "-javahome",
-                               jre, "-tmpdir", small});
-    return std::make_pair(exe, RunToEnd("/usr/bin/unshare", opts));
+    const std::string script = "mount -t tmpfs -o size=16m tmpfs \"$1\" || exit 91; shift; exec \"$@\"";
+    return std::make_pair(exe, RunToEnd(kUnshare, InNamespace(Options({}), script,
+                                                              {small, exe, "-javahome", jre, "-tmpdir", small})));
   };
 
   auto [liar, r] = run("lying.zip", "liar/installer");
@@ -366,9 +360,8 @@ TEST_F(Hardening, TheWorkingDirectoryCannotBeSwappedForAnotherTree) {
   const std::string jre = Runtime(slow, "slow-jre");
   std::string shared = box.MkDir("shared", 0777);
   std::string victim = box.Write("shared/victim/sub/data", "precious\n");
-  ASSERT_EQ(Shell("chown -R 12345:12345 " + Quote(shared + "/victim") + " && chmod -R go-rwx " +
-                       Quote(shared + "/victim")),
-            0);
+  Sh("chown -R 12345:12345 " + Quote(shared + "/victim") + " && chmod -R go-rwx " +
+     Quote(shared + "/victim"));
   RunOptions swapper = Options({"-c", "cd " + Quote(shared) +
                                           " && while :; do for w in setup*; do [ -d \"$w\" ] && mv "
                                           "\"$w\" moved-away && mv victim \"$w\" && exit; done; "

@@ -20,12 +20,7 @@ class Install : public LauncherTest {
   std::string prefix = box.Path("prefix");
 
   void SetUp() override {
-    std::string out;
-    ASSERT_EQ(Shell("'" LAUNCHER_CMAKE_COMMAND "' --install '" LAUNCHER_BUILD_DIR
-                         "' --prefix " + Quote(prefix),
-                         &out),
-              0)
-        << out;
+    Sh("'" LAUNCHER_CMAKE_COMMAND "' --install '" LAUNCHER_BUILD_DIR "' --prefix " + Quote(prefix));
   }
 
   // Paths under the prefix of the installed files matching a find(1) -name pattern.
@@ -60,13 +55,8 @@ TEST_F(Install, LaunchersAreInstalledStrippedAndAnInstallerPackedFromThemRuns) {
   box.Write("payload/package/PackageFormat.jar", "jar bytes");
   box.Zip("payload", "payload.zip");
   std::string installer = box.Path("installer");
-  std::string out;
-  ASSERT_EQ(Shell("cat " + Quote(prefix + "/libexec/corvane/setup") + " " +
-                           Quote(box.Path("payload.zip")) + " > " + Quote(installer) +
-                           " && chmod 755 " + Quote(installer),
-                       &out),
-            0)
-      << out;
+  Sh("cat " + Quote(prefix + "/libexec/corvane/setup") + " " + Quote(box.Path("payload.zip")) +
+     " > " + Quote(installer) + " && chmod 755 " + Quote(installer));
   Result r = RunToEnd(installer, LauncherOptions({"-console", "-tmpdir", tmp, "-javahome", jre}));
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
   std::vector<std::string> argv = Lines(ReadFile(report + "/argv.txt"));
@@ -86,22 +76,14 @@ TEST_F(Install, ManualPagesRenderWithoutWarningsOrHyphenatedWords) {
     ASSERT_NE(std::find(pages.begin(), pages.end(), page), pages.end()) << page << " not installed";
   std::string rendered = box.Path("rendered"), warnings = box.Path("warnings");
   for (const std::string &page : pages) {
-    // With captured output Shell adds no ">/dev/null 2>&1", which would override these.
-    std::string out;
-    ASSERT_EQ(Shell("MANWIDTH=80 man --warnings -E UTF-8 -l " + Quote(prefix + "/" + page) + " > " +
-                             Quote(rendered) + " 2> " + Quote(warnings),
-                         &out),
-              0)
-        << out;
+    // In braces, so that the "2>&1" that Sh adds does not take the warnings away from their file.
+    Sh("{ MANWIDTH=80 man --warnings -E UTF-8 -l " + Quote(prefix + "/" + page) + " > " +
+       Quote(rendered) + " 2> " + Quote(warnings) + "; }");
     EXPECT_EQ(ReadFile(warnings), "") << page;
     for (int width : {50, 65, 80, 100}) {
       SCOPED_TRACE(page + " at " + std::to_string(width) + " columns");
-      ASSERT_EQ(Shell("groff -man -Tutf8 -P-cbou -rLL=" + std::to_string(width) + "n " +
-                               Quote(prefix + "/" + page) + " > " + Quote(rendered) + " 2> " +
-                               Quote(warnings),
-                           &out),
-                0)
-          << out;
+      Sh("{ groff -man -Tutf8 -P-cbou -rLL=" + std::to_string(width) + "n " +
+         Quote(prefix + "/" + page) + " > " + Quote(rendered) + " 2> " + Quote(warnings) + "; }");
       EXPECT_EQ(ReadFile(warnings), "");
       std::string text = ReadFile(rendered);
       if (page.find("mkinstaller") == std::string::npos) {

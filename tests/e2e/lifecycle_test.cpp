@@ -25,7 +25,6 @@ using namespace support;
 
 namespace {
 
-const char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
 const char kCleanup[] = "Deleting temporary files...\n";
 
 std::string Joined(const std::vector<std::string> &names) {
@@ -359,15 +358,37 @@ class LifecycleSignals : public Lifecycle, public ::testing::WithParamInterface<
   }
 };
 
-class ExitSignals : public LifecycleSignals {};
+std::string SignalName(const ::testing::TestParamInfo<int> &info) {
+  if (info.param >= SIGRTMIN) return "SIGRTMIN_" + std::to_string(info.param - SIGRTMIN);
+  return std::string("SIG") + sigabbrev_np(info.param);
+}
 
-TEST_P(ExitSignals, DuringTheJavaRunRemoveTheWorkingDirectoryAndExitWith255) {
-  int sig = GetParam();
+// Every signal whose default would end the launcher (and leave the working directory and the
+// Java program behind) ends it through the clean-up: by the exit path, with status 255 and no
+// exit function run after it (the lock file stays), or, where the default would dump core, by
+// the abort path.
+class JavaRunSignals : public LifecycleSignals {};
+
+TEST_P(JavaRunSignals, EndTheLauncherThroughTheCleanUp) {
+  const int sig = GetParam();
+  const bool dumpsCore = sig == SIGQUIT || sig == SIGSEGV || sig == SIGTRAP || sig == SIGXCPU ||
+                         sig == SIGSYS;
   std::string setup = Launcher();
   Result r = SignalDuringJava(sig, setup);
-  EXPECT_EQ(r.exitStatus, 255) << strsignal(sig) << " " << r.termSignal;
-  EXPECT_TRUE(Exists(LockPath(setup))) << "exit functions ran after the signal";
+  if (dumpsCore) {
+    EXPECT_EQ(r.termSignal, SIGABRT) << strsignal(sig) << " exit " << r.exitStatus;
+  } else {
+    EXPECT_EQ(r.exitStatus, 255) << strsignal(sig) << " " << r.termSignal;
+    EXPECT_TRUE(Exists(LockPath(setup))) << "exit functions ran after the signal";
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(DuringTheJavaRun, JavaRunSignals,
+                         ::testing::Values(SIGINT, SIGTERM, SIGQUIT, SIGSEGV, SIGUSR1,
+                                           SIGRTMIN + 2, SIGTRAP, SIGSYS),
+                         SignalName);
+
+class ExitSignals : public LifecycleSignals {};
 
 TEST_P(ExitSignals, DuringExtractionRemoveEverythingExtractedAndExitWith255) {
   int sig = GetParam();
@@ -379,47 +400,7 @@ TEST_P(ExitSignals, DuringExtractionRemoveEverythingExtractedAndExitWith255) {
   EXPECT_TRUE(Exists(LockPath(box.Path("setup"))));
 }
 
-INSTANTIATE_TEST_SUITE_P(IntAndTerm, ExitSignals, ::testing::Values(SIGINT, SIGTERM),
-                         [](const ::testing::TestParamInfo<int> &info) {
-                           return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
-                         });
-
-class AbortSignals : public LifecycleSignals {};
-
-TEST_P(AbortSignals, RemoveTheWorkingDirectoryAndEndBySigabrt) {
-  int sig = GetParam();
-  std::string setup = Launcher();
-  Result r = SignalDuringJava(sig, setup);
-  EXPECT_EQ(r.termSignal, SIGABRT) << strsignal(sig) << " exit " << r.exitStatus;
-}
-
-INSTANTIATE_TEST_SUITE_P(QuitAndSegv, AbortSignals, ::testing::Values(SIGQUIT, SIGSEGV),
-                         [](const ::testing::TestParamInfo<int> &info) {
-                           return std::string(info.param == SIGQUIT ? "SIGQUIT" : "SIGSEGV");
-                         });
-
-// Every other signal whose default would end the launcher (and leave the working directory and
-// the Java program behind) ends it through the clean-up too: by the exit path, or, where the
-// default would dump core, by the abort path.
-class OtherSignals : public LifecycleSignals {};
-
-TEST_P(OtherSignals, DuringTheJavaRunEndTheLauncherThroughTheCleanUp) {
-  const int sig = GetParam();
-  const bool dumpsCore = sig == SIGTRAP || sig == SIGXCPU || sig == SIGSYS;
-  std::string setup = Launcher();
-  Result r = SignalDuringJava(sig, setup);
-  if (dumpsCore)
-    EXPECT_EQ(r.termSignal, SIGABRT) << strsignal(sig) << " exit " << r.exitStatus;
-  else
-    EXPECT_EQ(r.exitStatus, 255) << strsignal(sig) << " " << r.termSignal;
-}
-
-INSTANTIATE_TEST_SUITE_P(UsrRealTimeTrapAndSys, OtherSignals,
-                         ::testing::Values(SIGUSR1, SIGRTMIN + 2, SIGTRAP, SIGSYS),
-                         [](const ::testing::TestParamInfo<int> &info) {
-                           if (info.param >= SIGRTMIN) return std::string("SIGRTMIN_2");
-                           return std::string("SIG") + sigabbrev_np(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(IntAndTerm, ExitSignals, ::testing::Values(SIGINT, SIGTERM), SignalName);
 
 // Beyond the file-size limit a write fails instead of killing the launcher half-way through the
 // extraction: the write failure is reported and nothing is left. The Java program gets SIGXFSZ

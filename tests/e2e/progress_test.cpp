@@ -121,13 +121,8 @@ TEST_F(Progress, ATerminalShowsProgressLinesAndThenTodaysScreenAPipeTodaysBytes)
   EXPECT_EQ(Screen(bytes), Lines(kTodaysText)) << bytes;
 
   Process piped(installer, LauncherOptions(args), box.MkDir("piped"));
-  heldUp = false;
-  for (int ms = 0; ms < 60000 && !heldUp; ms++) {
-    heldUp = HoldUpExtraction(piped.pid(), tmp);
-    if (!heldUp) SleepMs(1);
-  }
+  EXPECT_TRUE(WaitUntil([&] { return HoldUpExtraction(piped.pid(), tmp); }, 60, 1));
   Result r = piped.Wait();
-  EXPECT_TRUE(heldUp);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.out, kTodaysText);
   EXPECT_EQ(r.err, "");

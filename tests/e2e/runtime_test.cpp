@@ -30,17 +30,12 @@ constexpr const char kExecuting[] = "Launching Java(TM) 2 Runtime Environment...
 constexpr const char kCleanup[] = "Deleting temporary files...";
 constexpr const char kJavaAborted[] = "Error: The Java(TM) Virtual Machine has aborted.\n";
 constexpr const char kNoFiles[] = "Error: There are no files requiring installation.\n";
-constexpr const char kNoFindJava[] =
-    "Error: Could not find the required version of the Java(TM) 2 Runtime Environment.\n";
 constexpr const char kNoFindJavaUsage[] =
     "This application needs version 1.4.1 or higher of the Java(TM) 2 Runtime\nEnvironment. If "
     "the required Java(TM) 2 Runtime Environment is not installed,\nyou can download it from the "
     "following website:\n    http://java.com/download/\nOr if you already have the required "
     "Java(TM) 2 Runtime Environment\ninstalled, try rerunning this application with the "
     "following usage:\n    'setup' -javahome <Java(TM) installation directory>\n";
-constexpr const char kTmpdirUsage[] =
-    "Try rerunning this application with the following usage:\n    'setup' -tmpdir <temporary "
-    "directory>\n";
 
 double WallClock() {
   struct timespec ts;
@@ -528,9 +523,8 @@ TEST_F(RuntimeRun, AJavaOfAnotherLayoutIsListedWithItsReason) {
   box.Write("jdk-17/lib/libjava.so", "");
   WriteFile(jdk17 + "/bin/java", "#!/bin/sh\necho 'openjdk version \"17.0.2\" 2022-01-18' >&2\n", 0755);
   MakeRuntime(other, Java(0, "1.8.0_402"));
-  ASSERT_EQ(Shell("mv " + other + "/lib/" + ArchDir() + " " + other + "/lib/" +
-                       (std::string(ArchDir()) == "i386" ? "amd64" : "i386")),
-            0);
+  Sh("mv " + other + "/lib/" + ArchDir() + " " + other + "/lib/" +
+     (std::string(ArchDir()) == "i386" ? "amd64" : "i386"));
   box.MkDir("usr/bin");
   ASSERT_EQ(symlink((other + "/bin/java").c_str(), box.Path("usr/bin/java").c_str()), 0);
   Result r = RunToEnd(setup, OptionsWithoutSystemPath({"-javahome", jdk17}, box.Path("usr/bin")));

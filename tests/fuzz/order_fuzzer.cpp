@@ -22,8 +22,10 @@
 #include "archive/extract.h"
 #include "archive/zip_util.h"
 #include "archive/testing.h"
+#include "fuzz_support.h"
 #include "zip_builder.h"
 
+using namespace fuzzsupport;
 using support::RemoveTree;
 
 namespace {
@@ -135,14 +137,11 @@ Outcome Extract(jzfile *zip, const std::string &out, const char *prefix, int wor
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/orderfuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  base = tmpl;
+  base = Scratch("orderfuzz");
   input = base + "/input.zip";
   inOrder = base + "/in-order";
   byWorkers = base + "/by-workers";
   SetLeastParallelBytesForTesting(1);
-  atexit([] { RemoveTree(base); });
   return 0;
 }
 
@@ -153,9 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const char *prefix = (mode & 2) != 0 ? "a" : nullptr;
   const std::vector<Entry> entries = Decode(in);
   const std::string zipBytes = BuildZip(entries);
-  FILE *f = fopen(input.c_str(), "wb");
-  if (f == nullptr || fwrite(zipBytes.data(), 1, zipBytes.size(), f) != zipBytes.size()) abort();
-  fclose(f);
+  WriteInput(input, zipBytes.data(), zipBytes.size());
 
   int err = 0;
   jzfile *zip = zipOpen(input.c_str(), &err);
@@ -168,14 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (first.ok != second.ok) Finding("one failed, the other did not");
   if (first.msg != second.msg || first.writeErrno != second.writeErrno) Finding("the reasons");
   if (first.ok && Tree(inOrder) != Tree(byWorkers)) Finding("the trees");
-  DIR *d = opendir(base.c_str());
-  if (d == nullptr) abort();
-  while (struct dirent *de = readdir(d)) {
-    const std::string name = de->d_name;
-    if (name != "." && name != ".." && name != "input.zip" && name != "in-order" && name != "by-workers")
-      Finding("something was written beside the output directories");
-  }
-  closedir(d);
+  CheckOnly(base, {"input.zip", "in-order", "by-workers"});
   RemoveTree(inOrder);
   RemoveTree(byWorkers);
   return 0;

@@ -22,8 +22,9 @@
 
 #include "archive/extract.h"
 #include "archive/zip_util.h"
-#include "support.h"
+#include "fuzz_support.h"
 
+using namespace fuzzsupport;
 using support::RemoveTree;
 using support::Tree;
 
@@ -37,44 +38,18 @@ std::string base;    // /tmp/zipfuzz-XXXXXX
 std::string jail;    // base/a/b/c: extraction happens in jail/out and jail/home
 std::string input;   // base/input.zip
 
-// Aborts unless dir holds exactly the names in allowed.
-void CheckOnly(const std::string &dir, const std::set<std::string> &allowed) {
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) abort();
-  while (struct dirent *de = readdir(d)) {
-    std::string name = de->d_name;
-    if (name == "." || name == "..") continue;
-    if (allowed.count(name) == 0) {
-      fprintf(stderr, "written outside the output directory: %s/%s\n", dir.c_str(), name.c_str());
-      abort();
-    }
-  }
-  closedir(d);
-}
-
-void WriteInput(const uint8_t *data, size_t size) {
-  int fd = open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) abort();
-  if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) abort();
-  close(fd);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/zipfuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  base = tmpl;
+  base = Scratch("zipfuzz");
   input = base + "/input.zip";
   jail = base + "/a/b/c";
   if (system(("mkdir -p '" + jail + "'").c_str()) != 0) abort();
-  // Removed at exit; a crash leaves it behind to look at.
-  atexit([] { RemoveTree(base); });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  WriteInput(data, size);
+  WriteInput(input, data, size);
   int err = 0;
   jzfile *zip = zipOpen(input.c_str(), &err);
   if (zip == nullptr) {

@@ -213,12 +213,7 @@ std::string Sandbox::Zip(const std::string &payloadRel, const std::string &zipRe
                          const std::string &zipOptions) const {
   std::string zip = Path(zipRel);
   unlink(zip.c_str());
-  std::string out;
-  EXPECT_EQ(Shell("cd " + Quote(Path(payloadRel)) + " && zip -q -r -X " + zipOptions + " " +
-                      Quote(zip) + " .",
-                  &out),
-            0)
-      << out;
+  Sh("cd " + Quote(Path(payloadRel)) + " && zip -q -r -X " + zipOptions + " " + Quote(zip) + " .");
   return zip;
 }
 
@@ -226,10 +221,7 @@ std::string Sandbox::MakeInstaller(const std::string &zipRel, const std::string 
                                    const std::string &name, bool absolute) const {
   std::string dest = Path(rel);
   WriteFile(dest, ReadFile(BuiltLauncher(name)) + ReadFile(Path(zipRel)), 0755);
-  if (absolute) {
-    std::string out;
-    EXPECT_EQ(Shell("zip -q -A " + Quote(dest), &out), 0) << out;
-  }
+  if (absolute) Sh("zip -q -A " + Quote(dest));
   return dest;
 }
 

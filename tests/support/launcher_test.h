@@ -18,6 +18,14 @@
 
 namespace support {
 
+// Texts of the launcher (in English) that the tests of several parts look for.
+constexpr char kAlreadyRunning[] = "Another installation process is already running. Exiting.\n";
+constexpr char kNoFindJava[] =
+    "Error: Could not find the required version of the Java(TM) 2 Runtime Environment.\n";
+constexpr char kTmpdirUsage[] =
+    "Try rerunning this application with the following usage:\n    'setup' -tmpdir <temporary "
+    "directory>\n";
+
 class LauncherTest : public ::testing::Test {
  protected:
   ~LauncherTest() override;

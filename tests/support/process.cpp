@@ -227,14 +227,11 @@ ChildRun RunInChild(const std::function<int()> &fn) {
 int OpenDescriptors() { return static_cast<int>(Entries("/proc/self/fd").size()); }
 
 int RunAsNobody(const std::function<int()> &fn) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(250);
-    _exit(fn());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 251;
+  ChildRun r = RunInChild([&] {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) return 250;
+    return fn();
+  });
+  return r.exited ? r.code : 251;
 }
 
 int AsNobody(const std::string &command, std::string *output) {

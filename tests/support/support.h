@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace support {
 
 // ---- Files ----
@@ -78,6 +80,16 @@ class Sandbox {
 
  private:
   std::string dir_;
+};
+
+// A test of state a subsystem keeps at file scope, which Reset forgets before and after each
+// test, with a scratch directory of its own.
+template <void (*Reset)()>
+class ResetTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void TearDown() override { Reset(); }
+  Sandbox scratch;
 };
 
 // ---- Processes ----

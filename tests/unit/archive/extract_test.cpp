@@ -16,32 +16,15 @@
 #include "archive/extract.h"
 #include "archive/testing.h"
 #include "archive/zip_internal.h"
-#include "support.h"
-#include "zip_builder.h"
+#include "archive_test.h"
 
 using namespace support;
 using namespace ziptest;
 
 namespace {
 
-class Extract : public ::testing::Test {
+class Extract : public ArchiveTest {
  protected:
-  support::Sandbox scratch;
-  jzfile *zip = nullptr;
-
-  void TearDown() override {
-    if (zip != nullptr) zipClose(zip);
-  }
-  jzfile *OpenFile(const std::string &path) {
-    if (zip != nullptr) zipClose(zip);
-    zip = zipOpen(path.c_str(), nullptr);
-    EXPECT_NE(zip, nullptr) << path;
-    return zip;
-  }
-  jzfile *Open(const std::vector<Entry> &entries, const std::string &rel = "archive.zip") {
-    WriteFile(scratch.Path(rel), Build(entries).bytes);
-    return OpenFile(scratch.Path(rel));
-  }
   jboolean Unzip(const std::string &out, const char *prefix = nullptr) {
     return UnzipFiles(zip, out.c_str(), prefix);
   }

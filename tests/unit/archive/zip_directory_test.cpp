@@ -12,7 +12,7 @@
 
 #include "archive/zip_internal.h"
 #include "support.h"
-#include "read_entry.h"
+#include "archive_test.h"
 #include "zip_builder.h"
 
 using namespace support;

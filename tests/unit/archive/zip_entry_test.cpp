@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -14,33 +13,15 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_internal.h"
-#include "support.h"
-#include "read_entry.h"
-#include "zip_builder.h"
+#include "archive_test.h"
 
 using namespace support;
 using namespace ziptest;
 
 namespace {
 
-class ZipEntry : public ::testing::Test {
+class ZipEntry : public ArchiveTest {
  protected:
-  support::Sandbox scratch;
-  jzfile *zip = nullptr;
-  std::string archive;
-
-  void TearDown() override {
-    if (zip != nullptr) zipClose(zip);
-  }
-  jzfile *Open(const std::string &bytes, const std::string &rel = "archive") {
-    archive = scratch.Path(rel);
-    WriteFile(archive, bytes);
-    zip = zipOpen(archive.c_str(), nullptr);
-    EXPECT_NE(zip, nullptr);
-    return zip;
-  }
-  jzfile *Open(const std::vector<Entry> &entries) { return Open(Build(entries).bytes); }
-
   // Writes entry n to a file; on failure *reason gets the record's reason text.
   bool Extract(jint n, std::string *data, std::string *reason = nullptr) {
     jzentry *e = zipGetNextEntry(zip, n);
@@ -128,7 +109,6 @@ TEST_F(ZipEntry, BadLocalHeadersFailTheEntryWithTheirReasons) {
   ASSERT_NE(Open(bytes, "sig"), nullptr);
   EXPECT_EQ(zipGetNextEntry(zip, 1), nullptr);
   EXPECT_STREQ(zip->msg, zipmsg::kLocSignature);
-  zipClose(zip);
 
   // The local name is longer than the bytes fetched for the header (central name + extra).
   bytes = l.bytes;
@@ -136,7 +116,6 @@ TEST_F(ZipEntry, BadLocalHeadersFailTheEntryWithTheirReasons) {
   ASSERT_NE(Open(bytes, "lname"), nullptr);
   EXPECT_EQ(zipGetNextEntry(zip, 1), nullptr);
   EXPECT_STREQ(zip->msg, zipmsg::kLocHeaderSize);
-  zipClose(zip);
 
   // A local header offset close to the end of the file: the header cannot be read whole.
   Entry late = Stored("late", "x");
@@ -146,8 +125,6 @@ TEST_F(ZipEntry, BadLocalHeadersFailTheEntryWithTheirReasons) {
   ASSERT_NE(Open(lateLayout.bytes, "late"), nullptr);
   EXPECT_EQ(zipGetNextEntry(zip, 0), nullptr);
   EXPECT_STREQ(zip->msg, zipmsg::kLocRead);
-  zipClose(zip);
-  zip = nullptr;
 }
 
 TEST_F(ZipEntry, NameAndExtraLengthsThatWrapSixteenBitsNeverReadPastTheHeader) {
@@ -316,9 +293,7 @@ TEST_F(ZipEntry, InflationFailsOnEveryInconsistency) {
     if (c.noOutput) {
       EXPECT_FALSE(Exists(scratch.Path("out")));
     }
-    zipClose(zip);
   }
-  zip = nullptr;
 }
 
 TEST_F(ZipEntry, InflationStopsAtTheDeclaredSize) {
@@ -359,9 +334,7 @@ TEST_F(ZipEntry, ArchiveEndingInsideEntryDataFails) {
     std::string data, reason;
     EXPECT_FALSE(Extract(0, &data, &reason));
     EXPECT_EQ(reason, stored ? zipmsg::kShortCopy : zipmsg::kEndOfFile);
-    zipClose(zip);
   }
-  zip = nullptr;
 }
 
 TEST_F(ZipEntry, InflateFullyRefusesStoredEntries) {
@@ -534,22 +507,18 @@ TEST_F(ZipEntry, AnEntryIsStreamedWhenItsWholeBuffersCannotBeHad) {
   const std::string content = Noise(1 << 20, 3) + std::string(40 << 20, 'z');
   ASSERT_NE(Open({Deflated("big", content)}), nullptr);
   const std::string out = scratch.Path("out");
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  const ChildRun child = RunInChild([&] {
     // Room for the stream's buffers, not for the entry's 41 MiB.
     unsigned long pages = 0;
     FILE *statm = fopen("/proc/self/statm", "r");
-    if (statm == nullptr || fscanf(statm, "%lu", &pages) != 1) _exit(2);
+    if (statm == nullptr || fscanf(statm, "%lu", &pages) != 1) return 2;
     const rlim_t room = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16 << 20);
     const struct rlimit lim = {room, room};
-    if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(2);
+    if (setrlimit(RLIMIT_AS, &lim) != 0) return 2;
     jzentry *e = zipGetNextEntry(zip, 0);
-    _exit(e != nullptr && zipReadEntry(zip, e, out.c_str()) ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return e != nullptr && zipReadEntry(zip, e, out.c_str()) ? 0 : 1;
+  });
+  EXPECT_TRUE(child.exited && child.code == 0) << child.code << " " << child.signal << child.err;
   EXPECT_EQ(ReadFile(out), content);
 }
 

@@ -22,17 +22,11 @@
 
 using support::InDirectory;
 using support::RunAsNobody;
-using support::Sandbox;
 using support::Take;
 
 namespace {
 
-class Paths : public ::testing::Test {
- protected:
-  void SetUp() override { ResetPathsForTesting(); }
-  void TearDown() override { ResetPathsForTesting(); }
-  Sandbox scratch;
-};
+using Paths = support::ResetTest<ResetPathsForTesting>;
 
 TEST_F(Paths, ResolveJoinsWithoutNormalising) {
   EXPECT_EQ(Take(Resolve(nullptr, "b")), "b");

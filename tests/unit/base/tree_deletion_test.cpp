@@ -18,15 +18,22 @@ using treefixture::MkDir;
 
 namespace {
 
-class TreeDeletion : public treefixture::ScratchTree {};
+class TreeDeletion : public treefixture::ScratchTree {
+ protected:
+  // Deletes the tree (named with suffix): it is gone, what holds it stays, and no descriptor is
+  // left open.
+  void DeleteTree(const std::string &suffix = "") {
+    const int before = OpenDescriptors();
+    DeleteFilesAndDirectories((tree + suffix).c_str());
+    EXPECT_FALSE(Exists(tree)) << suffix;
+    EXPECT_TRUE(Exists(base)) << suffix;
+    EXPECT_EQ(OpenDescriptors(), before) << "a directory descriptor was left open";
+  }
+};
 
 TEST_F(TreeDeletion, RemovesFilesDirectoriesLinksAndSpecialFiles) {
   Populate(tree);
-  int before = OpenDescriptors();
-  DeleteFilesAndDirectories(tree.c_str());
-  EXPECT_FALSE(Exists(tree));
-  EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptors(), before) << "a directory descriptor was left open";
+  DeleteTree();
 }
 
 TEST_F(TreeDeletion, RemovesAPlainFileAndIgnoresAMissingPath) {
@@ -50,10 +57,7 @@ TEST_F(TreeDeletion, LinksToOutsideDirectoriesGoButTheirTargetsStay) {
   Link("../../outside", tree + "/nested/relative-to-outside");
   Link(base, tree + "/to-parent");
   Link(outside + "/keep", tree + "/to-outside-file");
-
-  DeleteFilesAndDirectories(tree.c_str());
-
-  EXPECT_FALSE(Exists(tree));
+  DeleteTree();
   EXPECT_EQ(ReadFile(outside + "/keep"), "keep me");
   EXPECT_EQ(ReadFile(outside + "/sub/keep"), "keep me too");
 }
@@ -73,9 +77,7 @@ TEST_F(TreeDeletion, TrailingSlashesDeleteTheSameTree) {
   for (const char *suffix : {"/", "//", "///"}) {
     if (!Exists(tree)) MkDir(tree);
     Populate(tree);
-    DeleteFilesAndDirectories((tree + suffix).c_str());
-    EXPECT_FALSE(Exists(tree)) << suffix;
-    EXPECT_TRUE(Exists(base)) << suffix;
+    DeleteTree(suffix);
   }
 }
 
@@ -114,12 +116,7 @@ TEST_F(TreeDeletion, CopesWithTreesThousandsOfLevelsDeep) {
   }
   ASSERT_EQ(symlinkat(base.c_str(), fd, "up"), 0);
   close(fd);
-
-  int before = OpenDescriptors();
-  DeleteFilesAndDirectories(tree.c_str());
-  EXPECT_FALSE(Exists(tree));
-  EXPECT_TRUE(Exists(base));
-  EXPECT_EQ(OpenDescriptors(), before);
+  DeleteTree();
 }
 
 // More entries than one batch from the kernel, some of whose names look like the names under
@@ -139,8 +136,7 @@ TEST_F(TreeDeletion, CopesWithWideDirectoriesAndNameCollisions) {
     MkDir(tree + "/wide/d" + std::to_string(i));
     MkDir(tree + "/wide/d" + std::to_string(i) + "/e");
   }
-  DeleteFilesAndDirectories(tree.c_str());
-  EXPECT_FALSE(Exists(tree));
+  DeleteTree();
 }
 
 }  // namespace

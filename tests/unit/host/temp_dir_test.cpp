@@ -13,16 +13,10 @@
 
 using support::InDirectory;
 using support::RunAsNobody;
-using support::Sandbox;
 
 namespace {
 
-class TempDir : public ::testing::Test {
- protected:
-  void SetUp() override { ResetTempDirForTesting(); }
-  void TearDown() override { ResetTempDirForTesting(); }
-  Sandbox scratch;
-};
+using TempDir = support::ResetTest<ResetTempDirForTesting>;
 
 TEST_F(TempDir, DefaultIsTmpWhateverTheEnvironmentSays) {
   setenv("TMPDIR", scratch.dir().c_str(), 1);
@@ -70,9 +64,6 @@ TEST_F(TempDir, RelativePathWithoutCurrentDirectoryIsRefused) {
   });
 }
 
-}  // namespace
-
-namespace {
 
 // The directory that fd refers to, by device and inode, is the one at path.
 bool Refers(int fd, const std::string &path) {
