@@ -196,7 +196,20 @@ TEST_F(Paths, OpenBeneathStaysUnderTheDirectoryAndFollowsNoLink) {
       EXPECT_EQ(OpenBeneath(top, refused, kCreate, 0600), -1) << refused;
   }
   UseOpenBeneathByWalkForTesting(false);
-  // A container whose system-call filter answers openat2 with EPERM: the walk takes over.
+  close(top);
+  struct stat st;
+  ASSERT_EQ(stat(scratch.Path("outside").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 7) << "the file outside was truncated";
+  EXPECT_EQ(access(scratch.Path("top/a/new").c_str(), F_OK), 0);
+}
+
+// A container whose system-call filter answers openat2 with EPERM: the walk takes over.
+TEST_F(Paths, OpenBeneathWalksWhereAFilterRefusesOpenat2) {
+  scratch.MkDir("top/a");
+  ASSERT_EQ(symlink(scratch.Path("top/a").c_str(), scratch.Path("top/link").c_str()), 0);
+  const int top = open(scratch.Path("top").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(top, 0);
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
   const support::ChildRun filtered = support::RunInChild([&] {
     struct sock_filter refuseOpenat2[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
@@ -213,12 +226,11 @@ TEST_F(Paths, OpenBeneathStaysUnderTheDirectoryAndFollowsNoLink) {
     close(fd);
     return OpenBeneath(top, "link/new", kCreate, 0600) == -1 ? 0 : 3;
   });
-  EXPECT_TRUE(filtered.exited && filtered.code == 0) << "status " << filtered.code;
   close(top);
-  struct stat st;
-  ASSERT_EQ(stat(scratch.Path("outside").c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 7) << "the file outside was truncated";
-  EXPECT_EQ(access(scratch.Path("top/a/new").c_str(), F_OK), 0);
+  if (filtered.exited && filtered.code == 2)
+    GTEST_SKIP() << "no system-call filters here (qemu's user-mode emulator has none)";
+  EXPECT_TRUE(filtered.exited && filtered.code == 0) << "status " << filtered.code;
+  EXPECT_TRUE(support::Exists(scratch.Path("top/a/filtered")));
 }
 
 }  // namespace
